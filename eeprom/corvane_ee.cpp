@@ -1,0 +1,1 @@
+#include "eeprom/corvane_ee.h"

@@ -1,0 +1,34 @@
+#include "link/Hex.h"
+
+namespace corvane {
+
+std::string Hex(uint32_t value, int digits) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  char buffer[8];
+  int n = 0;
+  do {
+    buffer[n++] = kDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  std::string out;
+  out.reserve(digits > n ? digits : n);
+  for (int i = n; i < digits; ++i) out += '0';
+  while (n > 0) out += buffer[--n];
+  return out;
+}
+
+std::optional<uint32_t> ParseHexField(std::string_view text, size_t maxDigits) {
+  if (text.empty() || text.size() > maxDigits) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return std::nullopt;
+    value = (value << 4) | static_cast<uint64_t>(digit);
+  }
+  return static_cast<uint32_t>(value);
+}
+
+}  // namespace corvane

@@ -1,0 +1,18 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// Upper-case hexadecimal, zero-padded to at least `digits`.
+std::string Hex(uint32_t value, int digits);
+inline std::string Hex8(uint32_t value) { return Hex(value, 8); }
+inline std::string Hex4(uint32_t value) { return Hex(value, 4); }
+
+// A Poke/Peek field: one or more hexadecimal digits of either case and nothing else,
+// at most `maxDigits` of them. The low 32 bits of the number are used.
+std::optional<uint32_t> ParseHexField(std::string_view text, size_t maxDigits = 8);
+
+}  // namespace corvane

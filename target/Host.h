@@ -1,0 +1,69 @@
+#pragma once
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace corvane {
+
+enum class MessageKind { Error, Information, Confirmation, Warning };
+enum class Buttons { Ok, YesNo };
+enum class Answer { Ok, Yes, No };
+enum class Dialog { Open, Save };
+
+// A dialog filter in the window's classic form, "VAR2a files (*.dvb)|*.DVB".
+inline constexpr const char* kRestingFilter = "VAR2a files (*.dvb)|*.DVB";
+
+// The commands' only view of the user. QtHost is the window, TerminalHost the shell,
+// ScriptedHost the tests.
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // Status bar panel 0.
+  virtual void SetStatus(const std::string& text) = 0;
+  virtual std::string Status() const = 0;
+  // The progress bar in panel 1.
+  virtual void SetProgressRange(int minimum, int maximum) = 0;
+  virtual void SetProgressPosition(int position) = 0;
+  // Show the latest status and progress now.
+  virtual void Repaint() = 0;
+  // Let the user act between words; cheap to call once per word.
+  virtual void ProcessMessages() = 0;
+  virtual Answer MessageBox(MessageKind kind, const std::string& text, Buttons buttons) = 0;
+
+  // The window's two file dialogs, each with its own filter that commands change for
+  // their duration.
+  virtual std::string DialogFilter(Dialog dialog) const = 0;
+  virtual void SetDialogFilter(Dialog dialog, const std::string& filter) = 0;
+  // Shows the dialog; the chosen path, or nothing when the user cancels. The save dialog
+  // confirms before it returns an existing file.
+  virtual std::optional<std::string> RunDialog(Dialog dialog) = 0;
+
+  // True once after the user asked to stop the running command (Escape, closing the window).
+  virtual bool AbortRequested() = 0;
+};
+
+// Thrown by a command that the user chose to stop; the command's closing still runs.
+class AbortError : public std::runtime_error {
+ public:
+  AbortError() : std::runtime_error("aborted") {}
+};
+
+// Puts a dialog's filter back on every path out of a command.
+class FilterGuard {
+ public:
+  FilterGuard(Host& host, Dialog dialog, const std::string& filter)
+      : host_(host), dialog_(dialog), saved_(host.DialogFilter(dialog)) {
+    host_.SetDialogFilter(dialog_, filter);
+  }
+  ~FilterGuard() { host_.SetDialogFilter(dialog_, saved_); }
+  FilterGuard(const FilterGuard&) = delete;
+  FilterGuard& operator=(const FilterGuard&) = delete;
+
+ private:
+  Host& host_;
+  Dialog dialog_;
+  std::string saved_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,44 @@
+#pragma once
+#include <string>
+
+#include "eeprom/corvane_ee.h"
+#include "link/corvane.h"
+#include "target/Host.h"
+#include "target/Profiles.h"
+
+namespace corvane {
+
+class FirmwareLog;
+
+// Everything one command works with. Front ends build it when the command starts;
+// the profile is a snapshot, so clicks during the command do not reach it.
+struct Session {
+  Link& link;
+  EeBus& ee;
+  Host& host;
+  ProfileSnapshot profile;
+
+  // Folder that holds the loader files (beside the executable, or the virtual decoder's).
+  std::string loaderDir;
+  // Folder for "Firmware.log"; empty: beside the executable, else the user's data folder.
+  std::string logDir;
+  // Read back what a write put into the decoder.
+  bool verifyAfterWrite = true;
+
+  // The open firmware log while a write runs.
+  FirmwareLog* LogFile = nullptr;
+
+  Clock& clock() { return link.clock(); }
+  Model model() const { return profile.model; }
+  // Asks the user when they pressed Escape or closed the window; throws AbortError on Yes.
+  void CheckAbort(const std::string& question);
+};
+
+// Runs a command body: a dead link or an abort ends it with one clear message after the
+// body's guards have closed what it opened.
+template <class Body>
+void RunCommand(Session& session, Body&& body);
+
+}  // namespace corvane
+
+#include "target/Session.inl"

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace corvane {
+
+template <class Body>
+void RunCommand(Session& session, Body&& body) {
+  try {
+    body();
+  } catch (const LinkError&) {
+    session.host.MessageBox(MessageKind::Error, kLinkErrorMessage, Buttons::Ok);
+  } catch (const AbortError&) {
+    // The user asked for it and has been told what it leaves; nothing more to say.
+  }
+}
+
+}  // namespace corvane

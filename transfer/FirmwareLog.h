@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "target/Session.h"
+
+namespace corvane {
+
+inline constexpr const char* kLogFileName = "Firmware.log";
+
+// "Firmware.log": recreated by every firmware or data-area write; one line per entry,
+// each ended by CR LF.
+class FirmwareLog {
+ public:
+  ~FirmwareLog();
+  // Creates (empties) the log at path.
+  static std::unique_ptr<FirmwareLog> CreateLog(const std::string& path, std::string* error);
+  void WriteLog(const std::string& text);
+  const std::string& path() const { return path_; }
+
+ private:
+  FirmwareLog(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {}
+  std::FILE* file_;
+  std::string path_;
+};
+
+// The log's folder: the session's logDir when set, else beside the executable when that
+// folder is writable, else the user's data folder.
+std::string LogPath(const Session& session);
+// Local date and time in the locale's short date and long time formats.
+std::string LocalDateTime();
+
+}  // namespace corvane
