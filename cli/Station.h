@@ -1,0 +1,81 @@
+#pragma once
+#include <map>
+#include <memory>
+#include <string>
+
+#include "eeprom/corvane_ee.h"
+#include "link/Clock.h"
+#include "link/PortIo.h"
+#include "link/corvane.h"
+#include "target/Host.h"
+#include "target/Profiles.h"
+
+namespace corvane::sim {
+class VirtualDecoder;
+}
+
+namespace corvane::cli {
+
+// Where the commands of a front end go: the real port or the virtual decoders.
+struct TargetOptions {
+  std::string simulateDir;   // --simulate DIR: the virtual decoders under DIR
+  std::string port;          // --port /dev/parportN; empty: the port at 0x378
+  bool directIo = false;     // --direct-io: ioperm + inb/outb (root)
+  std::string traceFile;     // --trace FILE: one line per port access
+  std::string busTraceFile;  // --bus-trace FILE: the EEPROM lines as VCD (virtual only)
+};
+
+// The port, the clock and the virtual decoders behind a front end. One Link and one EeBus
+// live here for the whole process, so the port and bus state carry over between commands.
+class Station {
+ public:
+  // --simulate: the virtual decoders under DIR (one per model, opened on demand); else the
+  // real port through the port-access start-up, which asks and reports through host.
+  // Null with *error set (possibly empty when host already showed why) when there is none.
+  static std::unique_ptr<Station> Create(const TargetOptions& options, Host& host,
+                                         std::string* error);
+  ~Station();
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  // Before a command. Virtual: opens (or switches to) the model's decoder and rebinds the
+  // link to it; statistics start again from zero.
+  bool Begin(Model model, std::string* error);
+  // After a command. Virtual: the decoder writes its files back. False with *error set
+  // when it could not (the decoder's state from this command would be lost).
+  bool End(std::string* error = nullptr);
+
+  Link& link() { return *link_; }
+  EeBus& ee() { return *ee_; }
+
+  // Where the loader files are: the virtual decoder's folder, else the executable's.
+  std::string loaderDir(Model model) const;
+  bool simulated() const { return !options_.simulateDir.empty(); }
+  // The decoder of the last Begin, or null (real port, or before the first Begin).
+  sim::VirtualDecoder* decoder() { return current_; }
+  const TargetOptions& options() const { return options_; }
+
+ private:
+  class Unbound;
+  class Switch;
+  explicit Station(const TargetOptions& options);
+
+  TargetOptions options_;
+  // Until the first Begin of a virtual station the link talks to nothing (and fails fast).
+  std::unique_ptr<Unbound> unbound_;
+  // Virtual with --trace: the trace wraps a port that follows the current decoder.
+  std::unique_ptr<Switch> switch_;
+  std::unique_ptr<PortIo> realPort_;
+  std::unique_ptr<PortIo> trace_;
+  std::unique_ptr<Clock> realClock_;
+  std::map<Model, std::unique_ptr<sim::VirtualDecoder>> decoders_;
+  sim::VirtualDecoder* current_ = nullptr;
+  bool busTraceSet_ = false;
+  std::unique_ptr<Link> link_;
+  std::unique_ptr<EeBus> ee_;
+};
+
+// The folder of the running executable (for loaders and the log), "." when unknown.
+std::string ExecutableDir();
+
+}  // namespace corvane::cli
