@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "sim/VirtualClock.h"
@@ -23,7 +24,7 @@ class Eeprom24 {
 
  private:
   struct State;
-  State* s_;
+  std::unique_ptr<State> s_;
 };
 
 }  // namespace corvane::sim
