@@ -1,0 +1,231 @@
+#include "eeprom/EepromCommands.h"
+
+#include <string>
+#include <vector>
+
+#include "link/Hex.h"
+#include "target/Connection.h"
+#include "transfer/ImageFile.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr const char* kEepromFilter = "Eeprom file (*.bin) | *.BIN";
+constexpr int32_t kAckTries = 10000;
+constexpr uint32_t kPioMode = 0x20;
+constexpr uint32_t kPioModeEeprom = 7;
+constexpr uint8_t kControlWrite = 0xA0;
+constexpr uint8_t kControlRead = 0xA1;
+
+constexpr const char* kReadAbortQuestion =
+    "Stop reading the EEPROM? Nothing is saved, and a file of that name stays as it was.";
+constexpr const char* kWriteAbortQuestion =
+    "Stop writing the EEPROM? It keeps the pages written so far; the rest of it, including "
+    "the page being written now, keeps its old bytes.";
+
+// Hands the PIO pins back to the decoder after the command, on every path. It runs after
+// Disconnect, as the decoder expects; on a dead link it must not throw out of a destructor.
+class PioModeGuard {
+ public:
+  PioModeGuard(Link& link, uint32_t pioBase) : link_(link), pioBase_(pioBase) {}
+  ~PioModeGuard() {
+    try {
+      link_.Poke(pioBase_ + kPioMode, 0);
+    } catch (...) {
+      // The link is gone; the command has already said so.
+    }
+  }
+  PioModeGuard(const PioModeGuard&) = delete;
+  PioModeGuard& operator=(const PioModeGuard&) = delete;
+
+ private:
+  Link& link_;
+  uint32_t pioBase_;
+};
+
+void ShowError(Session& s, const std::string& text) {
+  s.host.MessageBox(MessageKind::Error, text, Buttons::Ok);
+}
+
+// Connects and takes over the PIO pins; false when the decoder did not answer.
+bool OpenBus(Session& s) {
+  s.host.SetStatus("Connecting...");
+  s.host.Repaint();
+  return Connect(s);
+}
+
+void TakeBus(Session& s, uint32_t pioBase) {
+  s.link.Poke(pioBase + kPioMode, kPioModeEeprom);
+  s.ee.EeSetSda(1);
+  s.ee.EeSetScl(1);
+}
+
+}  // namespace
+
+void ReadEeprom(Session& s) {
+  RunCommand(s, [&] {
+    if (!OpenBus(s)) return;
+    const Profile& profile = s.profile.profile();
+    EeBus& ee = s.ee;
+    PioModeGuard mode(s.link, profile.PioBase);  // destroyed last
+    StatusGuard status(s.host);
+    ConnectionGuard connection(s);
+    TakeBus(s, profile.PioBase);
+    FilterGuard filter(s.host, Dialog::Save, kEepromFilter);  // restored first
+    const auto path = s.host.RunDialog(Dialog::Save);
+    if (!path) return;
+
+    AtomicFile file;
+    std::string error;
+    if (!file.Open(*path, &error)) {
+      ShowError(s, "The EEPROM file cannot be created: " + error);
+      return;
+    }
+    const uint32_t last = profile.EepromLastAddress;
+    s.host.SetStatus("Reading Eeprom...");
+    s.host.SetProgressRange(0, static_cast<int>(last));
+    s.host.SetProgressPosition(0);
+
+    // A dummy write sets the address counter to 0; a repeated start then reads it all.
+    ee.EeStart();
+    ee.EeSendByte(kControlWrite);
+    ee.EeWaitAck(kAckTries);
+    if (profile.EepromWideAddress == 1) {
+      ee.EeSendByte(0x00);
+      ee.EeWaitAck(kAckTries);
+    }
+    ee.EeSendByte(0x00);
+    ee.EeWaitAck(kAckTries);
+    ee.EeStart();
+    ee.EeSendByte(kControlRead);
+    if (!ee.EeWaitAck(kAckTries)) {
+      ShowError(s, "NO ACK");
+    } else {
+      for (uint32_t a = 0; a <= last; ++a) {
+        s.host.SetProgressPosition(static_cast<int>(a));
+        s.host.SetStatus(Hex4(a));
+        const uint8_t b = ee.EeReceiveByte();
+        file.Write(&b, 1);
+        s.host.ProcessMessages();
+        try {
+          s.CheckAbort(kReadAbortQuestion);
+        } catch (const AbortError&) {
+          // Not acknowledged yet: a no-acknowledge and a stop end the read cleanly.
+          ee.EeNoAck();
+          ee.EeStop();
+          throw;
+        }
+        if (a < last) ee.EeAck();
+      }
+    }
+    ee.EeNoAck();
+    ee.EeStop();
+
+    // Without an acknowledge the file is still created, empty, as the user chose it.
+    if (!file.Commit(&error)) {
+      ShowError(s, "The EEPROM file cannot be saved: " + error);
+      return;
+    }
+    s.host.MessageBox(MessageKind::Information, "Reading Eeprom completed.", Buttons::Ok);
+  });
+}
+
+void WriteEeprom(Session& s) {
+  RunCommand(s, [&] {
+    if (!OpenBus(s)) return;
+    const Profile& profile = s.profile.profile();
+    EeBus& ee = s.ee;
+    PioModeGuard mode(s.link, profile.PioBase);
+    StatusGuard status(s.host);
+    ConnectionGuard connection(s);
+    TakeBus(s, profile.PioBase);
+    FilterGuard filter(s.host, Dialog::Open, kEepromFilter);
+    const auto path = s.host.RunDialog(Dialog::Open);
+    if (!path) return;
+
+    // The whole image is read and checked before the EEPROM sees a single byte.
+    const uint32_t last = profile.EepromLastAddress;
+    const uint64_t size = uint64_t{last} + 1;
+    std::vector<uint8_t> image(size);
+    {
+      ImageReader reader;
+      std::string error;
+      if (!reader.Open(*path, &error)) {
+        ShowError(s, "The EEPROM file cannot be opened: " + error + "\nNothing was written.");
+        return;
+      }
+      if (reader.size() < size) {
+        ShowError(s, "The file is " + std::to_string(reader.size()) +
+                         " bytes long, but the EEPROM of this decoder holds " +
+                         std::to_string(size) + " bytes.\nNothing was written.");
+        return;
+      }
+      if (!reader.Read(image.data(), image.size())) {
+        ShowError(s, "The EEPROM file cannot be read: " + *path + "\nNothing was written.");
+        return;
+      }
+    }
+
+    const bool wide = profile.EepromWideAddress == 1;
+    const uint32_t pageSize = wide ? 32 : 16;
+    const uint32_t pageCount = static_cast<uint32_t>(size / pageSize);
+    s.host.SetProgressPosition(0);
+    s.host.SetProgressRange(0, static_cast<int>(last));
+
+    uint16_t page = 0;
+    for (uint32_t n = 0; n < pageCount; ++n) {
+      ee.EeStart();
+      const uint8_t control =
+          wide ? kControlWrite : static_cast<uint8_t>(kControlWrite | (((page >> 8) & 7) << 1));
+      ee.EeSendByte(control);
+      if (!ee.EeWaitAck(kAckTries)) {
+        ShowError(s, "NO ACK1");
+        break;
+      }
+      if (wide) {
+        ee.EeSendByte(static_cast<uint8_t>(page >> 8));
+        if (!ee.EeWaitAck(kAckTries)) {
+          ShowError(s, "NO ACK2");
+          break;
+        }
+      }
+      ee.EeSendByte(static_cast<uint8_t>(page));
+      if (!ee.EeWaitAck(kAckTries)) {
+        ShowError(s, "NO ACK3");
+        break;
+      }
+      for (uint32_t k = 0; k < pageSize; ++k) {
+        const uint32_t at = page + k;
+        s.host.SetProgressPosition(static_cast<int>(at));
+        s.host.SetStatus(Hex4(at));
+        // The image index is the EEPROM address: after a short page the next one still
+        // takes its own bytes.
+        ee.EeSendByte(image[at]);
+        if (!ee.EeWaitAck(kAckTries)) {
+          ShowError(s, "NO ACK4");
+          break;
+        }
+        s.host.ProcessMessages();
+        try {
+          s.CheckAbort(kWriteAbortQuestion);
+        } catch (const AbortError&) {
+          // A start before the stop drops the bytes loaded into the page buffer.
+          ee.EeStart();
+          ee.EeStop();
+          throw;
+        }
+      }
+      ee.EeStop();
+      if (ee.EePollReady(profile.EepromWideAddress, 0, page)) {
+        ShowError(s, "POLL FAIL");
+        break;
+      }
+      page = static_cast<uint16_t>(page + pageSize);
+      s.host.ProcessMessages();
+    }
+    s.host.MessageBox(MessageKind::Information, "Writing Eeprom completed.", Buttons::Ok);
+  });
+}
+
+}  // namespace corvane
