@@ -14,15 +14,18 @@ inline constexpr const char* kLogFileName = "Firmware.log";
 class FirmwareLog {
  public:
   ~FirmwareLog();
-  // Creates (empties) the log at path.
+  // Creates (empties) the log at path; a path that names a folder gets kLogFileName in it.
   static std::unique_ptr<FirmwareLog> CreateLog(const std::string& path, std::string* error);
   void WriteLog(const std::string& text);
   const std::string& path() const { return path_; }
+  // A line could not be written (disk full, ...): the log is incomplete.
+  bool failed() const { return failed_; }
 
  private:
   FirmwareLog(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {}
   std::FILE* file_;
   std::string path_;
+  bool failed_ = false;
 };
 
 // The log's folder: the session's logDir when set, else beside the executable when that

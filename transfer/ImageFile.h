@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace corvane {
@@ -39,12 +40,16 @@ class AtomicFile {
   void Write(const uint8_t* data, size_t size);
   bool Commit(std::string* error);
   void Discard();
+  // Open and no write has failed so far; a caller may stop early instead of at Commit.
+  bool ok() const { return file_ != nullptr && !failed_; }
   const std::string& path() const { return path_; }
 
  private:
   std::string path_, temp_;
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  int errno_ = 0;  // of the first failed write
+  std::unique_ptr<char[]> buffer_;
 };
 
 // An input file read in order, with its size known up front.
@@ -65,6 +70,7 @@ class ImageReader {
  private:
   std::FILE* file_ = nullptr;
   uint64_t size_ = 0;
+  std::unique_ptr<char[]> buffer_;
 };
 
 }  // namespace corvane

@@ -1,0 +1,149 @@
+#include "flash/FlashEngine.h"
+
+#include "flash/FlashModels.h"
+#include "link/Hex.h"
+#include "transfer/FirmwareLog.h"
+
+namespace corvane {
+
+// A polling pass is about a thousand 1 ms sleeps plus as many peeks: at least one second,
+// more on a slow link. The slowest whole-chip erase of the chips these boards carry takes
+// tens of seconds (data sheets: 14-25 s typical for the 8 and 16 Mbit parts), so 120
+// passes leave it several times its typical time before the erase is logged as failed.
+// Repeating the sequence during an embedded erase is harmless: the chips ignore commands
+// until it ends.
+const int kEraseSequenceLimit = 120;
+// An attempt waits at least 60 ms for a word the chips program in microseconds, so a
+// failed attempt means a lost cycle on the link or a word that cannot be programmed; two
+// retries cover the first, more would only slow down the second.
+const int kProgramAttemptLimit = 3;
+
+namespace {
+
+constexpr uint32_t kErased = 0xFFFFFFFF;
+constexpr int kErasePolls = 1000;   // a pass reads up to kErasePolls + 1 times
+constexpr int kVerifyReads = 300;   // an attempt reads up to kVerifyReads + 1 times
+constexpr int64_t kVerifyWaitUs = 200;
+
+void Log(Session& s, const std::string& line) {
+  if (s.LogFile) s.LogFile->WriteLog(line);
+}
+
+void Unlock(Session& s, const FlashModel& f) {
+  WriteFlash(s, f.commandAddress, f.unlock1);
+  WriteFlash(s, f.unlockAddress, f.unlock2);
+}
+
+void Command(Session& s, const FlashModel& f, uint32_t value) {
+  Unlock(s, f);
+  WriteFlash(s, f.commandAddress, value);
+}
+
+void LeadingReset(Session& s, const FlashModel& f) {
+  if (f.leadingReset) WriteFlash(s, f.commandAddress, f.reset);
+}
+
+// Polls, rewrites the erase sequence while the word at `watched` does not read erased, and
+// logs the failure once the limit is reached.
+template <class Sequence>
+void EraseAndWatch(Session& s, uint32_t watched, Sequence&& sequence) {
+  for (int pass = 1;; ++pass) {
+    sequence();
+    int polls = 0;
+    uint32_t value;
+    do {
+      s.clock().SleepMilliseconds(1);
+      ++polls;
+      value = ReadFlash(s, watched);
+    } while (value != kErased && polls <= kErasePolls);
+    if (ReadFlash(s, watched) == kErased || pass >= kEraseSequenceLimit) break;
+  }
+  if (ReadFlash(s, watched) != kErased) Log(s, "Erase error address : " + Hex8(watched));
+}
+
+void SectorEraseSequence(Session& s, const FlashModel& f, uint32_t sector) {
+  LeadingReset(s, f);
+  Command(s, f, f.eraseSetup);
+  Unlock(s, f);
+  WriteFlash(s, sector, f.sectorErase);
+}
+
+void ChipEraseSequence(Session& s, const FlashModel& f) {
+  LeadingReset(s, f);
+  Command(s, f, f.eraseSetup);
+  Command(s, f, f.chipErase);
+}
+
+}  // namespace
+
+uint32_t ReadFlash(Session& s, uint32_t address) { return ByteSwap(s.link.Peek(address)); }
+
+void WriteFlash(Session& s, uint32_t address, uint32_t value) { s.link.Poke(address, value); }
+
+void ResetFlash(Session& s) {
+  const FlashModel& f = FlashModelOf(s.model());
+  if (!f.commanded) return;
+  Command(s, f, f.reset);
+  ReadFlash(s, f.readBackAddress);
+  ReadFlash(s, f.readBackAddress);
+}
+
+void EraseFlash(Session& s, uint32_t address) {
+  const FlashModel& f = FlashModelOf(s.model());
+  // Without a sector erase there is nothing to wait for: polling would only run out the limit.
+  if (!f.sectorCommands) return;
+  EraseAndWatch(s, address, [&] { SectorEraseSequence(s, f, address); });
+}
+
+void EraseChip(Session& s, uint32_t address) {
+  const FlashModel& f = FlashModelOf(s.model());
+  switch (f.eraseChip) {
+    case EraseMethod::None:
+      return;
+    case EraseMethod::Sector:
+      EraseAndWatch(s, address, [&] { SectorEraseSequence(s, f, address); });
+      return;
+    case EraseMethod::Chip:
+      EraseAndWatch(s, address, [&] { ChipEraseSequence(s, f); });
+      return;
+  }
+}
+
+bool CheckSector(Session& s, uint32_t address) {
+  const FlashModel& f = FlashModelOf(s.model());
+  // Read-array data at A + 8 says nothing about protection; only ask where the command exists.
+  if (!f.sectorCommands) return false;
+  Command(s, f, f.autoselect);
+  const uint32_t status = ReadFlash(s, address + 8);
+  ResetFlash(s);
+  return (status & 0x8000) != 0;
+}
+
+void ProgramFlash(Session& s, uint32_t address, uint32_t value) {
+  const FlashModel& f = FlashModelOf(s.model());
+  if (!f.commanded) return;
+  const uint32_t bus = ByteSwap(value);
+  for (int attempt = 1; attempt <= kProgramAttemptLimit; ++attempt) {
+    LeadingReset(s, f);
+    Command(s, f, f.program);
+    WriteFlash(s, address, bus);
+    int reads = 0;
+    uint32_t read;
+    do {
+      s.link.DelayMicroseconds(kVerifyWaitUs);
+      ++reads;
+      read = ReadFlash(s, address);
+    } while (read != value && reads <= kVerifyReads);
+    if (read == value) break;
+    Log(s, "Programming failed " + Hex8(address) + " Read: " + Hex8(read) +
+               " Should be: " + Hex8(value));
+    ResetFlash(s);
+  }
+  const uint32_t last = ReadFlash(s, address);
+  if (last != value) {
+    Log(s, "Data not equal!!!!!!!!!! " + Hex8(address) + " : " + Hex8(last) + " / " +
+               Hex8(value));
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdint>
+#include <span>
+
+#include "target/Profiles.h"
+
+namespace corvane {
+
+// What EraseChip does on a model.
+enum class EraseMethod {
+  None,    // never erased here (BCT13: the RAM loader writes it)
+  Sector,  // the sector-erase sequence at the address passed in
+  Chip,    // the chip-erase sequence at the command address
+};
+
+// One name in a signature table: the word matches when (word & mask) == value.
+struct ChipName {
+  uint32_t mask;
+  uint32_t value;
+  const char* name;
+};
+
+// The autoselect read of Read Signature, with its own addresses.
+struct SignatureRead {
+  bool available;
+  uint32_t commandAddress;
+  uint32_t unlockAddress;
+  // Sleep between the leading reset cycle and the first unlock (only with a leading reset).
+  int leadingResetSleepMs;
+  uint32_t manufacturerAddress;  // device word 0
+  uint32_t deviceAddress;        // device word 1
+  uint32_t amd, sgsThomson;      // manufacturer words (image order)
+  std::span<const ChipName> amdDevices;
+  std::span<const ChipName> sgsDevices;
+};
+
+// Everything the flash engine knows of one model's flash. All command values are in bus
+// order; the table in FlashModels.cpp is the only place that knows per-model details.
+struct FlashModel {
+  Model model;
+  // False: the engine never sends this flash a command (no cycle, no poll).
+  bool commanded;
+  uint32_t base;   // first flash word, where images are written and read
+  uint32_t words;  // 32-bit words Read Firmware saves from base up
+  uint32_t commandAddress;
+  uint32_t unlockAddress;
+  uint32_t readBackAddress;  // read twice by ResetFlash
+  uint32_t unlock1, unlock2;
+  uint32_t reset, autoselect, program, eraseSetup;
+  uint32_t sectorErase;  // 0: none
+  uint32_t chipErase;    // 0: none
+  // A lone reset cycle at the command address before the erase, program and signature
+  // sequences.
+  bool leadingReset;
+  // EraseFlash and CheckSector are defined.
+  bool sectorCommands;
+  EraseMethod eraseChip;
+  SignatureRead signature;
+};
+
+const FlashModel& FlashModelOf(Model model);
+
+}  // namespace corvane

@@ -1,0 +1,178 @@
+#include "transfer/ImageFile.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace corvane {
+
+namespace {
+
+// A 4 MB read is a million four-byte writes: keep them out of the kernel.
+constexpr size_t kBufferSize = size_t{1} << 20;
+
+std::string SystemText(int error) { return std::strerror(error); }
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where the bytes must end up: the target of a symbolic link, so the link itself survives.
+std::string ResolvedTarget(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr) return path;
+  return resolved;
+}
+
+// The mode a newly created file gets, or the mode of the file it replaces.
+mode_t ModeFor(const std::string& target) {
+  struct stat st;
+  if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+AtomicFile::~AtomicFile() { Discard(); }
+
+bool AtomicFile::Open(const std::string& path, std::string* error) {
+  Discard();
+  path_ = path;
+  failed_ = false;
+  errno_ = 0;
+  const std::string target = ResolvedTarget(path);
+  struct stat st;
+  if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (error) *error = "Cannot create the file " + path + ": " + SystemText(EISDIR);
+    return false;
+  }
+  std::string pattern = FolderOf(target) + "/." + NameOf(target) + ".XXXXXX";
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    if (error) *error = "Cannot create the file " + path + ": " + SystemText(errno);
+    return false;
+  }
+  temp_ = pattern;
+  // mkstemp makes the file private; give it the mode the user's file would have had.
+  (void)::fchmod(fd, ModeFor(target));
+  file_ = ::fdopen(fd, "wb");
+  if (file_ == nullptr) {
+    const int e = errno;
+    ::close(fd);
+    ::unlink(temp_.c_str());
+    temp_.clear();
+    if (error) *error = "Cannot create the file " + path + ": " + SystemText(e);
+    return false;
+  }
+  buffer_ = std::make_unique<char[]>(kBufferSize);
+  std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
+  return true;
+}
+
+void AtomicFile::Write(const uint8_t* data, size_t size) {
+  if (file_ == nullptr || failed_) return;
+  if (std::fwrite(data, 1, size, file_) != size) {
+    failed_ = true;
+    errno_ = errno;
+  }
+}
+
+bool AtomicFile::Commit(std::string* error) {
+  if (file_ == nullptr) {
+    if (error) *error = "Cannot write the file " + path_ + ": it is not open";
+    return false;
+  }
+  int e = failed_ ? (errno_ != 0 ? errno_ : EIO) : 0;
+  if (e == 0 && std::fflush(file_) != 0) e = errno;
+  // The old file is replaced only by one that is known to be on the disk.
+  if (e == 0 && ::fsync(::fileno(file_)) != 0) e = errno;
+  if (std::fclose(file_) != 0 && e == 0) e = errno;
+  file_ = nullptr;
+  buffer_.reset();
+  if (e == 0 && ::rename(temp_.c_str(), ResolvedTarget(path_).c_str()) != 0) e = errno;
+  if (e != 0) {
+    ::unlink(temp_.c_str());
+    temp_.clear();
+    if (error) *error = "Cannot write the file " + path_ + ": " + SystemText(e);
+    return false;
+  }
+  temp_.clear();
+  return true;
+}
+
+void AtomicFile::Discard() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  buffer_.reset();
+  if (!temp_.empty()) {
+    ::unlink(temp_.c_str());
+    temp_.clear();
+  }
+}
+
+ImageReader::~ImageReader() { Close(); }
+
+bool ImageReader::Open(const std::string& path, std::string* error) {
+  Close();
+  file_ = std::fopen(path.c_str(), "rb");
+  if (file_ == nullptr) {
+    if (error) *error = "Cannot open the file " + path + ": " + SystemText(errno);
+    return false;
+  }
+  struct stat st;
+  int e = 0;
+  if (::fstat(::fileno(file_), &st) != 0) {
+    e = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    e = EISDIR;
+  }
+  if (e != 0) {
+    Close();
+    if (error) *error = "Cannot open the file " + path + ": " + SystemText(e);
+    return false;
+  }
+  size_ = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  buffer_ = std::make_unique<char[]>(kBufferSize);
+  std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
+  return true;
+}
+
+bool ImageReader::Read(uint8_t* out, size_t count) {
+  if (file_ == nullptr) return false;
+  return std::fread(out, 1, count, file_) == count;
+}
+
+bool ImageReader::Seek(uint64_t offset) {
+  if (file_ == nullptr) return false;
+  return ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+void ImageReader::Close() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  buffer_.reset();
+  size_ = 0;
+}
+
+}  // namespace corvane
