@@ -19,5 +19,7 @@ const RamDumpRegion& RamDumpRegionOf(RamDumpKind kind);
 std::optional<RamDumpKind> RamDumpFromName(std::string_view name);
 
 void RamDump(Session& session, RamDumpKind kind);
+// The same routine over any region (the table's rows, or a small one in tests).
+void RamDump(Session& session, const RamDumpRegion& region);
 
 }  // namespace corvane

@@ -1,0 +1,118 @@
+#include "transfer/DataArea.h"
+
+#include "target/Connection.h"
+#include "transfer/RamLoader.h"
+#include "transfer/TransferSteps.h"
+
+namespace corvane {
+
+namespace {
+
+// Per model: where the RAM image goes and which loader writes it, and where the data area is
+// read. A null loader means no write; zero read bytes means no read.
+struct DataAreaRow {
+  Model model;
+  uint32_t ramBase;
+  const char* loader;
+  uint32_t readStart;
+  uint32_t readBytes;
+};
+
+// clang-format off
+constexpr DataAreaRow kDataAreaRows[] = {
+  {Model::DSI185,  0x80002000, "TRAPDATA.BIN", 0xFFF80000, 0x80000},
+  {Model::BCT13,   0x80002000, "TRAPDATA.BIN", 0xFFF80000, 0x80000},
+  {Model::TS1,     0x80002000, "TRAPPACE.bin", 0xC0000000, 0x80000},
+  {Model::DSX6070, 0x40000000, "TRAP6070.bin", 0x50000000, 0x80000},
+  {Model::DSX6170, 0,          nullptr,        0x50000000, 0x200000},
+  {Model::TVNbox,  0,          nullptr,        0,          0},
+};
+// clang-format on
+
+constexpr uint32_t kImageWords = 0x20000;  // a data-area image is 512 KB
+
+const DataAreaRow* RowOf(Model model) {
+  for (const DataAreaRow& row : kDataAreaRows)
+    if (row.model == model) return &row;
+  return nullptr;
+}
+
+const std::string kStopVerifying =
+    "Stop verifying? The data area has been written; only the check that it holds the file is "
+    "skipped.";
+const std::string kStopReading = "Stop reading the data area? No file will be saved.";
+
+}  // namespace
+
+void WriteDataArea(Session& s) {
+  const DataAreaRow* row = RowOf(s.model());
+  if (!row || !row->loader) {
+    // Said before the decoder is touched: there is nothing to connect for.
+    s.host.MessageBox(MessageKind::Error,
+                      std::string("Write Data Area is not available for ") +
+                          ProfileOf(s.model()).caption + ": nothing was written.",
+                      Buttons::Ok);
+    return;
+  }
+  RunTransfer(s, [&] {
+    s.host.SetStatus("Connecting...");
+    s.host.Repaint();
+    if (!Connect(s)) return;
+    StatusGuard status(s.host);
+    ConnectionGuard connection(s);
+    s.host.Repaint();
+    FilterGuard filter(s.host, Dialog::Open, "Binary file (*.bin)|*.BIN");
+    const auto path = s.host.RunDialog(Dialog::Open);
+    if (!path) return;
+
+    ImageReader image;
+    if (!OpenInput(s, image, *path, 4ull * kImageWords, "data area file")) return;
+    WriteLogScope log(s);
+    if (!log.Open()) return;
+
+    CopyImageToRam(s, image, row->ramBase, kImageWords);
+    const bool sent = UploadTrapRoutine(s, row->loader, 15000, "Writing Flash ~15 secs...");
+    // The loader gives no sign of success; reading the data area back is the only proof.
+    if (sent && s.verifyAfterWrite) {
+      Verifier verifier(s, image, kImageWords, kStopVerifying);
+      verifier.Range(0, row->readStart, kImageWords);
+      verifier.Report(log);
+    }
+    image.Close();
+    log.Finish();
+    s.host.MessageBox(MessageKind::Information, "Writing Data Area completed.", Buttons::Ok);
+  });
+}
+
+void ReadDataArea(Session& s) {
+  const DataAreaRow* row = RowOf(s.model());
+  if (!row || row->readBytes == 0) {
+    s.host.MessageBox(MessageKind::Error,
+                      std::string("Read Data Area is not available for ") +
+                          ProfileOf(s.model()).caption + ": nothing was read.",
+                      Buttons::Ok);
+    return;
+  }
+  RunTransfer(s, [&] {
+    s.host.SetStatus("Connecting...");
+    s.host.Repaint();
+    if (!Connect(s)) return;
+    StatusGuard status(s.host);
+    ConnectionGuard connection(s);
+    FilterGuard filter(s.host, Dialog::Save, "Binary file (*.bin) | *.BIN");
+    const auto path = s.host.RunDialog(Dialog::Save);
+    if (!path) return;
+
+    AtomicFile out;
+    if (!OpenOutput(s, out, *path)) return;
+    s.host.SetStatus("Reading Data...");
+    const uint32_t words = row->readBytes / 4;
+    s.host.SetProgressRange(0, static_cast<int>(words));
+    s.host.SetProgressPosition(0);
+    ReadWordsToFile(s, out, row->readStart, words, kStopReading);
+    if (!CommitOutput(s, out)) return;
+    s.host.MessageBox(MessageKind::Information, "Reading Data completed.", Buttons::Ok);
+  });
+}
+
+}  // namespace corvane

@@ -1,0 +1,164 @@
+#include "transfer/TransferSteps.h"
+
+#include "flash/FlashEngine.h"
+#include "link/Hex.h"
+
+namespace corvane {
+
+const std::string& WordStatus::Address(uint32_t address) {
+  text_.clear();
+  Append(address, 8);
+  return text_;
+}
+
+const std::string& WordStatus::AddressValue(uint32_t address, uint32_t value) {
+  text_.clear();
+  Append(address, 8);
+  text_ += "  ";
+  Append(value, 6);
+  return text_;
+}
+
+void WordStatus::Append(uint32_t value, int digits) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  int n = 8;
+  while (n > digits && ((value >> (4 * (n - 1))) & 0xF) == 0) --n;
+  for (int i = n - 1; i >= 0; --i) text_ += kDigits[(value >> (4 * i)) & 0xF];
+}
+
+bool OpenInput(Session& s, ImageReader& image, const std::string& path, uint64_t needed,
+               const std::string& what) {
+  std::string error;
+  if (!image.Open(path, &error)) {
+    s.host.MessageBox(MessageKind::Error, error + ". Nothing was written to the decoder.",
+                      Buttons::Ok);
+    return false;
+  }
+  if (image.size() < needed) {
+    s.host.MessageBox(MessageKind::Error,
+                      "The " + what + " " + path + " is too short: " +
+                          ProfileOf(s.model()).caption + " needs " + std::to_string(needed) +
+                          " bytes (" + Hex(static_cast<uint32_t>(needed), 1) +
+                          " hex), the file has " + std::to_string(image.size()) +
+                          ". Nothing was written to the decoder.",
+                      Buttons::Ok);
+    image.Close();
+    return false;
+  }
+  return true;
+}
+
+void ReadWord(ImageReader& image, uint8_t* bytes, uint64_t offset) {
+  if (!image.Read(bytes, 4)) {
+    throw TransferFileError("Reading the input file failed at offset " +
+                            Hex8(static_cast<uint32_t>(offset)) +
+                            ". The transfer was stopped there.");
+  }
+}
+
+void SkipBytes(ImageReader& image, uint64_t to) {
+  if (!image.Seek(to)) {
+    throw TransferFileError("Reading the input file failed at offset " +
+                            Hex8(static_cast<uint32_t>(to)) + ". The transfer was stopped there.");
+  }
+}
+
+WriteLogScope::~WriteLogScope() {
+  if (!log_) return;
+  log_->WriteLog("Stopped " + LocalDateTime());
+  session_.LogFile = nullptr;
+}
+
+bool WriteLogScope::Open() {
+  std::string error;
+  log_ = FirmwareLog::CreateLog(LogPath(session_), &error);
+  if (!log_) {
+    session_.host.MessageBox(MessageKind::Error, error + ". Nothing was written to the decoder.",
+                             Buttons::Ok);
+    return false;
+  }
+  log_->WriteLog("Firmware log file " + LocalDateTime());
+  session_.LogFile = log_.get();
+  return true;
+}
+
+void WriteLogScope::Line(const std::string& text) {
+  if (log_) log_->WriteLog(text);
+}
+
+void WriteLogScope::Finish() {
+  if (!log_) return;
+  log_->WriteLog("Done " + LocalDateTime());
+  session_.LogFile = nullptr;
+  log_.reset();
+}
+
+Verifier::Verifier(Session& s, ImageReader& image, uint32_t totalWords, std::string question)
+    : session_(s), image_(image), question_(std::move(question)) {
+  s.host.SetProgressRange(0, static_cast<int>(totalWords) - 1);
+  s.host.SetProgressPosition(0);
+  s.host.SetStatus("Verifying...");
+  s.host.Repaint();
+}
+
+void Verifier::Range(uint64_t offset, uint32_t address, uint32_t words) {
+  SkipBytes(image_, offset);
+  uint8_t b[4];
+  for (uint32_t i = 0; i < words; ++i) {
+    const uint32_t a = address + 4 * i;
+    ReadWord(image_, b, offset + 4ull * i);
+    if (ReadFlash(session_, a) != FlashValue(b)) {
+      if (mismatches_++ == 0) first_ = a;
+    }
+    session_.host.SetProgressPosition(position_++);
+    session_.host.SetStatus(status_.Address(a));
+    session_.host.ProcessMessages();
+    session_.CheckAbort(question_);
+  }
+}
+
+std::string VerifyFailedText(uint64_t mismatches, uint32_t first) {
+  return "Verify failed: " + std::to_string(mismatches) +
+         (mismatches == 1 ? " word differs" : " words differ") + ", first at " + Hex8(first) +
+         ".";
+}
+
+void Verifier::Report(WriteLogScope& log) {
+  if (mismatches_ == 0) return;
+  const std::string text = VerifyFailedText(mismatches_, first_);
+  log.Line(text);
+  session_.host.MessageBox(MessageKind::Error, text, Buttons::Ok);
+}
+
+bool OpenOutput(Session& s, AtomicFile& out, const std::string& path) {
+  std::string error;
+  if (out.Open(path, &error)) return true;
+  s.host.MessageBox(MessageKind::Error, error + ".", Buttons::Ok);
+  return false;
+}
+
+bool CommitOutput(Session& s, AtomicFile& out) {
+  std::string error;
+  if (out.Commit(&error)) return true;
+  s.host.MessageBox(MessageKind::Error,
+                    error + ". An existing file of that name was left as it was.", Buttons::Ok);
+  return false;
+}
+
+void ReadWordsToFile(Session& s, AtomicFile& out, uint32_t start, uint32_t words,
+                     const std::string& abortQuestion) {
+  WordStatus status;
+  uint8_t b[4];
+  for (uint32_t i = 0; i < words; ++i) {
+    const uint32_t a = start + 4 * i;
+    // ReadFlash gives image order; swapping back gives the word as the bus carried it.
+    PutRamValue(b, ByteSwap(ReadFlash(s, a)));
+    out.Write(b, 4);
+    s.host.SetProgressPosition(static_cast<int>(i));
+    s.host.SetStatus(status.Address(a));
+    s.host.ProcessMessages();
+    s.CheckAbort(abortQuestion);
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,114 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "target/Session.h"
+#include "transfer/FirmwareLog.h"
+#include "transfer/ImageFile.h"
+
+// Steps the write and read commands share: input checks, the firmware log of a write,
+// the read-back check, and reading a region of the decoder into a file.
+namespace corvane {
+
+// A file a command reads or writes failed half-way; the command stops and says so once.
+class TransferFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// RunCommand that also turns a TransferFileError into one error message after the body's
+// guards have closed what it opened.
+template <class Body>
+void RunTransfer(Session& session, Body&& body) {
+  RunCommand(session, [&] {
+    try {
+      body();
+    } catch (const TransferFileError& e) {
+      session.host.MessageBox(MessageKind::Error, e.what(), Buttons::Ok);
+    }
+  });
+}
+
+// Per-word status texts, built in place: a whole-flash loop must not allocate per word.
+class WordStatus {
+ public:
+  WordStatus() { text_.reserve(32); }
+  // "7FE00000"
+  const std::string& Address(uint32_t address);
+  // "7FE00000  123456": the value with at least 6 digits.
+  const std::string& AddressValue(uint32_t address, uint32_t value);
+
+ private:
+  void Append(uint32_t value, int digits);
+  std::string text_;
+};
+
+// Opens an input file and checks that it holds at least `needed` bytes. On failure shows
+// one error naming what was expected and what was found, and returns false.
+bool OpenInput(Session& session, ImageReader& image, const std::string& path, uint64_t needed,
+               const std::string& what);
+
+// The next four bytes of an image that was checked to be long enough; a read that still
+// comes up short (the file changed under us, a disk error) stops the command.
+void ReadWord(ImageReader& image, uint8_t* bytes, uint64_t offset);
+void SkipBytes(ImageReader& image, uint64_t to);
+
+// The firmware log of one write. Open() creates it with its header and hands it to the
+// flash engine through session.LogFile; Finish() writes "Done ". Leaving any other way (an
+// abort, a dead link, a file error) writes "Stopped " instead, so the log never claims a
+// write that did not run to its end.
+class WriteLogScope {
+ public:
+  explicit WriteLogScope(Session& session) : session_(session) {}
+  ~WriteLogScope();
+  WriteLogScope(const WriteLogScope&) = delete;
+  WriteLogScope& operator=(const WriteLogScope&) = delete;
+
+  // False after an error message when the log cannot be created.
+  bool Open();
+  void Line(const std::string& text);
+  void Finish();
+
+ private:
+  Session& session_;
+  std::unique_ptr<FirmwareLog> log_;
+};
+
+// Reads written words back and compares them with the file they came from.
+class Verifier {
+ public:
+  // `totalWords` over all ranges, for the progress bar; `question` is asked on Escape.
+  Verifier(Session& session, ImageReader& image, uint32_t totalWords, std::string question);
+  // Words [0, words) at address, from file offset `offset`.
+  void Range(uint64_t offset, uint32_t address, uint32_t words);
+  uint64_t mismatches() const { return mismatches_; }
+  uint32_t firstMismatch() const { return first_; }
+  // One error message (and a log line) when anything differed; nothing when all matched.
+  void Report(WriteLogScope& log);
+
+ private:
+  Session& session_;
+  ImageReader& image_;
+  std::string question_;
+  WordStatus status_;
+  int position_ = 0;
+  uint64_t mismatches_ = 0;
+  uint32_t first_ = 0;
+};
+
+// "Verify failed: 12 words differ, first at 7FE20000."
+std::string VerifyFailedText(uint64_t mismatches, uint32_t first);
+
+// Opens the chosen output under a temporary name; false after an error message.
+bool OpenOutput(Session& session, AtomicFile& out, const std::string& path);
+// Renames the finished output over the chosen name; false after an error message.
+bool CommitOutput(Session& session, AtomicFile& out);
+
+// Peeks `words` words from `start` into out in bus order (the file's bytes follow the
+// decoder's addresses); per word the address as status, progress i, and an abort check.
+void ReadWordsToFile(Session& session, AtomicFile& out, uint32_t start, uint32_t words,
+                     const std::string& abortQuestion);
+
+}  // namespace corvane
