@@ -10,6 +10,9 @@
 #include "target/Host.h"
 #include "target/Profiles.h"
 
+namespace corvane {
+class TracePortIo;
+}
 namespace corvane::sim {
 class VirtualDecoder;
 }
@@ -57,16 +60,14 @@ class Station {
 
  private:
   class Unbound;
-  class Switch;
   explicit Station(const TargetOptions& options);
 
   TargetOptions options_;
   // Until the first Begin of a virtual station the link talks to nothing (and fails fast).
   std::unique_ptr<Unbound> unbound_;
-  // Virtual with --trace: the trace wraps a port that follows the current decoder.
-  std::unique_ptr<Switch> switch_;
   std::unique_ptr<PortIo> realPort_;
-  std::unique_ptr<PortIo> trace_;
+  // --trace: wraps the real port, or follows the current virtual decoder.
+  std::unique_ptr<TracePortIo> trace_;
   std::unique_ptr<Clock> realClock_;
   std::map<Model, std::unique_ptr<sim::VirtualDecoder>> decoders_;
   sim::VirtualDecoder* current_ = nullptr;

@@ -1,1 +1,205 @@
-// Command-line front end.
+#include "cli/TerminalHost.h"
+
+#include <chrono>
+#include <csignal>
+#include <istream>
+#include <ostream>
+
+namespace corvane::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+  if (g_interrupted) {
+    // The command has not reached a point where it can stop; the user insists.
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+    return;
+  }
+  g_interrupted = 1;
+}
+
+struct sigaction g_previous;
+
+// A terminal line that does not wrap, so "\r" can redraw it.
+constexpr size_t kLineWidth = 79;
+
+int64_t SteadyMicroseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  const auto first = s.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  const auto last = s.find_last_not_of(" \t\r\n");
+  return s.substr(first, last - first + 1);
+}
+
+// A message box's text as terminal lines: CR LF and lone CR become line feeds.
+std::string AsLines(const std::string& text) {
+  std::string lines;
+  lines.reserve(text.size() + 1);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+      lines += '\n';
+    } else {
+      lines += text[i];
+    }
+  }
+  return lines;
+}
+
+}  // namespace
+
+InterruptGuard::InterruptGuard() {
+  g_interrupted = 0;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, &g_previous);
+}
+
+InterruptGuard::~InterruptGuard() {
+  sigaction(SIGINT, &g_previous, nullptr);
+  g_interrupted = 0;
+}
+
+bool TakeInterrupt() {
+  if (!g_interrupted) return false;
+  g_interrupted = 0;
+  return true;
+}
+
+TerminalHost::TerminalHost(std::ostream& out, std::ostream& err, std::istream& in,
+                           Settings settings)
+    : out_(out), err_(err), in_(in), settings_(std::move(settings)) {
+  if (!settings_.now) settings_.now = SteadyMicroseconds;
+  if (settings_.quiet) settings_.stderrIsTty = false;
+}
+
+TerminalHost::~TerminalHost() { Finish(); }
+
+void TerminalHost::SetStatus(const std::string& text) {
+  status_ = text;
+  // An empty status ends the command's display.
+  if (text.empty()) ClearLine();
+}
+
+void TerminalHost::SetProgressRange(int minimum, int maximum) {
+  minimum_ = minimum;
+  maximum_ = maximum;
+}
+
+void TerminalHost::SetProgressPosition(int position) { position_ = position; }
+
+std::string TerminalHost::Compose() const {
+  std::string line = status_;
+  if (maximum_ > minimum_) {
+    int64_t percent = (int64_t{position_} - minimum_) * 100 / (int64_t{maximum_} - minimum_);
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    line += (line.empty() ? "" : "  ") + std::to_string(percent) + "%";
+  }
+  for (char& c : line) {
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+  }
+  if (line.size() > kLineWidth) line.resize(kLineWidth);
+  return line;
+}
+
+void TerminalHost::Draw(bool force) {
+  if (!settings_.stderrIsTty) return;
+  const int64_t now = settings_.now();
+  if (!force && now < nextDraw_) return;
+  nextDraw_ = now + 1000000 / kRefreshPerSecond;
+  std::string line = Compose();
+  if (line.empty()) {
+    ClearLine();
+    return;
+  }
+  if (lineShown_ && line == line_) return;
+  err_ << '\r' << line << "\x1b[K" << std::flush;
+  line_ = std::move(line);
+  lineShown_ = true;
+  ++draws_;
+}
+
+void TerminalHost::ClearLine() {
+  if (!lineShown_) return;
+  err_ << "\r\x1b[K" << std::flush;
+  lineShown_ = false;
+  // The next status shows at once, not a refresh period later.
+  nextDraw_ = INT64_MIN;
+}
+
+void TerminalHost::Finish() { ClearLine(); }
+
+Answer TerminalHost::MessageBox(MessageKind kind, const std::string& text, Buttons buttons) {
+  ClearLine();
+  if (buttons == Buttons::YesNo) return Ask(text);
+  if (kind == MessageKind::Error) {
+    errorShown_ = true;
+    err_ << AsLines(text) << '\n' << std::flush;
+  } else {
+    out_ << AsLines(text) << '\n' << std::flush;
+  }
+  return Answer::Ok;
+}
+
+Answer TerminalHost::Ask(const std::string& text) {
+  out_ << AsLines(text) << '\n';
+  Answer answer = Answer::No;
+  if (abortPending_) {
+    // Ctrl-C was the user's answer to the stop question before it was asked.
+    abortPending_ = false;
+    stoppedByUser_ = true;
+    out_ << "[y/N] y (Ctrl-C)\n";
+    answer = Answer::Yes;
+  } else if (settings_.answer) {
+    answer = *settings_.answer ? Answer::Yes : Answer::No;
+    out_ << (*settings_.answer ? "[y/N] y (--yes)\n" : "[y/N] n (--no)\n");
+  } else if (settings_.stdinIsTty) {
+    out_ << "[y/N] " << std::flush;
+    std::string reply;
+    if (!std::getline(in_, reply)) out_ << '\n';
+    reply = Lower(Trim(reply));
+    answer = (reply == "y" || reply == "yes") ? Answer::Yes : Answer::No;
+  } else {
+    out_ << "[y/N] n (no terminal to ask; --yes answers Yes)\n";
+  }
+  out_ << std::flush;
+  return answer;
+}
+
+std::string TerminalHost::DialogFilter(Dialog dialog) const {
+  return dialog == Dialog::Open ? openFilter_ : saveFilter_;
+}
+
+void TerminalHost::SetDialogFilter(Dialog dialog, const std::string& filter) {
+  (dialog == Dialog::Open ? openFilter_ : saveFilter_) = filter;
+}
+
+// The user named the file on the command line; naming an existing one is the consent
+// that the window's replace question would ask for.
+std::optional<std::string> TerminalHost::RunDialog(Dialog) { return settings_.path; }
+
+bool TerminalHost::AbortRequested() {
+  if (!TakeInterrupt()) return false;
+  abortPending_ = true;
+  return true;
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,90 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "target/Host.h"
+
+namespace corvane::cli {
+
+// The shell's side of a command: messages are printed, questions answered from the
+// options or asked on the terminal, the dialog returns the path from the command line.
+class TerminalHost final : public Host {
+ public:
+  struct Settings {
+    std::optional<bool> answer;   // --yes / --no
+    bool stdinIsTty = false;      // questions may be asked
+    bool stderrIsTty = false;     // the progress line may be drawn
+    bool quiet = false;           // --quiet: no progress line
+    std::optional<std::string> path;  // what either dialog returns
+    // Wall time in microseconds for throttling the progress line; steady clock when empty.
+    std::function<int64_t()> now;
+  };
+
+  TerminalHost(std::ostream& out, std::ostream& err, std::istream& in, Settings settings);
+  ~TerminalHost() override;
+
+  void SetStatus(const std::string& text) override;
+  std::string Status() const override { return status_; }
+  void SetProgressRange(int minimum, int maximum) override;
+  void SetProgressPosition(int position) override;
+  void Repaint() override { Draw(false); }
+  void ProcessMessages() override { Draw(false); }
+  Answer MessageBox(MessageKind kind, const std::string& text, Buttons buttons) override;
+  std::string DialogFilter(Dialog dialog) const override;
+  void SetDialogFilter(Dialog dialog, const std::string& filter) override;
+  std::optional<std::string> RunDialog(Dialog dialog) override;
+  bool AbortRequested() override;
+
+  // Removes the progress line, if one is shown.
+  void Finish();
+
+  bool errorShown() const { return errorShown_; }
+  // The user pressed Ctrl-C and the command agreed to stop.
+  bool stoppedByUser() const { return stoppedByUser_; }
+  // The line last drawn (without the carriage return), for tests.
+  const std::string& progressLine() const { return line_; }
+  int progressDraws() const { return draws_; }
+
+  // At most this many progress-line refreshes per second.
+  static constexpr int kRefreshPerSecond = 10;
+
+ private:
+  void Draw(bool force);
+  void ClearLine();
+  std::string Compose() const;
+  Answer Ask(const std::string& text);
+
+  std::ostream& out_;
+  std::ostream& err_;
+  std::istream& in_;
+  Settings settings_;
+  std::string status_;
+  int minimum_ = 0, maximum_ = 0, position_ = 0;
+  std::string openFilter_ = kRestingFilter, saveFilter_ = kRestingFilter;
+  bool lineShown_ = false;
+  std::string line_;
+  int draws_ = 0;
+  int64_t nextDraw_ = INT64_MIN;
+  bool abortPending_ = false;
+  bool errorShown_ = false;
+  bool stoppedByUser_ = false;
+};
+
+// Ctrl-C while installed asks the running command to stop between words (the command's
+// own Yes/No question is then answered Yes); a second Ctrl-C before the command noticed
+// the first ends the program at once.
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
+
+// True once per Ctrl-C received since the last call.
+bool TakeInterrupt();
+
+}  // namespace corvane::cli
