@@ -16,13 +16,20 @@ struct FlashBoardSpec {
   std::string caption;  // the model ("DSX6071/6072", ...)
   uint32_t base;        // first flash address
   uint32_t size;        // bytes of bus space
+  // A second window where the chip select also answers (it decodes fewer address lines):
+  // the same board, word for word. mirrorSize 0: none.
+  uint32_t mirrorBase = 0;
+  uint32_t mirrorSize = 0;
 };
 
 // Flash geometry per model, the virtual decoder's own copy.
 const FlashBoardSpec* FlashBoardFor(const std::string& caption);
 
 // Builds the board of a model from its decoder.conf keys (flash_maker, flash_device,
-// protected_sectors, stuck_bits). Null with *error set when a key is wrong.
+// protected_sectors, stuck_bits). Null with *error set when a key is wrong or image is not
+// spec.size bytes. The board works on image in place and keeps a reference to it: its
+// size must not change while the board lives. Any address given to Read/Write is taken
+// modulo the board's size, so the memory map may route the mirror window to it unchanged.
 std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf& conf,
                                           std::vector<uint8_t>& image, VirtualClock& clock,
                                           std::string* error);
