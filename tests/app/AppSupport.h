@@ -1,0 +1,103 @@
+#pragma once
+#include <QApplication>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/CommandTarget.h"
+#include "eeprom/corvane_ee.h"
+#include "link/corvane.h"
+#include "support/FakeDecoderPort.h"
+#include "support/RecordingPort.h"
+
+namespace apptest {
+
+// A target over the ideal fake decoder, recording how the window brackets its link use.
+class FakeTarget : public CommandTarget {
+ public:
+  corvane::testing::FakeDecoderPort port;
+  corvane::testing::ManualClock clock;
+  corvane::Link linkObject{port, clock};
+  corvane::EeBus eeObject{linkObject};
+
+  bool isSimulated = false;
+  std::string beginError;  // non-empty: Begin fails with it
+  std::string endError;    // non-empty: End fails with it
+  std::vector<corvane::Model> begun;
+  int ended = 0;
+  bool inside = false;
+
+  bool Begin(corvane::Model model, std::string* error) override {
+    if (!beginError.empty()) {
+      *error = beginError;
+      return false;
+    }
+    begun.push_back(model);
+    inside = true;
+    return true;
+  }
+  bool End(std::string* error) override {
+    ++ended;
+    inside = false;
+    if (!endError.empty()) {
+      *error = endError;
+      return false;
+    }
+    return true;
+  }
+  corvane::Link& link() override { return linkObject; }
+  corvane::EeBus& ee() override { return eeObject; }
+  std::string loaderDir() const override { return "/loaders"; }
+  std::string logDir() const override { return "/logs"; }
+  bool simulated() const override { return isSimulated; }
+};
+
+// Deals with modal windows as a user would: polls for the active modal widget and hands it
+// to the next step of a script. Steps run in order, one per modal window that shows.
+class ModalScript : public QObject {
+ public:
+  using Step = std::function<void(QWidget* modal)>;
+  explicit ModalScript(std::vector<Step> steps) : steps_(std::move(steps)) {
+    connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+    timer_.start(5);
+  }
+  int done() const { return done_; }
+  bool finished() const { return done_ == static_cast<int>(steps_.size()); }
+
+ private:
+  void Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == last_ || done_ >= static_cast<int>(steps_.size())) return;
+    if (!modal->isVisible()) return;
+    last_ = modal;
+    steps_[done_++](modal);
+  }
+  std::vector<Step> steps_;
+  int done_ = 0;
+  QPointer<QWidget> last_;
+  QTimer timer_;
+};
+
+// What a message box showed.
+struct Shown {
+  QString title, text;
+  int icon = 0;
+  std::vector<QString> buttons;
+};
+// A step that records a QMessageBox and presses the button with this text.
+ModalScript::Step Press(const QString& button, Shown* shown = nullptr);
+
+// Counts paint events of one widget.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override;
+};
+
+}  // namespace apptest

@@ -1,0 +1,239 @@
+// The window's Host: dialogs, message boxes, and updates throttled to the screen.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <chrono>
+#include <memory>
+
+#include "AppSupport.h"
+#include "app/QtHost.h"
+#include "app/Unit1.h"
+#include "link/Hex.h"
+
+using apptest::ModalScript;
+using apptest::PaintCounter;
+using apptest::Press;
+using apptest::Shown;
+using corvane::Answer;
+using corvane::Buttons;
+using corvane::Dialog;
+using corvane::MessageKind;
+
+namespace {
+
+struct FilterCase {
+  const char* classic;
+  const char* qt;
+};
+
+class FilterConversion : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(FilterConversion, ClassicFormBecomesQtForm) {
+  EXPECT_EQ(QtFilterFromClassic(GetParam().classic), QString::fromLatin1(GetParam().qt));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Filters, FilterConversion,
+    ::testing::Values(
+        FilterCase{"Binary file (*.bin) | *.BIN", "Binary file (*.bin *.BIN)"},
+        FilterCase{"VAR2a files (*.dvb)|*.DVB", "VAR2a files (*.dvb *.DVB)"},
+        FilterCase{"Images|*.bin;*.img|All files (*.*)|*.*",
+                   "Images (*.bin *.BIN *.img *.IMG);;All files (*.*)"},
+        FilterCase{"Eeprom|", "Eeprom (*)"}));
+
+struct HostFixture : ::testing::Test {
+  std::unique_ptr<TForm1> form = std::make_unique<TForm1>(TForm1::Options{});
+  QtHost& host = form->host();
+  QLabel* panel = form->StatusBar1->Panel(0);
+};
+
+struct BoxCase {
+  MessageKind kind;
+  Buttons buttons;
+  const char* press;
+  Answer answer;
+  QMessageBox::Icon icon;
+};
+
+class MessageBoxes : public HostFixture, public ::testing::WithParamInterface<BoxCase> {};
+
+TEST_P(MessageBoxes, IconButtonsTitleAndAnswer) {
+  const BoxCase& c = GetParam();
+  Shown shown;
+  ModalScript script({Press(c.press, &shown)});
+  EXPECT_EQ(host.MessageBox(c.kind, "Writing Flash completed.", c.buttons), c.answer);
+  ASSERT_TRUE(script.finished());
+  EXPECT_EQ(shown.text, QStringLiteral("Writing Flash completed."));
+  EXPECT_EQ(shown.icon, c.icon);
+  EXPECT_EQ(shown.title, QStringLiteral("Corvane 1.5C"));
+  EXPECT_EQ(shown.buttons.size(), c.buttons == Buttons::Ok ? 1u : 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, MessageBoxes,
+    ::testing::Values(
+        BoxCase{MessageKind::Error, Buttons::Ok, "OK", Answer::Ok, QMessageBox::Critical},
+        BoxCase{MessageKind::Information, Buttons::Ok, "OK", Answer::Ok, QMessageBox::Information},
+        BoxCase{MessageKind::Warning, Buttons::Ok, "OK", Answer::Ok, QMessageBox::Warning},
+        BoxCase{MessageKind::Confirmation, Buttons::YesNo, "Yes", Answer::Yes, QMessageBox::Question},
+        BoxCase{MessageKind::Confirmation, Buttons::YesNo, "No", Answer::No, QMessageBox::Question}));
+
+TEST_F(HostFixture, MessageBoxShowsTheLatestStatusFirst) {
+  form->show();
+  host.SetStatus("7FE01554");
+  QString behind;
+  ModalScript script({[&](QWidget* modal) {
+    behind = panel->text();
+    static_cast<QMessageBox*>(modal)->accept();
+  }});
+  host.MessageBox(MessageKind::Information, "done", Buttons::Ok);
+  EXPECT_EQ(behind, QStringLiteral("7FE01554"));
+}
+
+// ---- file dialogs ----
+
+struct DialogFixture : HostFixture {
+  QTemporaryDir dir;
+  QString Path(const char* name) { return dir.filePath(QString::fromLatin1(name)); }
+};
+
+TEST_F(DialogFixture, OpenDialogShowsTheConvertedFilterAndReturnsTheChosenFile) {
+  QFile file(Path("image.bin"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  corvane::FilterGuard filter(host, Dialog::Open, "Binary file (*.bin) | *.BIN");
+  QStringList filters;
+  QString title;
+  ModalScript script({[&](QWidget* modal) {
+    auto* box = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(box, nullptr);
+    filters = box->nameFilters();
+    title = box->windowTitle();
+    EXPECT_EQ(box->acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(box->fileMode(), QFileDialog::ExistingFile);
+    box->selectFile(Path("image.bin"));
+    box->accept();
+  }});
+  const std::optional<std::string> chosen = host.RunDialog(Dialog::Open);
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(QString::fromStdString(*chosen), Path("image.bin"));
+  EXPECT_EQ(filters, QStringList{QStringLiteral("Binary file (*.bin *.BIN)")});
+  EXPECT_EQ(title, QStringLiteral("Open"));
+  // The next opening starts where this one ended.
+  EXPECT_EQ(form->OpenDialog1->InitialDir, dir.path());
+}
+
+TEST_F(DialogFixture, CancelReturnsNothing) {
+  ModalScript script({[](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); }});
+  EXPECT_FALSE(host.RunDialog(Dialog::Save));
+  EXPECT_TRUE(script.finished());
+}
+
+TEST_F(DialogFixture, SaveDialogAsksBeforeReplacingAFile) {
+  QFile file(Path("dump.bin"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  QFileDialog* saveBox = nullptr;
+  Shown question;
+  ModalScript script({
+      [&](QWidget* modal) {
+        saveBox = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(saveBox, nullptr);
+        EXPECT_EQ(saveBox->acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_FALSE(saveBox->testOption(QFileDialog::DontConfirmOverwrite));
+        saveBox->selectFile(Path("dump.bin"));
+        saveBox->accept();  // the file exists: the dialog asks
+      },
+      [&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        question.text = box->text();
+        box->button(QMessageBox::No)->click();  // keep the old file
+        QTimer::singleShot(0, saveBox, [saveBox] { saveBox->reject(); });
+      },
+  });
+  EXPECT_FALSE(host.RunDialog(Dialog::Save));
+  EXPECT_TRUE(script.finished());
+  EXPECT_TRUE(question.text.contains(QStringLiteral("dump.bin")));
+}
+
+// ---- throttling ----
+
+TEST_F(HostFixture, UpdatesAreThrottledToAboutThirtyASecondOfTheClock) {
+  form->show();
+  PaintCounter paints(panel);
+  int64_t now = 0;
+  host.SetTimeSource([&] { return now; });
+  // 10000 words at 1 ms each: 10 seconds of transfer.
+  for (int i = 0; i < 10000; ++i) {
+    host.SetStatus(corvane::Hex8(0x7FE00000u + 4u * i));
+    host.SetProgressPosition(i);
+    host.ProcessMessages();
+    now += 1000;
+  }
+  const int frames = static_cast<int>(10'000'000 / QtHost::kFrameUs) + 1;
+  EXPECT_LE(paints.paints, frames);
+  EXPECT_GE(paints.paints, frames - 2);
+  // What shows is never more than one frame old.
+  EXPECT_GE(panel->text().toUInt(nullptr, 16), 0x7FE00000u + 4u * (10000 - 34));
+}
+
+TEST_F(HostFixture, HundredThousandCallsOnTheRealClockStayUnderThirtyPaintsASecond) {
+  form->show();
+  host.SetProgressRange(0, 100000);
+  PaintCounter paints(panel);
+  const auto start = std::chrono::steady_clock::now();
+  std::string last;
+  for (int i = 0; i < 100000; ++i) {
+    last = corvane::Hex8(static_cast<uint32_t>(i));
+    host.SetStatus(last);
+    host.SetProgressPosition(i);
+    host.ProcessMessages();
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LE(paints.paints, static_cast<int>(seconds * 1e6 / QtHost::kFrameUs) + 1);
+  EXPECT_GE(paints.paints, 1);
+  EXPECT_EQ(host.Status(), last);
+  host.Flush();
+  EXPECT_EQ(panel->text().toStdString(), last);
+  EXPECT_EQ(form->ProgressBar->value(), 99999);
+}
+
+TEST_F(HostFixture, AnAbortRequestIsNoticedWithinFiftyMilliseconds) {
+  int64_t now = 0;
+  host.SetTimeSource([&] { return now; });
+  host.ProcessMessages();  // a frame has just gone by
+  now += 1000;
+  // The user's Escape arrives as an event while the transfer runs.
+  QTimer::singleShot(0, form.get(), [&] { host.RequestAbort(); });
+  const int64_t posted = now;
+  while (!host.AbortRequested()) {
+    ASSERT_LT(now - posted, 1'000'000) << "never noticed";
+    host.ProcessMessages();
+    now += 1000;  // a word takes a millisecond
+  }
+  EXPECT_LE(now - posted, 50'000);
+  EXPECT_FALSE(host.AbortRequested()) << "one request, one question";
+}
+
+TEST_F(HostFixture, EmptyProgressRangeShowsAnEmptyBarNotABusyOne) {
+  host.SetProgressRange(0, 0);
+  host.SetProgressPosition(0);
+  host.Flush();
+  EXPECT_GT(form->ProgressBar->maximum(), form->ProgressBar->minimum());
+  EXPECT_EQ(form->ProgressBar->value(), form->ProgressBar->minimum());
+  host.SetProgressRange(0, 0x80000);
+  host.SetProgressPosition(0x7FFFF);
+  host.Flush();
+  EXPECT_EQ(form->ProgressBar->maximum(), 0x80000);
+  EXPECT_EQ(form->ProgressBar->value(), 0x7FFFF);
+}
+
+}  // namespace
