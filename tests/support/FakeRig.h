@@ -18,7 +18,7 @@ struct FakeRig {
   Link link{port, clock};
   EeBus ee{link};
   ScriptedHost host;
-  Session session{link, ee, host, ProfileSnapshot{}};
+  Session session{link, ee, host, ProfileSnapshot{}, {}, {}};
 };
 
 }  // namespace corvane::testing
