@@ -1,0 +1,275 @@
+// corvane-cli run in-process against the virtual decoder.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/Args.h"
+#include "cli/Cli.h"
+#include "link/corvane.h"
+#include "support/SimRig.h"
+#include "target/Connection.h"
+
+namespace corvane::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::SimRig;
+using testing::TempDir;
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+class CliEndToEnd : public ::testing::Test {
+ protected:
+  Outcome Cli(std::vector<std::string> args, const std::string& input = "", bool stderrTty = false) {
+    std::ostringstream out, err;
+    std::istringstream in(input);
+    Terminal terminal;
+    terminal.in = &in;
+    terminal.stderrIsTty = stderrTty;
+    const int status = RunCli(args, out, err, terminal);
+    return {status, out.str(), err.str()};
+  }
+  // The same with the virtual decoders under the test's folder.
+  Outcome Sim(std::vector<std::string> args, const std::string& input = "", bool stderrTty = false) {
+    args.insert(args.begin(), {"--simulate", dir.path()});
+    return Cli(std::move(args), input, stderrTty);
+  }
+  std::string Path(const std::string& name) const { return dir / name; }
+  // A decoder.conf key of an existing decoder folder.
+  void SetConf(const std::string& folder, const std::string& key, const std::string& value) {
+    const std::string path = dir / (folder + "/decoder.conf");
+    std::ifstream in(path);
+    ASSERT_TRUE(in) << path;
+    std::string text, line;
+    bool found = false;
+    while (std::getline(in, line)) {
+      if (line.rfind(key + " ", 0) == 0 || line.rfind(key + "=", 0) == 0) {
+        line = key + " = " + value;
+        found = true;
+      }
+      text += line + "\n";
+    }
+    if (!found) text += key + " = " + value + "\n";
+    std::ofstream(path) << text;
+  }
+  bool Empty(const std::string& path) const { return fs::is_empty(path); }
+
+  TempDir dir;
+};
+
+// ---- refused before anything reaches the decoder --------------------------------------------
+
+struct Refusal {
+  std::vector<std::string> args;
+  int status;
+  std::string err;
+};
+
+class Refused : public CliEndToEnd, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refused, WithOneLineAndNothingTouched) {
+  const Refusal& r = GetParam();
+  std::vector<std::string> args = r.args;
+  for (auto& a : args) {
+    if (a.rfind("@", 0) == 0) a = Path(a.substr(1));
+  }
+  const Outcome run = Sim(args);
+  EXPECT_EQ(run.status, r.status);
+  EXPECT_EQ(run.out, "");
+  std::string expected = r.err;
+  if (const auto at = expected.find('@'); at != std::string::npos) {
+    expected.replace(at, 1, dir.path() + "/");
+  }
+  EXPECT_EQ(run.err, expected);
+  // No decoder was opened, so no folder was made for it.
+  EXPECT_TRUE(Empty(dir.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Refused,
+    ::testing::Values(
+        Refusal{{"read-signature"}, 2, "corvane-cli: read-signature is not offered for BCT13\n"},
+        Refusal{{"--model", "STB3100", "read-data-area", "f"}, 2,
+                "corvane-cli: read-data-area is not offered for STB3100\n"},
+        Refusal{{"--model", "nope", "models"}, 2,
+                "corvane-cli: unknown model 'nope' (see: corvane-cli models)\n"},
+        Refusal{{"peek", "0x0"}, 2,
+                "corvane-cli: invalid address '0x0' (1 to 8 hexadecimal digits, no prefix or sign)\n"},
+        Refusal{{"ramdump", "6070", "f"}, 2,
+                "corvane-cli: unknown ramdump '6070' (6071, 6072, BCT13, DSI185 or TVNbox)\n"},
+        Refusal{{"write-eeprom"}, 2, "corvane-cli: write-eeprom needs FILE\n"},
+        Refusal{{"--frob", "models"}, 2, "corvane-cli: unknown option '--frob'\n"},
+        // Input files are checked before Connect resets the decoder.
+        Refusal{{"write-eeprom", "@missing.bin"}, 1,
+                "corvane-cli: cannot open @missing.bin: No such file or directory\n"},
+        Refusal{{"write-firmware", "@"}, 1, "corvane-cli: cannot open @: Is a directory\n"},
+        Refusal{{"script", "@missing.txt"}, 1,
+                "corvane-cli: cannot open @missing.txt: No such file or directory\n"}));
+
+TEST_F(CliEndToEnd, ABadScriptLineStopsTheScriptBeforeAnythingIsSent) {
+  const Outcome run = Sim({"--connect", "script", "-"}, "poke 80000000 1\npeek 80000000 extra\n");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "corvane-cli: line 2: unexpected 'extra' after peek ADDRESS\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(Empty(dir.path()));
+}
+
+// ---- help and the model table ------------------------------------------------------------
+
+TEST_F(CliEndToEnd, HelpAndModelsNeedNoDecoder) {
+  Outcome help = Cli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, UsageText());
+
+  Outcome models = Cli({"models"});
+  EXPECT_EQ(models.status, 0);
+  EXPECT_EQ(models.err, "");
+  EXPECT_EQ(models.out,
+            "Model         DecoderType  EEPROM                  PioBase   Commands\n"
+            "DSX6071/6072  0            2 KB, 1 address byte    2000D000  Read Signature\n"
+            "DSI185        1            2 KB, 1 address byte    2000D000  Read Signature, Read Data Area, Write Data Area\n"
+            "BCT13         3            2 KB, 1 address byte    2000D000  Read Data Area, Write Data Area\n"
+            "TS1           4            8 KB, 2 address bytes   2000F000  Read Signature, Read Data Area, Write Data Area\n"
+            "DSX6070       5            2 KB, 1 address byte    2000D000  Read Signature, Read Data Area, Write Data Area\n"
+            "TVN box       6            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area, Write Data Area\n"
+            "STB3100       6            8 KB, 2 address bytes   2000F000  Read Signature\n"
+            "DSX6170       8            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area, Write Data Area\n");
+}
+
+// ---- words by hand -------------------------------------------------------------------------
+
+TEST_F(CliEndToEnd, PokeThenPeekInTheNextRunGivesTheWordBack) {
+  Outcome poke = Sim({"--model", "TS1", "--connect", "poke", "80000000", "12345678"});
+  EXPECT_EQ(poke.status, 0) << poke.err;
+  EXPECT_EQ(poke.out, "");
+  EXPECT_EQ(poke.err, "");
+
+  Outcome peek = Sim({"--model", "ts1", "--connect", "peek", "80000000"});
+  EXPECT_EQ(peek.status, 0) << peek.err;
+  EXPECT_EQ(peek.out, "12345678\n");
+}
+
+TEST_F(CliEndToEnd, ScriptRunsInOrderOverOneLinkAndCountsItsTraffic) {
+  const std::string script = Path("words.txt");
+  std::ofstream(script) << "# two words\n"
+                           "poke 80000000 cafebabe\n"
+                           "poke 80000004 1\n"
+                           "\n"
+                           "sleep 2500\n"
+                           "peek 80000000\n"
+                           "peek 80000004   # the second\n";
+  Outcome run = Sim({"--model", "TS1", "--connect", "--stats", "script", script});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+
+  const size_t setup = MemoryInterfaceWrites(ProfileOf(Model::TS1).DecoderType, false).size();
+  std::istringstream lines(run.out);
+  std::string l1, l2, accesses, pokes, peeks, time;
+  std::getline(lines, l1);
+  std::getline(lines, l2);
+  std::getline(lines, accesses);
+  std::getline(lines, pokes);
+  std::getline(lines, peeks);
+  std::getline(lines, time);
+  EXPECT_EQ(l1, "80000000 CAFEBABE");
+  EXPECT_EQ(l2, "80000004 00000001");
+  EXPECT_EQ(pokes, "pokes: " + std::to_string(setup + 2));
+  EXPECT_EQ(peeks, "peeks: 2");
+  ASSERT_EQ(accesses.rfind("port accesses: ", 0), 0u) << accesses;
+  EXPECT_GT(std::stoull(accesses.substr(15)), 100u);
+  // The sleep and the 100 ms reset pulse are in the decoder's time, not the test's.
+  ASSERT_EQ(time.rfind("virtual time: ", 0), 0u) << time;
+  ASSERT_EQ(time.substr(time.size() - 2), " s");
+  const double seconds = std::stod(time.substr(14));
+  EXPECT_GE(seconds, 2.6);
+  EXPECT_LT(seconds, 4.0);
+  EXPECT_EQ(time.find('.') + 4, time.size() - 2) << "three decimals: " << time;
+}
+
+TEST_F(CliEndToEnd, ScriptFromStandardInput) {
+  Outcome run = Sim({"--model", "DSI185", "--connect", "script", "-"},
+                "poke 80001000 00C0FFEE\npeek 80001000\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "80001000 00C0FFEE\n");
+}
+
+TEST_F(CliEndToEnd, ADeadAdapterEndsTheCommandWithOneErrorQuickly) {
+  ASSERT_EQ(Sim({"--model", "TS1", "--connect", "poke", "80000000", "1"}).status, 0);
+  SetConf("TS1", "dead_after_bytes", "40");
+
+  const auto start = std::chrono::steady_clock::now();
+  Outcome run = Sim({"--model", "TS1", "--connect", "script", "-"},
+                "poke 80000000 2\npeek 80000000\npeek 80000004\n");
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, std::string(kLinkErrorMessage) + "\n");
+  EXPECT_LT(elapsed, std::chrono::seconds(2));
+}
+
+TEST_F(CliEndToEnd, TraceRecordsEveryPortAccess) {
+  const std::string trace = Path("trace.txt");
+  Outcome run = Sim({"--model", "TS1", "--trace", trace, "--connect", "--stats", "peek", "80000000"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::ifstream in(trace);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 3u);
+  // LinkOpen: the extended control register is saved, then set to byte mode.
+  EXPECT_EQ(lines[0].rfind("in 77A ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "out 77A 35");
+  const std::string counted = "port accesses: " + std::to_string(lines.size()) + "\n";
+  EXPECT_NE(run.out.find(counted), std::string::npos) << run.out;
+}
+
+// ---- commands through the window's code ------------------------------------------------------
+
+TEST_F(CliEndToEnd, EepromWrittenFromAFileReadsBackIntoAReplacedFile) {
+  std::vector<uint8_t> image(2048);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+  const std::string source = Path("eeprom-in.bin");
+  const std::string copy = Path("eeprom-out.bin");
+  const std::string vcd = Path("bus.vcd");
+  SimRig::WriteFile(source, image);
+  SimRig::WriteFile(copy, std::vector<uint8_t>(10, 0xAA));  // replaced without a question
+
+  Outcome write = Sim({"--model", "BCT13", "--quiet", "write-eeprom", source});
+  EXPECT_EQ(write.status, 0) << write.err;
+  EXPECT_EQ(write.out, "Writing Eeprom completed.\n");
+
+  Outcome read = Sim({"--model", "BCT13", "--bus-trace", vcd, "read-eeprom", copy});
+  EXPECT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(read.out, "Reading Eeprom completed.\n");
+  EXPECT_EQ(SimRig::ReadFile(copy), image);
+  const auto trace = SimRig::ReadFile(vcd);
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace[0], '$');  // a VCD header
+}
+
+TEST_F(CliEndToEnd, SignatureShowsBothLinesOnStdout) {
+  Outcome run = Sim({"--model", "TS1", "read-signature"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("Manufacturer: ", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("\nDevice: "), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("Unknown"), std::string::npos) << run.out;
+}
+
+TEST_F(CliEndToEnd, ProgressLineOnlyOnATerminalAndClearedAtTheEnd) {
+  Outcome tty = Sim({"--model", "TS1", "--connect", "poke", "80000000", "1"}, "", true);
+  EXPECT_EQ(tty.status, 0);
+  EXPECT_EQ(tty.err.rfind("\rConnecting...\x1b[K", 0), 0u) << tty.err;
+  EXPECT_EQ(tty.err.substr(tty.err.size() - 4), "\r\x1b[K");
+
+  Outcome quiet = Sim({"--quiet", "--model", "TS1", "--connect", "poke", "80000000", "1"}, "", true);
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+}
+
+}  // namespace
+}  // namespace corvane::cli
