@@ -11,6 +11,8 @@ namespace corvane::sim {
 // its own keys.
 class Conf {
  public:
+  // Replaces the values with those of text. False with *error ("line 3: ...") on a line
+  // that is not "key = value", an empty key or value, or a key given twice.
   bool Parse(const std::string& text, std::string* error);
   std::optional<std::string> Get(const std::string& key) const;
   std::string GetString(const std::string& key, const std::string& fallback) const;
@@ -20,6 +22,9 @@ class Conf {
   std::vector<uint32_t> GetList(const std::string& key) const;
   void Set(const std::string& key, const std::string& value) { values_[key] = value; }
   const std::map<std::string, std::string>& values() const { return values_; }
+
+  // A whole number, decimal or 0x hexadecimal, nothing else; nullopt otherwise.
+  static std::optional<int64_t> ParseInt(const std::string& text);
 
  private:
   std::map<std::string, std::string> values_;

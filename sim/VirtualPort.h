@@ -1,0 +1,137 @@
+#pragma once
+#include <cstdint>
+#include <limits>
+
+#include "link/PortIo.h"
+#include "sim/BootLink.h"
+#include "sim/Decoder.h"
+#include "sim/VirtualClock.h"
+#include "sim/VirtualDecoder.h"
+
+namespace corvane::sim {
+
+
+// The PC's parallel port and the adapter cable, at pin level. Register writes become pin
+// levels as on a real port; the adapter moves bytes between the pins and the boot link,
+// taking virtual time for each byte on the serial side.
+//
+// Status register levels other than the adapter's two: bits 0-2 are not implemented on the
+// port and read 1; nAck (0x40) is left pulled up; PaperOut (0x20) and Busy are tied low by
+// the adapter, so PaperOut reads 0 and the port's inverted Busy bit (0x80) reads 1.
+class VirtualPort {
+ public:
+  struct Timing {
+    int64_t accessUs = 1;        // one register access
+    int64_t byteUs = 3;          // one byte on the serial link
+    int64_t loaderUs = 3000000;  // a loader's run
+    uint64_t deadAfterBytes = 0;
+    uint64_t flipEvery = 0;
+  };
+
+  static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+  static constexpr int64_t kResetMinUs = 1000;  // the reset supervisor ignores shorter pulses
+  static constexpr uint8_t kStatusIdle = 0xC7;
+  static constexpr uint8_t kNError = 0x08, kSelect = 0x10;
+
+  VirtualPort(VirtualClock& clock, BootLink& link, Decoder& decoder, Stats& stats, Timing t)
+      : clock_(clock), link_(link), decoder_(decoder), stats_(stats), t_(t) {
+    // The port comes up as a printer port left it: nInit high, nSelectIn low (0x0C).
+    resetLowSince_ = clock_.now();
+    nextEvent_ = resetLowSince_ + kResetMinUs;
+  }
+
+  uint8_t In(uint16_t port) {
+    const int64_t now = Tick();
+    switch (port) {
+      case kStatusPort: {
+        uint8_t s = kStatusIdle;
+        if (now >= selectAt_) s |= kSelect;
+        if (now >= replyAt_) s |= kNError;
+        return s;
+      }
+      case kDataPort:
+        if (PortDrives()) return data_;
+        return now >= replyAt_ ? replyByte_ : 0xFF;  // nothing drives: pull-ups
+      case kControlPort:
+        return control_;
+      case kEcrPort:
+        return ecr_;
+      default:
+        return 0xFF;
+    }
+  }
+
+  void Out(uint16_t port, uint8_t value) {
+    const int64_t now = Tick();
+    switch (port) {
+      case kDataPort:
+        data_ = value;
+        break;
+      case kControlPort: {
+        const uint8_t old = control_;
+        control_ = value;
+        if ((old ^ value) & 0x0D) Pins(old, value, now);
+        break;
+      }
+      case kEcrPort:
+        ecr_ = static_cast<uint8_t>((value & 0xFC) | 0x01);  // FIFO status bits: empty
+        break;
+      default:
+        break;
+    }
+  }
+
+  // The ECR is not in byte mode: the link has let go of the port.
+  bool Released() const { return (ecr_ & 0xE0) != 0x20; }
+  bool decoderInReset() const { return resetHeld_; }
+  bool loaderRunning() const { return loaderPending_; }
+  // Runs what is due by now (loader completion, reset assertion) without an access.
+  void Catch() {
+    if (clock_.now() >= nextEvent_) Service();
+  }
+
+ private:
+  int64_t Tick() {
+    ++stats_.portAccesses;
+    clock_.Advance(t_.accessUs);
+    const int64_t now = clock_.now();
+    if (now >= nextEvent_) Service();
+    return now;
+  }
+  // Control bit 5 turns the data lines around only in byte mode.
+  bool PortDrives() const { return !((control_ & 0x20) && (ecr_ & 0xE0) == 0x20); }
+
+  void Pins(uint8_t old, uint8_t now_value, int64_t now);
+  void Service();
+  void Latch(uint8_t byte, int64_t now);
+  void Acknowledge(int64_t now);
+  uint8_t ReplyByte(int index);
+  void AssertReset();
+  void Reschedule();
+
+  VirtualClock& clock_;
+  BootLink& link_;
+  Decoder& decoder_;
+  Stats& stats_;
+  Timing t_;
+
+  uint8_t data_ = 0, control_ = 0x0C, ecr_ = 0x15;
+
+  int64_t selectAt_ = kNever;  // Select is high from then until the read strobe
+  int64_t replyAt_ = kNever;   // nError and the reply byte on the lines from then until acknowledged
+  uint8_t replyByte_ = 0;
+  int replyIndex_ = 0;
+  bool replying_ = false;
+  uint64_t repliesSent_ = 0;
+
+  uint64_t bytesLatched_ = 0;
+  bool dead_ = false;
+
+  int64_t resetLowSince_ = kNever;
+  bool resetHeld_ = false;
+  bool loaderPending_ = false;
+  int64_t loaderDoneAt_ = kNever;
+  int64_t nextEvent_ = kNever;
+};
+
+}  // namespace corvane::sim
