@@ -75,7 +75,8 @@ bool OpenImage(const fs::path& path, size_t size, uint8_t fill, const char* what
   std::error_code ec;
   if (!fs::exists(path, ec)) {
     out->assign(size, fill);
-    return WriteFileAtomically(path.string(), *out, error);
+    // A fresh erased file needs no flush: if a crash lost it, it is simply made again.
+    return WriteFileAtomically(path.string(), *out, error, false);
   }
   if (!ReadWholeFile(path, out, error)) return false;
   if (out->size() != size) {
@@ -160,7 +161,7 @@ bool ReadSettings(const Conf& conf, const std::string& flashDefaults, DecoderSet
 }
 
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes,
-                         std::string* error) {
+                         std::string* error, bool durable) {
   const std::string temp = path + ".tmp";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   auto fail = [&](const std::string& what) {
@@ -181,7 +182,7 @@ bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes
     }
     done += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+  if ((durable && ::fsync(fd) != 0) || ::close(fd) != 0) {
     const int saved = errno;
     ::unlink(temp.c_str());
     errno = saved;
@@ -210,17 +211,21 @@ bool OpenDecoderDir(const std::string& dir, const DecoderModel& model, uint32_t 
       return false;
     }
   }
-  // Loaders go into the decoder's own folder only, and only when it is new: a real decoder
-  // must never be sent one of these.
-  if (!existed) {
+  // Loaders go into the decoder's own folder only, and only when the decoder is new (no
+  // flash.bin yet; a folder made just to hold a decoder.conf counts as new): a real decoder
+  // must never be sent one of these, and one the user removed stays removed.
+  const bool fresh = !fs::exists(folder / "flash.bin", ec);
+  if (fresh) {
     for (const LoaderFile& l : model.loaders) {
       const VirtualLoader loader{l.operation, l.ramBase, l.destination, l.words};
-      if (!WriteFileAtomically((folder / l.name).string(), loader.Encode(), error)) return false;
+      if (!WriteFileAtomically((folder / l.name).string(), loader.Encode(), error, false)) {
+        return false;
+      }
     }
   }
   DecoderFiles files;
   files.directory = folder.string();
-  files.created = !existed;
+  files.created = fresh;
 
   // decoder.conf first: a wrong key should stop us before any file is made.
   const fs::path confPath = folder / kConfName;
@@ -232,7 +237,7 @@ bool OpenDecoderDir(const std::string& dir, const DecoderModel& model, uint32_t 
   } else {
     confText = DefaultDecoderConf(model);
     const std::vector<uint8_t> raw(confText.begin(), confText.end());
-    if (!WriteFileAtomically(confPath.string(), raw, error)) return false;
+    if (!WriteFileAtomically(confPath.string(), raw, error, false)) return false;
   }
   std::string why;
   if (!files.conf.Parse(confText, &why) ||

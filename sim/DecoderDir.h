@@ -28,7 +28,7 @@ struct DecoderFiles {
   DecoderSettings settings;
   std::vector<uint8_t> flash, data, eeprom;
   std::vector<uint8_t> ram;  // ram.bin as stored; empty when absent
-  bool created = false;      // the folder was made now
+  bool created = false;      // the decoder was made now (its folder held no flash.bin)
 };
 
 // The model folder's name: the caption without "/" and blanks.
@@ -47,7 +47,8 @@ bool OpenDecoderDir(const std::string& dir, const DecoderModel& model, uint32_t 
                     DecoderFiles* out, std::string* error);
 
 // Writes the whole file under a temporary name in the same folder, then renames it over.
+// durable: flushed to the disk before the rename, so a crash leaves the old or the new file.
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes,
-                         std::string* error);
+                         std::string* error, bool durable = true);
 
 }  // namespace corvane::sim
