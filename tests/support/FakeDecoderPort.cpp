@@ -37,7 +37,10 @@ void FakeDecoderPort::PortOut(uint16_t port, uint8_t value) {
       const bool strobeHigh = (value ^ 0x03) & 0x01;
       if (!strobeWasHigh && strobeHigh) sendDone_ = false;  // read strobe clears Select
       const bool initFell = (before & 0x04) && !(value & 0x04);
-      if (initFell) {
+      // In byte mode (ECR mode 001) bit 5 turns the data lines around: with the port not
+      // driving them, as while LinkOpen sets up the control lines, nothing is latched.
+      const bool portDrives = (ecr_ >> 5) != 1 || !(value & 0x20);
+      if (initFell && portDrives) {
         const bool ackSelect = (value ^ 0x03) & 0x02;
         if (ackSelect) {
           if (!reply_.empty()) reply_.pop_front();
