@@ -101,14 +101,17 @@ bool Station::Begin(Model model, std::string* error) {
 }
 
 bool Station::End(std::string* error) {
+  // Every decoder this station opened, not only the current one: each writes only what
+  // changed, and a switch of model without an End in between must not lose anything.
   std::string problem;
-  if (current_) {
+  for (auto& entry : decoders_) {
+    sim::VirtualDecoder* decoder = entry.second.get();
     std::string saveError;
-    if (!current_->Save(&saveError)) {
-      problem = saveError.empty() ? "the virtual decoder in " + current_->directory() +
-                                        " could not save its files"
-                                  : saveError;
-    }
+    if (decoder->Save(&saveError)) continue;
+    if (!problem.empty()) problem += "; ";
+    problem += saveError.empty() ? "the virtual decoder in " + decoder->directory() +
+                                       " could not save its files"
+                                 : saveError;
   }
   if (trace_ && !trace_->Flush()) {
     if (!problem.empty()) problem += "; ";

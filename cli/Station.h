@@ -44,8 +44,8 @@ class Station {
   // Before a command. Virtual: opens (or switches to) the model's decoder and rebinds the
   // link to it; statistics start again from zero.
   bool Begin(Model model, std::string* error);
-  // After a command. Virtual: the decoder writes its files back. False with *error set
-  // when it could not (the decoder's state from this command would be lost).
+  // After a command. Virtual: the decoders write their files back; the trace is flushed.
+  // False with *error set when that failed (what the command did would be lost).
   bool End(std::string* error = nullptr);
 
   Link& link() { return *link_; }
