@@ -104,17 +104,12 @@ void Decoder::WriteOnChip(uint32_t a, uint32_t value) {
 }
 
 void Decoder::MemoryInterfaceWrite(uint32_t* reg, uint32_t a, uint32_t value) {
-  if (external_) {
-    // Rewriting what is set changes nothing; anything else breaks the timing the board needs.
-    if (*reg != value) {
-      external_ = false;
-      setupAlive_ = 0;
-    }
-    *reg = value;
+  const uint32_t before = *reg;
+  *reg = value;
+  if (setupAlive_ == 0) {
+    external_ = false;  // spoiled until the next reset
     return;
   }
-  *reg = value;
-  if (setupAlive_ == 0) return;  // spoiled until the next reset
   uint32_t alive = 0;
   bool complete = false;
   for (size_t k = 0; k < model_.setups.size(); ++k) {
@@ -126,9 +121,22 @@ void Decoder::MemoryInterfaceWrite(uint32_t* reg, uint32_t a, uint32_t value) {
       if (setupIndex_ + 1 == list.size()) complete = true;
     }
   }
+  if (external_ && alive == 0) {
+    // Set up already: the same value again changes nothing; anything else breaks the
+    // timing the board needs.
+    if (value == before) return;
+    external_ = false;
+    setupAlive_ = 0;
+    return;
+  }
   setupAlive_ = alive;
   ++setupIndex_;
-  if (complete) external_ = true;
+  if (complete) {
+    // The set-up holds; a new run of the same list may follow and keeps it.
+    external_ = true;
+    setupIndex_ = 0;
+    setupAlive_ = (1u << model_.setups.size()) - 1;
+  }
 }
 
 uint32_t Decoder::Read(uint32_t address) {

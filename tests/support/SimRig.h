@@ -5,6 +5,7 @@
 
 #include "eeprom/corvane_ee.h"
 #include "link/corvane.h"
+#include "sim/DecoderImpl.h"
 #include "sim/VirtualDecoder.h"
 #include "support/ScriptedHost.h"
 #include "target/Profiles.h"
@@ -48,6 +49,7 @@ struct SimRig {
   std::string path(const std::string& name) const { return dir / name; }
   // The decoder's memory as it stands, at no cost in link traffic or virtual time.
   uint32_t Word(uint32_t address) { return decoder->InspectWord(address); }
+  sim::DecoderImpl& impl() { return decoder->impl(); }
   // Saves the decoder's files and opens it again, as the next run of the program would.
   void Reopen();
 
