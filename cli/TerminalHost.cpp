@@ -106,12 +106,14 @@ void TerminalHost::SetProgressRange(int minimum, int maximum) {
 void TerminalHost::SetProgressPosition(int position) { position_ = position; }
 
 std::string TerminalHost::Compose() const {
+  // The line lives as long as the status text: commands clear it when they end.
+  if (status_.empty()) return "";
   std::string line = status_;
   if (maximum_ > minimum_) {
     int64_t percent = (int64_t{position_} - minimum_) * 100 / (int64_t{maximum_} - minimum_);
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
-    line += (line.empty() ? "" : "  ") + std::to_string(percent) + "%";
+    line += "  " + std::to_string(percent) + "%";
   }
   for (char& c : line) {
     if (c == '\n' || c == '\r' || c == '\t') c = ' ';

@@ -176,8 +176,12 @@ TEST(ProgressLine, IsClearedByAnEmptyStatusAndBeforeAMessage) {
   rig.host->SetProgressPosition(0);
   rig.host->SetStatus("");
   EXPECT_EQ(rig.err.str(), "\r\x1b[K");
+  // Without a status there is no line, whatever the progress bar holds.
+  rig.host->SetProgressRange(0, 10);
+  rig.now += 1000000;
+  rig.host->ProcessMessages();
   rig.host->Finish();
-  EXPECT_EQ(rig.err.str(), "\r\x1b[K");  // nothing left to clear
+  EXPECT_EQ(rig.err.str(), "\r\x1b[K");  // nothing drawn, nothing left to clear
 }
 
 TEST(ProgressLine, StaysOnOneTerminalLine) {
