@@ -1,0 +1,292 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "FakeSys.h"
+#include "link/Driver.h"
+#include "support/ScriptedHost.h"
+
+namespace corvane {
+namespace {
+
+using testing::FakeSys;
+using testing::ScriptedHost;
+using Texts = std::vector<std::string>;
+
+constexpr const char* kQuestion = "Driver is not installed. Do you want to install now?";
+
+struct StartUp {
+  FakeSys sys;
+  ScriptedHost host;
+  PortAccessOptions options;
+  std::unique_ptr<PortIo> port;
+  void Run() { port = StartPortAccess(options, host, sys); }
+  size_t Opens() const { return sys.CallsWith("open /dev/parport").size(); }
+  size_t Runs() const { return sys.CallsWith("run ").size(); }
+};
+
+// What loading the module does on this machine: ppdev registers and its device appears.
+void LoadsOnInstall(FakeSys& sys) {
+  sys.onRun = [&sys](const std::vector<std::string>& argv) {
+    if (argv == std::vector<std::string>{"pkexec", "modprobe", "ppdev"}) sys.LoadedWithPortAt378();
+  };
+}
+
+TEST(DriverStartUp, RunningDriverOpensTheDeviceWithoutAWord) {
+  StartUp s;
+  s.sys.LoadedWithPortAt378();
+  s.Run();
+  EXPECT_TRUE(s.host.messages.empty());
+  ASSERT_TRUE(s.port);
+  EXPECT_EQ(s.Opens(), 1u) << "opened once, and that is the port the link uses";
+  EXPECT_EQ(s.Runs(), 0u);
+  // The returned port is the claimed device.
+  s.sys.status = 0x18;
+  EXPECT_EQ(s.port->PortIn(kStatusPort), 0x18);
+  s.port.reset();
+  EXPECT_TRUE(s.sys.openFds.empty());
+}
+
+TEST(DriverStartUp, MissingAndDeclinedEndsQuietlyWithoutTheDevice) {
+  StartUp s;
+  s.sys.NotLoaded();
+  s.host.answers = {Answer::No};
+  s.Run();
+  ASSERT_EQ(s.host.messages.size(), 1u);
+  EXPECT_EQ(s.host.messages[0].text, kQuestion);
+  EXPECT_EQ(s.host.messages[0].kind, MessageKind::Confirmation);
+  EXPECT_EQ(s.host.messages[0].buttons, Buttons::YesNo);
+  EXPECT_FALSE(s.port);
+  EXPECT_EQ(s.Opens(), 0u);
+  EXPECT_EQ(s.Runs(), 0u);
+}
+
+TEST(DriverStartUp, MissingAcceptedLoadsThroughTheAdministratorPromptThenOpens) {
+  StartUp s;
+  s.sys.NotLoaded();
+  LoadsOnInstall(s.sys);
+  s.host.answers = {Answer::Yes};
+  s.Run();
+  EXPECT_EQ(s.host.MessageTexts(), Texts{kQuestion});
+  EXPECT_EQ(s.sys.CallsWith("run "), Texts{"run pkexec modprobe ppdev"});
+  EXPECT_TRUE(s.port);
+}
+
+TEST(DriverStartUp, MissingAcceptedButStillNotStartedShowsTwoErrors) {
+  StartUp s;
+  s.sys.NotLoaded();  // modprobe succeeds, yet no ppdev and no port appear
+  s.host.answers = {Answer::Yes};
+  s.Run();
+  EXPECT_EQ(s.host.MessageTexts(),
+            (Texts{kQuestion, "Error starting driver:  (The ppdev driver is not loaded) ",
+                   "Error loading driver! (No parallel port found) "}));
+  EXPECT_EQ(s.host.messages[1].kind, MessageKind::Error);
+  EXPECT_EQ(s.host.messages[1].buttons, Buttons::Ok);
+  EXPECT_EQ(s.host.messages[2].kind, MessageKind::Error);
+  EXPECT_FALSE(s.port);
+}
+
+struct InstallFailure {
+  std::string name;
+  int runResult;
+  std::string text;
+};
+
+class DriverInstallFails : public ::testing::TestWithParam<InstallFailure> {};
+
+// The install error is shown, starting is skipped and the device is still tried.
+TEST_P(DriverInstallFails, ShowsWhyThenStillTriesTheDevice) {
+  StartUp s;
+  s.sys.NotLoaded();
+  s.sys.runResults = {GetParam().runResult};
+  s.host.answers = {Answer::Yes};
+  s.Run();
+  EXPECT_EQ(s.host.MessageTexts(),
+            (Texts{kQuestion, "Error installing driver:  (" + GetParam().text + ") ",
+                   "Error loading driver! (No parallel port found) "}));
+  EXPECT_EQ(s.sys.CallsWith("read /proc/devices").size(), 1u) << "no second start";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pkexec, DriverInstallFails,
+    ::testing::Values(InstallFailure{"PromptDismissed", 126, "Operation canceled"},
+                      InstallFailure{"NotAuthorised", 127, "Permission denied"},
+                      InstallFailure{"PkexecMissing", -ENOENT, "No such file or directory"},
+                      InstallFailure{"ModprobeFailed", 1,
+                                     "modprobe could not load the ppdev driver"}),
+    [](const auto& info) { return info.param.name; });
+
+struct DisabledCase {
+  std::string name;
+  std::string file, text;
+  bool disabled;
+};
+
+class DriverDisabled : public ::testing::TestWithParam<DisabledCase> {};
+
+TEST_P(DriverDisabled, ReloadsSilentlyOrAsks) {
+  StartUp s;
+  s.sys.NotLoaded();
+  LoadsOnInstall(s.sys);
+  const DisabledCase& c = GetParam();
+  const std::string dir = c.file.substr(0, c.file.rfind('/'));
+  if (dir == "/proc") {
+    s.sys.files[c.file] = c.text;
+  } else {
+    s.sys.dirs[dir] = {"other.conf", c.file.substr(dir.size() + 1)};
+    s.sys.files[dir + "/other.conf"] = "options snd index=0\n";
+    s.sys.files[c.file] = c.text;
+  }
+  s.Run();
+  if (c.disabled) {
+    // Stop, load again, start: silent, then the device.
+    EXPECT_TRUE(s.host.messages.empty());
+    EXPECT_EQ(s.Runs(), 1u);
+    EXPECT_EQ(s.sys.CallsWith("read /proc/devices").size(), 2u);
+    EXPECT_TRUE(s.port);
+  } else {
+    EXPECT_EQ(s.host.MessageTexts(), Texts{kQuestion});
+    EXPECT_EQ(s.Runs(), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ModuleState, DriverDisabled,
+    ::testing::Values(
+        DisabledCase{"Blacklisted", "/etc/modprobe.d/blacklist.conf",
+                     "# printers\nblacklist lp\nblacklist  ppdev  \n", true},
+        DisabledCase{"InstallFalse", "/lib/modprobe.d/no-pp.conf", "install ppdev /bin/false\n",
+                     true},
+        DisabledCase{"InstallTrue", "/usr/lib/modprobe.d/x.conf", "install ppdev /bin/true\n", true},
+        DisabledCase{"KernelRefuses", "/proc/cmdline", "ro quiet module_blacklist=lp,ppdev\n",
+                     true},
+        DisabledCase{"ModprobeBlacklistOption", "/proc/cmdline",
+                     "BOOT_IMAGE=/vmlinuz modprobe.blacklist=ppdev\n", true},
+        DisabledCase{"OtherModuleBlacklisted", "/etc/modprobe.d/blacklist.conf",
+                     "blacklist lp\nblacklist ppdevice\n", false},
+        DisabledCase{"CommentedOut", "/etc/modprobe.d/blacklist.conf", "# blacklist ppdev\n",
+                     false},
+        DisabledCase{"RealInstallCommand", "/etc/modprobe.d/pp.conf",
+                     "install ppdev /sbin/modprobe parport_pc; /sbin/modprobe --ignore-install "
+                     "ppdev\n",
+                     false},
+        DisabledCase{"NotAConfFile", "/etc/modprobe.d/blacklist.conf.orig", "blacklist ppdev\n",
+                     false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(DriverStartUp, UnreadableModuleStateIsNotStartedThenTheDeviceIsTried) {
+  StartUp s;
+  s.sys.LoadedWithPortAt378();
+  s.sys.unreadable["/proc/devices"] = EACCES;
+  s.Run();
+  EXPECT_EQ(s.host.MessageTexts(), Texts{"Driver not started! (Permission denied) "});
+  EXPECT_TRUE(s.port) << "the device step still runs and here succeeds";
+}
+
+struct OpenFailure {
+  std::string name;
+  std::function<void(FakeSys&)> script;
+  std::string text;
+};
+
+class DriverOpenFails : public ::testing::TestWithParam<OpenFailure> {};
+
+TEST_P(DriverOpenFails, ShowsErrorLoadingDriverWithTheReason) {
+  StartUp s;
+  s.sys.LoadedWithPortAt378();
+  GetParam().script(s.sys);
+  s.Run();
+  EXPECT_EQ(s.host.MessageTexts(), Texts{"Error loading driver! (" + GetParam().text + ") "});
+  EXPECT_EQ(s.host.messages[0].kind, MessageKind::Error);
+  EXPECT_FALSE(s.port);
+  EXPECT_TRUE(s.sys.openFds.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Device, DriverOpenFails,
+    ::testing::Values(
+        OpenFailure{"NotInTheLpGroup",
+                    [](FakeSys& sys) { sys.openErrors["/dev/parport0"] = {EACCES}; },
+                    "Permission denied"},
+        OpenFailure{"HeldByThePrinterDriver",
+                    [](FakeSys& sys) { sys.ioctlErrors["PPCLAIM"] = {EBUSY, EBUSY}; },
+                    "The parallel port is held by another driver, such as the printer driver lp"},
+        OpenFailure{"NoPortAt378",
+                    [](FakeSys& sys) {
+                      sys.files["/proc/sys/dev/parport/parport0/base-addr"] = "956\t0\n";
+                    },
+                    "No parallel port at address 378; name the port with --port /dev/parportN"},
+        // The system's texts lose a trailing line end, CR LF or LF alone.
+        OpenFailure{"TextEndingInCrLf",
+                    [](FakeSys& sys) {
+                      sys.openErrors["/dev/parport0"] = {EACCES};
+                      sys.errorTexts[EACCES] = "Access is denied.\r\n";
+                    },
+                    "Access is denied."},
+        OpenFailure{"TextEndingInLf",
+                    [](FakeSys& sys) {
+                      sys.openErrors["/dev/parport0"] = {EIO};
+                      sys.errorTexts[EIO] = "I/O error\n";
+                    },
+                    "I/O error"},
+        OpenFailure{"TextWithoutLineEndKept",
+                    [](FakeSys& sys) {
+                      sys.openErrors["/dev/parport0"] = {EIO};
+                      sys.errorTexts[EIO] = "I/O error.";
+                    },
+                    "I/O error."}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(DriverStartUp, NamedPortIsOpenedWithoutLookingForTheBaseAddress) {
+  StartUp s;
+  s.sys.LoadedWithPortAt378();
+  s.sys.devices.insert("/dev/parport2");
+  s.options.port = "/dev/parport2";
+  s.Run();
+  EXPECT_TRUE(s.host.messages.empty());
+  ASSERT_TRUE(s.port);
+  EXPECT_EQ(s.sys.CallsWith("open "), Texts{"open /dev/parport2 -> 3"});
+  EXPECT_TRUE(s.sys.CallsWith("/proc/sys/dev/parport").empty());
+}
+
+TEST(DriverStartUp, DirectIoWithoutRootIsErrorLoadingDriver) {
+  StartUp s;
+  s.options.directIo = true;
+  s.sys.iopermErrors = {EPERM};
+  s.Run();
+  EXPECT_EQ(s.host.MessageTexts(), Texts{"Error loading driver! (Operation not permitted) "});
+  EXPECT_FALSE(s.port);
+  EXPECT_TRUE(s.sys.CallsWith("/proc/devices").empty()) << "no driver needed for ioperm";
+}
+
+TEST(DriverStartUp, DirectIoGetsAllFourRegistersAndGivesThemBack) {
+  StartUp s;
+  s.options.directIo = true;
+  s.Run();
+  EXPECT_TRUE(s.host.messages.empty());
+  ASSERT_TRUE(s.port);
+  EXPECT_EQ(s.sys.calls, (Texts{"ioperm 378 3 on", "ioperm 77A 1 on"}));
+  s.sys.calls.clear();
+  s.sys.status = 0x58;
+  EXPECT_EQ(s.port->PortIn(kStatusPort), 0x58);
+  s.port->PortOut(kEcrPort, 0x35);
+  s.port->PortOut(0x37B, 0x00);  // no permission there: never touched
+  s.port.reset();
+  EXPECT_EQ(s.sys.calls,
+            (Texts{"inb 379", "outb 77A 35", "ioperm 77A 1 off", "ioperm 378 3 off"}));
+}
+
+TEST(DriverStartUp, DirectIoRefusedForTheEcrDropsTheFirstRange) {
+  StartUp s;
+  s.options.directIo = true;
+  s.sys.iopermErrors = {0, EINVAL};
+  s.Run();
+  EXPECT_EQ(s.host.MessageTexts(), Texts{"Error loading driver! (Invalid argument) "});
+  EXPECT_EQ(s.sys.calls, (Texts{"ioperm 378 3 on", "ioperm 77A 1 on -> error 22",
+                                "ioperm 378 3 off"}));
+}
+
+}  // namespace
+}  // namespace corvane
