@@ -12,7 +12,6 @@
 int main(int argc, char** argv) {
   // The firmware log's date and time follow the user's locale.
   std::setlocale(LC_ALL, "");
-  std::ios::sync_with_stdio(false);
   const std::vector<std::string> args(argv + 1, argv + argc);
   corvane::cli::InterruptGuard interrupt;
   corvane::cli::Terminal terminal;
