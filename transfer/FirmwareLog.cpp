@@ -82,8 +82,11 @@ void FirmwareLog::WriteLog(const std::string& text) {
 }
 
 std::string LogPath(const Session& session) {
-  if (!session.logDir.empty()) return session.logDir;
-  const std::string beside = ExecutableFolder();
+  return LogPathFrom(session.logDir, ExecutableFolder());
+}
+
+std::string LogPathFrom(const std::string& logDir, const std::string& beside) {
+  if (!logDir.empty()) return logDir;
   if (!beside.empty() && ::access(beside.c_str(), W_OK) == 0) return beside;
   const std::string data = UserDataFolder();
   MakeFolders(data);  // CreateLog reports it if this failed

@@ -31,6 +31,8 @@ class FirmwareLog {
 // The log's folder: the session's logDir when set, else beside the executable when that
 // folder is writable, else the user's data folder.
 std::string LogPath(const Session& session);
+// The same choice for a given logDir and executable folder.
+std::string LogPathFrom(const std::string& logDir, const std::string& executableFolder);
 // Local date and time in the locale's short date and long time formats.
 std::string LocalDateTime();
 
