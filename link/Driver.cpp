@@ -101,7 +101,11 @@ int Driver::InstallDriverService() {
   const int r = sys_.Run({"pkexec", "modprobe", kModule});
   if (r < 0) return -r;  // pkexec itself is missing or could not start
   switch (r) {
-    case 0: return 0;
+    case 0:
+      // The device node appears at once, but udev gives it to the lp group a moment later;
+      // opening before that would be refused.
+      sys_.Run({"udevadm", "settle", "--timeout=5"});
+      return 0;
     case 126: return ECANCELED;  // the user dismissed the password prompt
     case 127: return EACCES;     // not authorised
     default: return port_error::kLoadFailed;

@@ -32,7 +32,8 @@ class Driver {
   int StartDriverService();
   // Nothing to stop: a module that is not loaded holds nothing. Always 0.
   int StopDriverService();
-  // Loads ppdev through the desktop's administrator prompt: pkexec modprobe ppdev.
+  // Loads ppdev through the desktop's administrator prompt (pkexec modprobe ppdev), then
+  // waits for udev to set up the device's permissions.
   int InstallDriverService();
   // Opens and claims the port's device (ppdev), or gets ioperm permission (--direct-io).
   int OpenDriverDevice();

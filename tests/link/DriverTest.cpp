@@ -24,7 +24,7 @@ struct StartUp {
   std::unique_ptr<PortIo> port;
   void Run() { port = StartPortAccess(options, host, sys); }
   size_t Opens() const { return sys.CallsWith("open /dev/parport").size(); }
-  size_t Runs() const { return sys.CallsWith("run ").size(); }
+  size_t Runs() const { return sys.CallsWith("run pkexec").size(); }
 };
 
 // What loading the module does on this machine: ppdev registers and its device appears.
@@ -70,7 +70,8 @@ TEST(DriverStartUp, MissingAcceptedLoadsThroughTheAdministratorPromptThenOpens) 
   s.host.answers = {Answer::Yes};
   s.Run();
   EXPECT_EQ(s.host.MessageTexts(), Texts{kQuestion});
-  EXPECT_EQ(s.sys.CallsWith("run "), Texts{"run pkexec modprobe ppdev"});
+  EXPECT_EQ(s.sys.CallsWith("run "),
+            (Texts{"run pkexec modprobe ppdev", "run udevadm settle --timeout=5"}));
   EXPECT_TRUE(s.port);
 }
 
@@ -107,6 +108,7 @@ TEST_P(DriverInstallFails, ShowsWhyThenStillTriesTheDevice) {
             (Texts{kQuestion, "Error installing driver:  (" + GetParam().text + ") ",
                    "Error loading driver! (No parallel port found) "}));
   EXPECT_EQ(s.sys.CallsWith("read /proc/devices").size(), 1u) << "no second start";
+  EXPECT_TRUE(s.sys.CallsWith("udevadm").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
