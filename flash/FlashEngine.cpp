@@ -116,7 +116,7 @@ bool CheckSector(Session& s, uint32_t address) {
   Command(s, f, f.autoselect);
   const uint32_t status = ReadFlash(s, address + 8);
   ResetFlash(s);
-  return (status & 0x8000) != 0;
+  return (status & f.protectionBit) != 0;
 }
 
 void ProgramFlash(Session& s, uint32_t address, uint32_t value) {

@@ -49,8 +49,10 @@ constexpr FlashModel Ts1Like(Model model, bool sectorCommands) {
     .unlock1 = 0x00AA00AA, .unlock2 = 0x00550055,
     .reset = 0x00F000F0, .autoselect = 0x00900090, .program = 0x00A000A0, .eraseSetup = 0x00800080,
     .sectorErase = 0x00300030, .chipErase = 0x00100010,
-    .leadingReset = false, .sectorCommands = sectorCommands, .eraseChip = EraseMethod::Chip,
-    // The second unlock of this read goes to device word 0x2AA, not 0xAAA.
+    // Straight wiring: the high chip's DQ0 is bus bit 16.
+    .leadingReset = false, .sectorCommands = sectorCommands, .protectionBit = 0x00000100,
+    .eraseChip = EraseMethod::Chip,
+    // The signature's second unlock goes to device word 0x2AA, not 0xAAA.
     .signature = {true, 0x7FE01554, 0x7FE00AA8, 0, 0x7FE00000, 0x7FE00004,
                   0x04000400, 0xAD00AD00, kTs1Amd, kTs1Sgs},
   };
@@ -65,7 +67,7 @@ constexpr FlashModel Dsx6070Like(Model model, uint32_t base, uint32_t words) {
     .unlock1 = 0x00AA00AA, .unlock2 = 0x80548054,
     .reset = 0x00F000F0, .autoselect = 0x00900090, .program = 0x00A000A0, .eraseSetup = 0x00800080,
     .sectorErase = 0, .chipErase = 0x00100010,
-    .leadingReset = true, .sectorCommands = false, .eraseChip = EraseMethod::Chip,
+    .leadingReset = true, .sectorCommands = false, .protectionBit = 0, .eraseChip = EraseMethod::Chip,
     .signature = {true, base + 0x15554, base + 0xAAA8, 1000, base, base + 4,
                   0x00800080, 0x01234567, kDsx6070Amd, kTs1Sgs},
   };
@@ -79,7 +81,9 @@ constexpr FlashModel kFlashModels[kModelCount] = {
     .unlock1 = 0x005500AA, .unlock2 = 0x00AA0055,
     .reset = 0x000F00F0, .autoselect = 0x00090090, .program = 0x000500A0, .eraseSetup = 0x00010080,
     .sectorErase = 0x000C0030, .chipErase = 0,
-    .leadingReset = false, .sectorCommands = true, .eraseChip = EraseMethod::Sector,
+    // Bus bit 23: DQ0 of the high chip, bit-reversed within its byte.
+    .leadingReset = false, .sectorCommands = true, .protectionBit = 0x00008000,
+    .eraseChip = EraseMethod::Sector,
     .signature = {true, 0x7FE01554, 0x7FE02AA8, 0, 0x7FE00000, 0x7FE00004,
                   0x01008000, 0x20000400, kDsx6071Amd, kDsx6071Sgs},
   },
@@ -92,7 +96,9 @@ constexpr FlashModel kFlashModels[kModelCount] = {
     .unlock1 = 0x444400AA, .unlock2 = 0x11110055,
     .reset = 0x550000F0, .autoselect = 0x41000090, .program = 0x440000A0, .eraseSetup = 0x40000080,
     .sectorErase = 0x05000030, .chipErase = 0,
-    .leadingReset = false, .sectorCommands = true, .eraseChip = EraseMethod::Sector,
+    // Bus bit 16: DQ0 of the high chip stays on bit 0 of its half.
+    .leadingReset = false, .sectorCommands = true, .protectionBit = 0x00000100,
+    .eraseChip = EraseMethod::Sector,
     .signature = {true, 0x7FF01554, 0x7FF02AA8, 0, 0x7FF00000, 0x7FF00004,
                   0x01000100, 0x20000400, kDsi185Amd, kDsi185Sgs},
   },
@@ -102,7 +108,8 @@ constexpr FlashModel kFlashModels[kModelCount] = {
     .commandAddress = 0, .unlockAddress = 0, .readBackAddress = 0,
     .unlock1 = 0, .unlock2 = 0, .reset = 0, .autoselect = 0, .program = 0, .eraseSetup = 0,
     .sectorErase = 0, .chipErase = 0,
-    .leadingReset = false, .sectorCommands = false, .eraseChip = EraseMethod::None,
+    .leadingReset = false, .sectorCommands = false, .protectionBit = 0,
+    .eraseChip = EraseMethod::None,
     .signature = {false, 0, 0, 0, 0, 0, 0, 0, {}, {}},
   },
   Ts1Like(Model::TS1, true),

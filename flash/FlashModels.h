@@ -54,6 +54,9 @@ struct FlashModel {
   bool leadingReset;
   // EraseFlash and CheckSector are defined.
   bool sectorCommands;
+  // Where the high chip's sector-protection bit (DQ0 in autoselect word 2) lands in the
+  // image-order word, through the board's wiring of the upper bus half.
+  uint32_t protectionBit;
   EraseMethod eraseChip;
   SignatureRead signature;
 };

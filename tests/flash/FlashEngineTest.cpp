@@ -231,28 +231,37 @@ TEST_P(FlashSequence, SendsExactlyTheseCycles) {
 INSTANTIATE_TEST_SUITE_P(EveryModel, FlashSequence, ::testing::ValuesIn(kSequences),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- Sector protection: bit 15 of the word at A + 8 in autoselect mode ----
+// ---- Sector protection: the high chip's DQ0 in autoselect word 2, as each board wires it ----
 
 struct ProtectionCase {
-  uint32_t word;  // image order
+  Model model;
+  uint32_t sector;
+  uint32_t word;  // image order, at sector + 8
   bool isProtected;
 };
 
 class SectorProtection : public ::testing::TestWithParam<ProtectionCase> {};
 
-TEST_P(SectorProtection, ReadsBit15OfTheThirdWord) {
-  Rig rig(Model::DSX6071_6072);
-  const uint32_t bus = ByteSwap(GetParam().word);
-  rig.port.onPeek = [bus](uint32_t a) { return a == 0x7FE20008 ? bus : 0u; };
-  EXPECT_EQ(CheckSector(rig.session, 0x7FE20000), GetParam().isProtected);
+TEST_P(SectorProtection, ReadsTheProtectionBitOfTheThirdWord) {
+  const ProtectionCase& c = GetParam();
+  Rig rig(c.model);
+  const uint32_t bus = ByteSwap(c.word);
+  rig.port.onPeek = [&](uint32_t a) { return a == c.sector + 8 ? bus : 0u; };
+  EXPECT_EQ(CheckSector(rig.session, c.sector), c.isProtected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Words, SectorProtection,
-                         ::testing::Values(ProtectionCase{0x00008000, true},
-                                           ProtectionCase{0xFFFF7FFF, false},
-                                           ProtectionCase{0x00000000, false},
-                                           ProtectionCase{0x0000FFFF, true},
-                                           ProtectionCase{0x80000000, false}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Words, SectorProtection, ::testing::Values(
+    // Bit 15: bus bit 23, where the bit-reversed high half puts DQ0.
+    ProtectionCase{Model::DSX6071_6072, 0x7FE20000, 0x00008000, true},
+    ProtectionCase{Model::DSX6071_6072, 0x7FE20000, 0xFFFF7FFF, false},
+    ProtectionCase{Model::DSX6071_6072, 0x7FE20000, 0x01000100, false},
+    // Bit 8: bus bit 16, DQ0 of a high chip wired straight or interleaved.
+    ProtectionCase{Model::DSI185, 0x7FF20000, 0x00000100, true},
+    ProtectionCase{Model::DSI185, 0x7FF20000, 0xFFFFFEFF, false},
+    ProtectionCase{Model::TS1, 0x7FE20000, 0x01000100, true},
+    ProtectionCase{Model::TS1, 0x7FE20000, 0x00008000, false}));
+// clang-format on
 
 // ---- Erase polling ----
 
