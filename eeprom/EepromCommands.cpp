@@ -19,10 +19,13 @@ constexpr uint8_t kControlWrite = 0xA0;
 constexpr uint8_t kControlRead = 0xA1;
 
 constexpr const char* kReadAbortQuestion =
-    "Stop reading the EEPROM? Nothing is saved, and a file of that name stays as it was.";
+    "Stop reading the EEPROM? The file will not be written; an existing file keeps its old "
+    "contents.";
 constexpr const char* kWriteAbortQuestion =
     "Stop writing the EEPROM? It keeps the pages written so far; the rest of it, including "
     "the page being written now, keeps its old bytes.";
+
+constexpr const char* kNothingWritten = "Nothing was written to the EEPROM.";
 
 // Hands the PIO pins back to the decoder after the command, on every path. It runs after
 // Disconnect, as the decoder expects; on a dead link it must not throw out of a destructor.
@@ -79,7 +82,7 @@ void ReadEeprom(Session& s) {
     AtomicFile file;
     std::string error;
     if (!file.Open(*path, &error)) {
-      ShowError(s, "The EEPROM file cannot be created: " + error);
+      ShowError(s, error + ".");
       return;
     }
     const uint32_t last = profile.EepromLastAddress;
@@ -124,7 +127,7 @@ void ReadEeprom(Session& s) {
 
     // Without an acknowledge the file is still created, empty, as the user chose it.
     if (!file.Commit(&error)) {
-      ShowError(s, "The EEPROM file cannot be saved: " + error);
+      ShowError(s, error + ". An existing file of that name was left as it was.");
       return;
     }
     s.host.MessageBox(MessageKind::Information, "Reading Eeprom completed.", Buttons::Ok);
@@ -152,17 +155,17 @@ void WriteEeprom(Session& s) {
       ImageReader reader;
       std::string error;
       if (!reader.Open(*path, &error)) {
-        ShowError(s, "The EEPROM file cannot be opened: " + error + "\nNothing was written.");
+        ShowError(s, error + ". " + kNothingWritten);
         return;
       }
       if (reader.size() < size) {
-        ShowError(s, "The file is " + std::to_string(reader.size()) +
-                         " bytes long, but the EEPROM of this decoder holds " +
-                         std::to_string(size) + " bytes.\nNothing was written.");
+        ShowError(s, "The EEPROM file " + *path + " is too short: " + profile.caption +
+                         " needs " + std::to_string(size) + " bytes, the file has " +
+                         std::to_string(reader.size()) + ". " + kNothingWritten);
         return;
       }
       if (!reader.Read(image.data(), image.size())) {
-        ShowError(s, "The EEPROM file cannot be read: " + *path + "\nNothing was written.");
+        ShowError(s, "Reading the EEPROM file " + *path + " failed. " + kNothingWritten);
         return;
       }
     }

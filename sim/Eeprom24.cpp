@@ -49,7 +49,8 @@ struct Eeprom24::State {
 
   Phase phase = Phase::Idle;
   Phase afterAck = Phase::Idle;
-  bool sampled = true;  // SDA latched on the last rising edge of SCL
+  bool sampled = true;   // SDA latched on the last rising edge of SCL
+  bool pending = false;  // a clock is high that no start or stop has claimed
   int bits = 0;         // bits completed in the current byte (counted on falling edges)
   uint8_t shift = 0;
   uint32_t address = 0;  // the device's address counter
@@ -70,6 +71,7 @@ struct Eeprom24::State {
   }
 
   void Start() {
+    pending = false;
     ClearPage();
     sdaOut = true;
     bits = 0;
@@ -79,6 +81,7 @@ struct Eeprom24::State {
   }
 
   void Stop() {
+    pending = false;
     // A stop right after the acknowledge of a data byte starts the write cycle; anywhere
     // else (inside a byte, or before any data) the loaded bytes are dropped.
     if (phase == Phase::WriteData && bits == 0 && pageCount > 0 && !Busy()) {
@@ -151,9 +154,15 @@ struct Eeprom24::State {
     phase = Phase::ReadData;
   }
 
-  void Rising() { sampled = Wire(); }
+  void Rising() {
+    sampled = Wire();
+    pending = true;
+  }
 
   void Falling() {
+    // The clock pulse of a start or stop condition carries no bit.
+    if (!pending) return;
+    pending = false;
     switch (phase) {
       case Phase::Control:
       case Phase::AddressHigh:
