@@ -1,0 +1,388 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "link/Hex.h"
+#include "transfer/Firmware.h"
+#include "transfer/TransferTestKit.h"
+
+// Write Firmware over the fake decoder: the exact erase and program traffic per model and
+// option, the status texts, the input checks and the log.
+namespace corvane::testing {
+namespace {
+
+using kit::Bench;
+using kit::FakeFlash;
+
+constexpr uint32_t kBlock = 0x20000;
+const std::string kStopWriting =
+    "Stop writing? The flash will be left partly written: the decoder may not start until a "
+    "complete image is written.";
+
+std::vector<uint32_t> ErasedSectors(const FakeDecoderPort& port, uint32_t eraseValue) {
+  std::vector<uint32_t> out;
+  for (const auto& t : port.Pokes())
+    if (t.value == eraseValue) out.push_back(t.address);
+  return out;
+}
+
+size_t CountPokesOf(const FakeDecoderPort& port, uint32_t value) {
+  size_t n = 0;
+  for (const auto& t : port.Pokes()) n += t.value == value;
+  return n;
+}
+
+std::vector<uint32_t> BlockStarts(uint32_t from, uint32_t to) {
+  std::vector<uint32_t> out;
+  for (uint32_t a = from; a <= to; a += kBlock) out.push_back(a);
+  return out;
+}
+
+std::vector<uint32_t> Concat(std::vector<uint32_t> a, const std::vector<uint32_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A bench with an erased image file of the model's size and the fake flash behind the port.
+struct FirmwareBench : Bench {
+  FirmwareBench(Model model, uint32_t base, size_t bytes) : Bench(model), image(bytes, 0xFF) {
+    flash.base = base;
+    flash.Attach(rig.port);
+  }
+  void Run() {
+    kit::WriteBytes(dir / "image.bin", image);
+    host().dialogPaths = {dir / "image.bin"};
+    WriteFirmware(s());
+  }
+  void ExpectClosed() {
+    EXPECT_EQ(host().openFilter, kRestingFilter);
+    EXPECT_EQ(host().status, "");
+    EXPECT_EQ(host().progressPosition, 0);
+    EXPECT_EQ(host().dialogFilters, (std::vector<std::string>{"Binary file (*.bin)|*.BIN"}));
+  }
+  std::vector<uint8_t> image;
+  FakeFlash flash;
+};
+
+struct OptionsCase {
+  const char* name;
+  bool writeDataArea, eraseDataArea;
+  std::vector<uint32_t> erases;      // sector-erase targets, in order
+  std::vector<uint32_t> programmed;  // data writes, in order
+  int progressMin;
+};
+
+class Dsx6071OptionsTest : public ::testing::TestWithParam<OptionsCase> {};
+
+TEST_P(Dsx6071OptionsTest, ErasesAndWritesWhatTheOptionsAsk) {
+  const OptionsCase& c = GetParam();
+  FirmwareBench b(Model::DSX6071_6072, 0x7FE00000, 0x200000);
+  b.s().profile.writeDataArea = c.writeDataArea;
+  b.s().profile.eraseDataArea = c.eraseDataArea;
+  b.s().verifyAfterWrite = false;
+  // One word inside the data area, one just past it; everything else erased.
+  kit::PutFileWord(b.image, 0x10 / 4, 0x11111111);
+  kit::PutFileWord(b.image, 0x80004 / 4, 0x22222222);
+  b.host().recordStatusHistory = true;
+
+  b.Run();
+
+  EXPECT_EQ(ErasedSectors(b.rig.port, 0x000C0030), c.erases);
+  EXPECT_EQ(b.flash.programmed, c.programmed);
+  // One program command per non-erased word, none for 0xFFFFFFFF words.
+  EXPECT_EQ(CountPokesOf(b.rig.port, 0x000500A0), c.programmed.size());
+  // CheckSector's autoselect once per block written.
+  const size_t blocks = (0x200000 - (c.writeDataArea ? 0 : 0x80000)) / kBlock;
+  EXPECT_EQ(CountPokesOf(b.rig.port, 0x00090090), blocks);
+  EXPECT_EQ(b.host().progressMin, c.progressMin);
+  EXPECT_EQ(b.host().progressMax, 0x7FFFF);
+  EXPECT_EQ(b.host().maxProgressPosition, 0x7FFFF);
+
+  const auto& h = b.host().statusHistory;
+  ASSERT_GE(h.size(), 4u);
+  std::vector<std::string> head = {"Connecting..."};
+  if (c.writeDataArea || c.eraseDataArea) head.push_back("Erasing Data Area...");
+  head.push_back("Writing Flash...");
+  head.push_back(c.writeDataArea ? "7FE00000  FFFFFFFF" : "7FE80000  FFFFFFFF");
+  EXPECT_EQ(std::vector<std::string>(h.begin(), h.begin() + static_cast<long>(head.size())), head);
+  EXPECT_EQ(h[h.size() - 2], "7FFFFFFC  FFFFFFFF");
+
+  EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Writing Flash completed."}));
+  const auto log = kit::LogLines(b.LogPath());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(kit::StartsWith(log[0], "Firmware log file "));
+  EXPECT_TRUE(kit::StartsWith(log[1], "Done "));
+  b.ExpectClosed();
+}
+
+const std::vector<uint32_t> kAllBlocks = BlockStarts(0x7FE00000, 0x7FFE0000);
+const std::vector<uint32_t> kBlocksPastDataArea = BlockStarts(0x7FE80000, 0x7FFE0000);
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, Dsx6071OptionsTest,
+    ::testing::Values(
+        OptionsCase{"writeDataArea", true, false,
+                    Concat({0x7FE10000, 0x7FE08000, 0x7FE0C000}, kAllBlocks),
+                    {0x7FE00010, 0x7FE80004}, 0},
+        // "Erase Data Area" means nothing while the data area is written anyway.
+        OptionsCase{"writeAndEraseDataArea", true, true,
+                    Concat({0x7FE10000, 0x7FE08000, 0x7FE0C000}, kAllBlocks),
+                    {0x7FE00010, 0x7FE80004}, 0},
+        OptionsCase{"keepDataArea", false, false, kBlocksPastDataArea, {0x7FE80004}, 0x20000},
+        OptionsCase{"eraseDataArea", false, true,
+                    Concat({0x7FE10000, 0x7FE20000, 0x7FE40000, 0x7FE60000}, kBlocksPastDataArea),
+                    {0x7FE80004}, 0x20000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteFirmwareDsi185, ErasesTheBottomSectorsThenEveryBlock) {
+  FirmwareBench b(Model::DSI185, 0x7FF00000, 0x100000);
+  b.s().verifyAfterWrite = false;
+  kit::PutFileWord(b.image, 0x20000 / 4, 0x01020304);
+  b.host().recordStatusHistory = true;
+  b.Run();
+  EXPECT_EQ(ErasedSectors(b.rig.port, 0x05000030),
+            Concat({0x7FF00000, 0x7FF08000, 0x7FF0C000, 0x7FF10000},
+                   BlockStarts(0x7FF00000, 0x7FFE0000)));
+  EXPECT_EQ(b.flash.programmed, (std::vector<uint32_t>{0x7FF20000}));
+  EXPECT_EQ(CountPokesOf(b.rig.port, 0x41000090), 0u);  // no protection check on this board
+  const auto& h = b.host().statusHistory;
+  ASSERT_GE(h.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(h.begin(), h.begin() + 4),
+            (std::vector<std::string>{"Connecting...", "Erasing...", "Writing Flash...",
+                                      "7FF00000  FFFFFFFF"}));
+  EXPECT_EQ(b.host().progressMax, 0x3FFFF);
+  EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Writing Flash completed."}));
+}
+
+struct ProtectedCase {
+  const char* name;
+  Answer answer;
+  std::vector<std::string> messages;
+};
+
+class ProtectedBlockTest : public ::testing::TestWithParam<ProtectedCase> {};
+
+TEST_P(ProtectedBlockTest, YesSkipsTheBlockNoWritesIt) {
+  const ProtectedCase& c = GetParam();
+  FirmwareBench b(Model::DSX6071_6072, 0x7FE00000, 0x200000);
+  b.flash.protectedBlocks = {0x7FE40000};
+  kit::PutFileWord(b.image, 0x40000 / 4, 0x33333333);
+  kit::PutFileWord(b.image, 0x60000 / 4, 0x44444444);
+  b.host().answers = {c.answer};
+
+  b.Run();  // with the read-back check
+
+  EXPECT_EQ(b.host().MessageTexts(), c.messages);
+  EXPECT_EQ(b.host().messages[0].kind, MessageKind::Confirmation);
+  EXPECT_EQ(b.host().messages[0].buttons, Buttons::YesNo);
+  const auto erased = ErasedSectors(b.rig.port, 0x000C0030);
+  const bool erasedProtected =
+      std::find(erased.begin(), erased.end(), 0x7FE40000u) != erased.end();
+  const auto log = kit::LogLines(b.LogPath());
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_TRUE(kit::StartsWith(log.back(), "Done "));
+  if (c.answer == Answer::Yes) {
+    EXPECT_FALSE(erasedProtected);
+    // The next block is written from its own file offset.
+    EXPECT_EQ(b.flash.programmed, (std::vector<uint32_t>{0x7FE60000}));
+    // Nothing in the skipped block is read back but CheckSector's status word.
+    size_t peeksInBlock = 0;
+    for (const auto& t : b.rig.port.transactions)
+      peeksInBlock += t.kind == FakeDecoderPort::Kind::Peek && t.address >= 0x7FE40000 &&
+                      t.address < 0x7FE60000;
+    EXPECT_EQ(peeksInBlock, 1u);
+    // The block start: three erase polls, two program reads, one read-back; an erased word
+    // only the read-back.
+    EXPECT_EQ(b.rig.port.CountPeeksAt(0x7FE60000), 6u);
+    EXPECT_EQ(b.rig.port.CountPeeksAt(0x7FE60004), 1u);
+    EXPECT_EQ(log.size(), 2u);
+  } else {
+    EXPECT_TRUE(erasedProtected);
+    // The chips refused everything, and the log and the read-back say so.
+    EXPECT_NE(std::find(log.begin(), log.end(), "Erase error address : 7FE40000"), log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "Programming failed 7FE40000 Read: 5A5A5A5A Should be: 33333333"),
+              log.end());
+    EXPECT_EQ(log[log.size() - 2], "Verify failed: 32768 words differ, first at 7FE40000.");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ProtectedBlockTest,
+    ::testing::Values(
+        ProtectedCase{"yes",
+                      Answer::Yes,
+                      {"Sector 7FE40000 is protected. Do you want to skip this sector?",
+                       "Writing Flash completed."}},
+        ProtectedCase{"no",
+                      Answer::No,
+                      {"Sector 7FE40000 is protected. Do you want to skip this sector?",
+                       "Verify failed: 32768 words differ, first at 7FE40000.",
+                       "Writing Flash completed."}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// DSX6170: the exact traffic of the chip erase and the first words, the status forms, and an
+// Escape answered Yes after the fifth word.
+TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
+  FirmwareBench b(Model::DSX6170, 0x7FC00000, 0x400000);
+  const uint32_t words[] = {0x12345678, 0x00000000, 0x00123456, 0xFFFFFFFF, 0x01234567};
+  for (size_t i = 0; i < 5; ++i) kit::PutFileWord(b.image, i, words[i]);
+  b.host().recordStatusHistory = true;
+  b.host().abortAfterMessages = 5;
+  b.host().answers = {Answer::Yes};
+
+  b.Run();
+
+  std::vector<std::string> expected = {
+      "poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
+      "poke 7FC15554 00800080", "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
+      "poke 7FC15554 00100010", "peek 7FC00000 FFFFFFFF", "peek 7FC00000 FFFFFFFF",
+      "peek 7FC00000 FFFFFFFF"};
+  for (uint32_t i = 0; i < 5; ++i) {
+    if (words[i] == 0xFFFFFFFF) continue;
+    const uint32_t a = 0x7FC00000 + 4 * i;
+    const std::string bus = Hex8(__builtin_bswap32(words[i]));
+    for (const char* line : {"poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA",
+                             "poke 7FC0AAA8 80548054", "poke 7FC15554 00A000A0"})
+      expected.push_back(line);
+    expected.push_back("poke " + Hex8(a) + " " + bus);
+    expected.push_back("peek " + Hex8(a) + " " + bus);
+    expected.push_back("peek " + Hex8(a) + " " + bus);
+  }
+  std::vector<std::string> lines = b.rig.port.Lines();
+  lines.erase(lines.begin(), lines.begin() + static_cast<long>(kit::AfterConnectIndex(b.rig)));
+  EXPECT_EQ(lines, expected);
+
+  EXPECT_EQ(b.host().statusHistory,
+            (std::vector<std::string>{"Connecting...", "Writing Flash...", "7FC00000  12345678",
+                                      "7FC00004  000000", "7FC00008  123456",
+                                      "7FC0000C  FFFFFFFF", "7FC00010  1234567", ""}));
+  EXPECT_EQ(b.host().progressMax, 0xFFFFF);
+  // Stopped: no completion, and the log says the write did not run to its end.
+  ASSERT_EQ(b.host().messages.size(), 1u);
+  EXPECT_EQ(b.host().messages[0].text, kStopWriting);
+  const auto log = kit::LogLines(b.LogPath());
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(kit::StartsWith(log[1], "Stopped "));
+  EXPECT_EQ(b.s().LogFile, nullptr);
+  b.ExpectClosed();
+}
+
+struct InputCase {
+  const char* name;
+  Model model;
+  long size;  // -1: no such file
+  bool writeDataArea;
+  std::vector<std::string> mentions;
+};
+
+class WriteFirmwareInputTest : public ::testing::TestWithParam<InputCase> {};
+
+TEST_P(WriteFirmwareInputTest, RefusedBeforeTheDecoderIsTouched) {
+  const InputCase& c = GetParam();
+  Bench b(c.model);
+  b.s().profile.writeDataArea = c.writeDataArea;
+  if (c.size >= 0) kit::WriteBytes(b.dir / "image.bin", std::vector<uint8_t>(c.size, 0x12));
+  kit::WriteBytes(b.dir / "TRAP.BIN", std::vector<uint8_t>(16, 0x90));
+  b.host().dialogPaths = {b.dir / "image.bin"};
+
+  WriteFirmware(b.s());
+
+  EXPECT_TRUE(kit::AfterConnect(b.rig).empty());
+  ASSERT_EQ(b.host().messages.size(), 1u);
+  EXPECT_EQ(b.host().messages[0].kind, MessageKind::Error);
+  for (const std::string& m : c.mentions)
+    EXPECT_NE(b.host().messages[0].text.find(m), std::string::npos) << m;
+  EXPECT_FALSE(b.HasLog());
+  EXPECT_EQ(b.host().openFilter, kRestingFilter);
+  EXPECT_EQ(b.host().status, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, WriteFirmwareInputTest,
+    ::testing::Values(
+        InputCase{"dsx6071OneByteShort", Model::DSX6071_6072, 0x1FFFFF, true,
+                  {"too short", "2097152", "2097151", "Nothing was written"}},
+        // The data area is passed over, not cut off: the file still needs all 2 MB.
+        InputCase{"dsx6071WithoutDataArea", Model::DSX6071_6072, 0x180000, false,
+                  {"2097152", "1572864"}},
+        InputCase{"bct13WordShort", Model::BCT13, 0xFFFFC, true, {"1048576", "1048572"}},
+        InputCase{"dsi185Empty", Model::DSI185, 0, true, {"1048576", "has 0"}},
+        InputCase{"dsx6170Missing", Model::DSX6170, -1, true,
+                  {"image.bin", "Nothing was written"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteFirmware, CancelLeavesTheOldLogAndTheFlashAlone) {
+  Bench b(Model::TS1);
+  kit::WriteBytes(b.LogPath(), {'o', 'l', 'd'});
+  WriteFirmware(b.s());
+  EXPECT_TRUE(kit::AfterConnect(b.rig).empty());
+  EXPECT_EQ(kit::ReadBytes(b.LogPath()), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_TRUE(b.host().messages.empty());
+  EXPECT_EQ(b.host().openFilter, kRestingFilter);
+  EXPECT_EQ(b.host().status, "");
+}
+
+TEST(WriteFirmware, ALogThatCannotBeCreatedStopsBeforeErasing) {
+  FirmwareBench b(Model::TS1, 0x7FE00000, 0x200000);
+  b.s().logDir = b.dir / "no/such/folder";
+  b.Run();
+  EXPECT_TRUE(kit::AfterConnect(b.rig).empty());
+  ASSERT_EQ(b.host().messages.size(), 1u);
+  EXPECT_EQ(b.host().messages[0].kind, MessageKind::Error);
+  EXPECT_NE(b.host().messages[0].text.find("firmware log"), std::string::npos);
+}
+
+struct LoaderCase {
+  const char* name;
+  bool present;
+};
+
+class Bct13WriteTest : public ::testing::TestWithParam<LoaderCase> {};
+
+TEST_P(Bct13WriteTest, CopiesToRamThenUploadsTheLoader) {
+  Bench b(Model::BCT13);
+  std::vector<uint8_t> image(0x100000, 0xFF);
+  image[0] = 0x12, image[1] = 0x34, image[2] = 0x56, image[3] = 0x78;
+  kit::WriteBytes(b.dir / "image.bin", image);
+  const std::vector<uint8_t> loader(24, 0xA5);
+  if (GetParam().present) kit::WriteBytes(b.dir / "TRAP.BIN", loader);
+  // Keeps the fake's traffic to the copy; without a loader there must be no read-back at all.
+  b.s().verifyAfterWrite = !GetParam().present;
+  b.host().dialogPaths = {b.dir / "image.bin"};
+
+  WriteFirmware(b.s());
+
+  const auto after = kit::AfterConnect(b.rig);
+  const size_t copies = 0x40000;
+  ASSERT_EQ(after.size(), copies + (GetParam().present ? 1 : 0));
+  EXPECT_EQ(after.front().address, 0x80002000u);
+  EXPECT_EQ(after.front().value, 0x78563412u);
+  EXPECT_EQ(after[copies - 1].address, 0x80101FFCu);
+  EXPECT_EQ(after[copies - 1].value, 0xFFFFFFFFu);  // erased words are copied too
+  const auto log = kit::LogLines(b.LogPath());
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_TRUE(kit::StartsWith(log.front(), "Firmware log file "));
+  EXPECT_TRUE(kit::StartsWith(log.back(), "Done "));
+  if (GetParam().present) {
+    EXPECT_EQ(after.back().kind, FakeDecoderPort::Kind::Code);
+    EXPECT_EQ(after.back().code, loader);
+    EXPECT_EQ(b.rig.clock.sleptMs, 100 + 10000);
+    EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Writing Flash completed."}));
+    EXPECT_EQ(log.size(), 2u);
+  } else {
+    EXPECT_EQ(b.rig.clock.sleptMs, 100);  // the reset pulse only: no loader wait
+    EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Error opening TRAP.BIN !",
+                                                                "Writing Flash completed."}));
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_TRUE(kit::StartsWith(log[1], "Loader "));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Loader, Bct13WriteTest,
+                         ::testing::Values(LoaderCase{"present", true},
+                                           LoaderCase{"missing", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace corvane::testing
