@@ -99,7 +99,8 @@ int Driver::StopDriverService() { return 0; }
 
 int Driver::InstallDriverService() {
   const int r = sys_.Run({"pkexec", "modprobe", kModule});
-  if (r < 0) return -r;  // pkexec itself is missing or could not start
+  if (r == -ENOENT) return port_error::kNoAdminPrompt;
+  if (r < 0) return -r;  // pkexec could not start
   switch (r) {
     case 0:
       // The device node appears at once, but udev gives it to the lp group a moment later;
@@ -142,6 +143,8 @@ std::string Driver::SystemErrorText(int code) {
       return "No parallel port at address 378; name the port with --port /dev/parportN";
     case port_error::kNoPort:
       return "No parallel port found";
+    case port_error::kNoAdminPrompt:
+      return "pkexec is not installed; load the driver with sudo modprobe ppdev";
     default:
       break;
   }

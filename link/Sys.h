@@ -49,6 +49,7 @@ inline constexpr int kLoadFailed = 1070;     // modprobe could not load ppdev
 inline constexpr int kPortHeld = 1071;       // another driver holds the port, even for PPEXCL
 inline constexpr int kNoPortAtBase = 1072;   // ports exist, none at 0x378
 inline constexpr int kNoPort = 1073;         // no parallel port at all
+inline constexpr int kNoAdminPrompt = 1074;  // pkexec is not installed
 }  // namespace port_error
 
 }  // namespace corvane

@@ -115,7 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
     Pkexec, DriverInstallFails,
     ::testing::Values(InstallFailure{"PromptDismissed", 126, "Operation canceled"},
                       InstallFailure{"NotAuthorised", 127, "Permission denied"},
-                      InstallFailure{"PkexecMissing", -ENOENT, "No such file or directory"},
+                      InstallFailure{"PkexecMissing", -ENOENT,
+                                     "pkexec is not installed; load the driver with sudo "
+                                     "modprobe ppdev"},
+                      InstallFailure{"PkexecCannotStart", -EACCES, "Permission denied"},
                       InstallFailure{"ModprobeFailed", 1,
                                      "modprobe could not load the ppdev driver"}),
     [](const auto& info) { return info.param.name; });
