@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "support/SimRig.h"
+#include "transfer/DataArea.h"
+#include "transfer/TransferTestKit.h"
+
+// The data area end to end through the virtual decoder and its own loaders.
+namespace corvane::testing {
+namespace {
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+  std::vector<uint8_t> out(n);
+  std::mt19937 random(seed);
+  for (auto& b : out) b = static_cast<uint8_t>(random());
+  return out;
+}
+
+class DataAreaSim : public ::testing::TestWithParam<Model> {};
+
+TEST_P(DataAreaSim, WriteThenReadRoundTrips) {
+  SimRig rig(GetParam());
+  const auto image = RandomBytes(0x80000, 100 + static_cast<uint32_t>(GetParam()));
+  SimRig::WriteFile(rig.path("data.bin"), image);
+  rig.host.dialogPaths = {rig.path("data.bin"), rig.path("back.bin")};
+
+  WriteDataArea(rig.session);
+  // The loader has had its time and the read-back found the file's words.
+  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Writing Data Area completed."});
+  rig.vd().Save();
+  EXPECT_TRUE(SimRig::ReadFile(rig.decoderDir() + "/data.bin") == image);
+
+  ReadDataArea(rig.session);
+  EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Writing Data Area completed.",
+                                                              "Reading Data completed."}));
+  EXPECT_TRUE(SimRig::ReadFile(rig.path("back.bin")) == image);
+  EXPECT_TRUE(rig.vd().PortReleased());
+}
+
+INSTANTIATE_TEST_SUITE_P(Loaders, DataAreaSim,
+                         ::testing::Values(Model::DSI185, Model::BCT13, Model::TS1,
+                                           Model::DSX6070),
+                         [](const auto& info) { return ModelFolderName(info.param); });
+
+TEST(DataAreaSim, Dsx6170ReadsItsTwoMegabytes) {
+  SimRig rig(Model::DSX6170);
+  const auto data = RandomBytes(0x200000, 6170);
+  SimRig::WriteFile(rig.decoderDir() + "/data.bin", data);
+  rig.Reopen();
+  rig.host.dialogPaths = {rig.path("back.bin")};
+  ReadDataArea(rig.session);
+  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Reading Data completed."});
+  EXPECT_TRUE(SimRig::ReadFile(rig.path("back.bin")) == data);
+}
+
+// Without its loader nothing writes the data area; the read-back is skipped, since the error
+// box has said why already.
+TEST(DataAreaSim, MissingLoaderLeavesTheDataArea) {
+  SimRig rig(Model::TS1);
+  ASSERT_TRUE(kit::fs::remove(rig.decoderDir() + "/TRAPPACE.bin"));
+  SimRig::WriteFile(rig.path("data.bin"), RandomBytes(0x80000, 1));
+  rig.host.dialogPaths = {rig.path("data.bin")};
+  WriteDataArea(rig.session);
+  EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Error opening TRAP.BIN !",
+                                                              "Writing Data Area completed."}));
+  rig.vd().Save();
+  EXPECT_TRUE(SimRig::ReadFile(rig.decoderDir() + "/data.bin") ==
+              std::vector<uint8_t>(0x80000, 0xFF));
+}
+
+}  // namespace
+}  // namespace corvane::testing

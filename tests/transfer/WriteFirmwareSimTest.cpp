@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "link/Hex.h"
+#include "support/SimRig.h"
+#include "transfer/Firmware.h"
+#include "transfer/TransferTestKit.h"
+
+// Write Firmware end to end through the virtual decoder: what lands in its flash.
+namespace corvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Random words broken by runs of erased ones, as real images have them.
+std::vector<uint8_t> RandomImage(size_t bytes, uint32_t seed) {
+  std::vector<uint8_t> out(bytes, 0xFF);
+  std::mt19937 random(seed);
+  size_t word = 0;
+  const size_t words = bytes / 4;
+  while (word < words) {
+    const size_t run = std::min<size_t>(1 + random() % 2048, words - word);
+    const bool erased = random() % 5 < 2;
+    for (size_t i = 0; i < run; ++i, ++word) {
+      if (!erased) kit::PutFileWord(out, word, static_cast<uint32_t>(random()));
+    }
+  }
+  return out;
+}
+
+std::vector<uint8_t> FlashFile(SimRig& rig) {
+  rig.vd().Save();
+  return SimRig::ReadFile(rig.decoderDir() + "/flash.bin");
+}
+
+// True when bytes [from, to) of a equal those of b (or all equal `fill` when b is empty).
+::testing::AssertionResult SameRange(const std::vector<uint8_t>& a, size_t from, size_t to,
+                                     const std::vector<uint8_t>& b, int fill = -1) {
+  for (size_t i = from; i < to; ++i) {
+    const int want = fill >= 0 ? fill : b[i];
+    if (a[i] != want) {
+      return ::testing::AssertionFailure()
+             << "byte " << Hex8(static_cast<uint32_t>(i)) << " is " << int{a[i]} << ", want "
+             << want;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+struct ModelImage {
+  Model model;
+  size_t bytes;
+};
+
+class WriteFirmwareSim : public ::testing::TestWithParam<ModelImage> {};
+
+// The one whole-flash write per model; the read-back check runs too, so a silent success here
+// also means the tool read every word back as written.
+TEST_P(WriteFirmwareSim, TheFlashHoldsTheImage) {
+  const ModelImage& m = GetParam();
+  SimRig rig(m.model);
+  const auto image = RandomImage(m.bytes, 0xC0FFEE + static_cast<uint32_t>(m.model));
+  SimRig::WriteFile(rig.path("image.bin"), image);
+  rig.host.dialogPaths = {rig.path("image.bin")};
+  rig.vd().ResetStats();
+
+  const auto start = std::chrono::steady_clock::now();
+  WriteFirmware(rig.session);
+  const auto wall = std::chrono::steady_clock::now() - start;
+
+  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Writing Flash completed."});
+  const auto log = kit::LogLines(rig.path("Firmware.log"));
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(kit::StartsWith(log[1], "Done "));
+  EXPECT_TRUE(FlashFile(rig) == image) << "the flash differs from the image";
+  EXPECT_TRUE(rig.vd().PortReleased());
+  const long long wallMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(wall).count();
+  std::printf("%s: %zu KB written and read back in %lld ms; the hardware would take %lld s\n",
+              ProfileOf(m.model).caption, m.bytes / 1024, wallMs,
+              static_cast<long long>(rig.vd().stats().virtualTimeUs / 1000000));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryModel, WriteFirmwareSim,
+                         ::testing::Values(ModelImage{Model::DSX6071_6072, 0x200000},
+                                           ModelImage{Model::DSI185, 0x100000},
+                                           ModelImage{Model::BCT13, 0x100000},
+                                           ModelImage{Model::TS1, 0x200000},
+                                           ModelImage{Model::DSX6070, 0x100000},
+                                           ModelImage{Model::TVNbox, 0x200000},
+                                           ModelImage{Model::STB3100, 0x200000},
+                                           ModelImage{Model::DSX6170, 0x400000}),
+                         [](const auto& info) { return ModelFolderName(info.param.model); });
+
+// DSX6071/6072 with the data area left out: the flash starts as all zero words, the image is
+// erased but for words at the region edges, so only erases and the edges are traffic.
+struct RegionCase {
+  const char* name;
+  bool eraseDataArea;
+  size_t erasedFrom;  // the data area from here to 0x80000 is erased; below it keeps its words
+};
+
+class Dsx6071DataAreaSim : public ::testing::TestWithParam<RegionCase> {};
+
+TEST_P(Dsx6071DataAreaSim, LeavesErasesOrWritesTheDescribedRegions) {
+  const RegionCase& c = GetParam();
+  SimRig rig(Model::DSX6071_6072);
+  const std::vector<uint8_t> old(0x200000, 0x00);
+  SimRig::WriteFile(rig.decoderDir() + "/flash.bin", old);
+  rig.Reopen();
+  std::vector<uint8_t> image(0x200000, 0xFF);
+  for (size_t offset : {0x0u, 0xFFFCu, 0x10000u, 0x7FFFCu, 0x80000u, 0x80004u, 0x1FFFFCu})
+    kit::PutFileWord(image, offset / 4, 0x12345600 + static_cast<uint32_t>(offset >> 16));
+  SimRig::WriteFile(rig.path("image.bin"), image);
+  rig.session.profile.writeDataArea = false;
+  rig.session.profile.eraseDataArea = c.eraseDataArea;
+  rig.host.dialogPaths = {rig.path("image.bin")};
+
+  WriteFirmware(rig.session);
+
+  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Writing Flash completed."});
+  const auto flash = FlashFile(rig);
+  ASSERT_EQ(flash.size(), image.size());
+  EXPECT_TRUE(SameRange(flash, 0, c.erasedFrom, old));
+  EXPECT_TRUE(SameRange(flash, c.erasedFrom, 0x80000, {}, 0xFF));
+  EXPECT_TRUE(SameRange(flash, 0x80000, 0x200000, image));
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, Dsx6071DataAreaSim,
+                         ::testing::Values(RegionCase{"keep", false, 0x80000},
+                                           RegionCase{"erase", true, 0x10000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteFirmwareSim, ProtectedBlockSkippedKeepsItsWordsAndTheNextComesFromItsOwnOffset) {
+  SimRig rig(Model::DSX6071_6072, "protected_sectors = 0x7FE40000");
+  std::vector<uint8_t> old(0x200000, 0xFF);
+  for (size_t i = 0x40000; i < 0x60000; ++i) old[i] = static_cast<uint8_t>(i * 7);
+  SimRig::WriteFile(rig.decoderDir() + "/flash.bin", old);
+  rig.Reopen();
+  std::vector<uint8_t> image(0x200000, 0xFF);
+  for (size_t offset : {0x3FFFCu, 0x40000u, 0x5FFFCu, 0x60000u, 0x60004u})
+    kit::PutFileWord(image, offset / 4, 0xA0000000 + static_cast<uint32_t>(offset));
+  SimRig::WriteFile(rig.path("image.bin"), image);
+  rig.host.dialogPaths = {rig.path("image.bin")};
+  rig.host.answers = {Answer::Yes};
+
+  WriteFirmware(rig.session);
+
+  // The read-back passes over the skipped block, so it has nothing to report.
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{
+                "Sector 7FE40000 is protected. Do you want to skip this sector?",
+                "Writing Flash completed."}));
+  const auto flash = FlashFile(rig);
+  EXPECT_TRUE(SameRange(flash, 0, 0x40000, image));
+  EXPECT_TRUE(SameRange(flash, 0x40000, 0x60000, old));
+  EXPECT_TRUE(SameRange(flash, 0x60000, 0x200000, image));
+}
+
+TEST(WriteFirmwareSim, StuckBitsAreFoundByTheReadBack) {
+  SimRig rig(Model::DSX6070, "stuck_bits = 0x7FF00010:0x00000100");
+  std::vector<uint8_t> image(0x100000, 0xFF);
+  kit::PutFileWord(image, 0x10 / 4, 0x00000000);
+  kit::PutFileWord(image, 0x14 / 4, 0x00000000);
+  SimRig::WriteFile(rig.path("image.bin"), image);
+  rig.host.dialogPaths = {rig.path("image.bin")};
+
+  WriteFirmware(rig.session);
+
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{"Verify failed: 1 word differs, first at 7FF00010.",
+                                      "Writing Flash completed."}));
+  const auto log = kit::LogLines(rig.path("Firmware.log"));
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_TRUE(kit::StartsWith(log[1], "Programming failed 7FF00010 Read: "));
+  EXPECT_EQ(log[log.size() - 2], "Verify failed: 1 word differs, first at 7FF00010.");
+  EXPECT_TRUE(kit::StartsWith(log.back(), "Done "));
+}
+
+TEST(WriteFirmwareSim, Bct13WithoutTrapBinCopiesToRamAndLeavesTheFlash) {
+  SimRig rig(Model::BCT13);
+  ASSERT_TRUE(fs::remove(rig.decoderDir() + "/TRAP.BIN"));
+  const auto image = RandomImage(0x100000, 13);
+  SimRig::WriteFile(rig.path("image.bin"), image);
+  rig.host.dialogPaths = {rig.path("image.bin")};
+
+  WriteFirmware(rig.session);
+
+  EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Error opening TRAP.BIN !",
+                                                              "Writing Flash completed."}));
+  const auto log = kit::LogLines(rig.path("Firmware.log"));
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_TRUE(kit::StartsWith(log[1], "Loader "));
+  EXPECT_TRUE(kit::StartsWith(log[2], "Done "));
+  for (uint32_t offset : {0u, 4u, 0x7FFFCu, 0xFFFFCu})
+    EXPECT_EQ(rig.Word(0x80002000 + offset), RamValue(&image[offset])) << Hex8(offset);
+  EXPECT_TRUE(SameRange(FlashFile(rig), 0, 0x100000, {}, 0xFF));
+}
+
+TEST(WriteFirmwareSim, ADeadAdapterMidWriteIsOneErrorAndTheLogSaysStopped) {
+  SimRig rig(Model::TS1, "dead_after_bytes = 20000");
+  SimRig::WriteFile(rig.path("image.bin"), RandomImage(0x200000, 7));
+  rig.host.dialogPaths = {rig.path("image.bin")};
+
+  WriteFirmware(rig.session);
+
+  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{kLinkErrorMessage});
+  const auto log = kit::LogLines(rig.path("Firmware.log"));
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(kit::StartsWith(log[1], "Stopped "));
+  EXPECT_EQ(rig.session.LogFile, nullptr);
+  EXPECT_EQ(rig.host.status, "");
+  EXPECT_EQ(rig.host.openFilter, kRestingFilter);
+  EXPECT_TRUE(rig.vd().PortReleased());
+}
+
+}  // namespace
+}  // namespace corvane::testing
