@@ -2,6 +2,9 @@
 
 #include <cctype>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "sim/FlashChip.h"
 
@@ -51,20 +54,42 @@ struct BoardRow {
   const char* defaultDevice;
 };
 
-// The virtual decoder's own copy of the boards; chips by the sizes the boards decode.
+// The virtual decoder's own copy of the boards; default parts by the sizes the boards
+// decode. The wirings come from what the tool sends and expects back:
+// - DSX6071/6072: 0xAA reaches the high chip as 0x0055, AMD's 0x0001 comes back as 0x0080.
+// - DSI185: 0xAA as 0x4444 pins DQ0-7 to the even bits; DQ8-15 take the odd ones, which
+//   nothing the tool sends or compares pins down.
+// - TS1, TVN box, STB3100: straight; the maker word they expect for "AMD" is 0x04 on each
+//   chip (Fujitsu, whose parts share AMD's device codes), for "SGS-THOMSON" 0xAD (Hynix).
+// Some signature-table entries no board can give with any wiring that also fits the rest:
+// DSI185's SGS-THOMSON words and TS1's M29W800AB word are DSX6071/6072's; "AM29F800BT" on
+// DSI185 is the code of the AM29F400BT; DSX6070/DSX6170's AM29F800BT/BB words are TS1's,
+// and their SGS-THOMSON maker word 0x01234567 has unequal halves.
 const BoardRow kBoards[] = {
-    {{"DSX6071/6072", 0x7FE00000, 0x200000}, false, Wires::Straight, Wires::ByteReversed,
+    {{"DSX6071/6072", 0x7FE00000, 0x200000},
+     false,
+     Wires::Straight,
+     Wires::ByteReversed,
      "AM29LV800BB"},
-    {{"DSI185", 0x7FF00000, 0x100000, 0x7FE00000, 0x100000}, false, Wires::Straight,
-     Wires::Interleaved, "AM29F400BB"},
+    {{"DSI185", 0x7FF00000, 0x100000, 0x7FE00000, 0x100000},
+     false,
+     Wires::Straight,
+     Wires::Interleaved,
+     "AM29F400BB"},
     {{"BCT13", 0x7FF00000, 0x100000}, true, Wires::Straight, Wires::Straight, nullptr},
     // These boards answer with Fujitsu's maker code (0x04) where the others answer AMD's.
     {{"TS1", 0x7FE00000, 0x200000}, false, Wires::Straight, Wires::Straight, "MBM29F800BA"},
-    {{"DSX6070", 0x7FF00000, 0x100000}, false, Wires::Swapped6070, Wires::Swapped6070,
+    {{"DSX6070", 0x7FF00000, 0x100000},
+     false,
+     Wires::Swapped6070,
+     Wires::Swapped6070,
      "AM29F400BB"},
     {{"TVN box", 0x7FE00000, 0x200000}, false, Wires::Straight, Wires::Straight, "MBM29F800BA"},
     {{"STB3100", 0x7FE00000, 0x200000}, false, Wires::Straight, Wires::Straight, "MBM29F800BA"},
-    {{"DSX6170", 0x7FC00000, 0x400000}, false, Wires::Swapped6070, Wires::Swapped6070,
+    {{"DSX6170", 0x7FC00000, 0x400000},
+     false,
+     Wires::Swapped6070,
+     Wires::Swapped6070,
      "AM29LV160DB"},
 };
 
@@ -93,7 +118,8 @@ std::string Hex(uint32_t v) {
 }
 
 std::string Bytes(uint32_t n) {
-  return n % 0x100000 == 0 ? std::to_string(n / 0x100000) + " MB" : std::to_string(n / 1024) + " KB";
+  return n % 0x100000 == 0 ? std::to_string(n / 0x100000) + " MB"
+                           : std::to_string(n / 1024) + " KB";
 }
 
 inline uint32_t Load32(const uint8_t* p) {
@@ -268,8 +294,10 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
   if (const auto text = conf.Get("protected_sectors")) {
     for (const std::string& token : Tokens(*text)) {
       const auto address = Number(token);
-      if (!address) return Fail(error, "protected_sectors: \"" + token + "\" is not an address"
-                                       " (hexadecimal needs 0x)");
+      if (!address)
+        return Fail(error, "protected_sectors: \"" + token +
+                               "\" is not an address"
+                               " (hexadecimal needs 0x)");
       std::string why;
       const auto word = wordOf("protected_sectors", token, *address, &why);
       if (!word) return Fail(error, why);
@@ -288,7 +316,8 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
   if (const auto text = conf.Get("stuck_bits")) {
     for (const std::string& token : Tokens(*text)) {
       const size_t colon = token.find(':');
-      const auto address = colon == std::string::npos ? std::nullopt : Number(token.substr(0, colon));
+      const auto address =
+          colon == std::string::npos ? std::nullopt : Number(token.substr(0, colon));
       const auto mask = colon == std::string::npos ? std::nullopt : Number(token.substr(colon + 1));
       if (!address || !mask) {
         return Fail(error, "stuck_bits: \"" + token +
@@ -325,10 +354,12 @@ std::string FlashConfDefaults(const std::string& caption) {
        "# flash_maker = AMD\n";
   s += "# protected_sectors: bus addresses of sector starts that ignore program and erase\n"
        "# (autoselect word 2 of the sector reads 1), separated by blanks or commas.\n"
-       "# protected_sectors = " + Hex(spec.base + 0x20000) + " " + Hex(spec.base + 0x40000) + "\n";
+       "# protected_sectors = " +
+       Hex(spec.base + 0x20000) + " " + Hex(spec.base + 0x40000) + "\n";
   s += "# stuck_bits: address:mask pairs; the masked bits of that bus word never program\n"
        "# (they stay 1).\n"
-       "# stuck_bits = " + Hex(spec.base + 0x10) + ":0x00000100\n";
+       "# stuck_bits = " +
+       Hex(spec.base + 0x10) + ":0x00000100\n";
   return s;
 }
 

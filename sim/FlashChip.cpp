@@ -60,7 +60,9 @@ Wiring::Wiring(const std::array<uint8_t, 16>& busBitOfDq) {
   }
 }
 
-std::span<const ChipType> ChipCatalogue() { return kCatalogue; }
+std::span<const ChipType> ChipCatalogue() {
+  return kCatalogue;
+}
 
 const ChipType* FindChipType(std::string_view name) {
   for (const ChipType& t : kCatalogue) {
@@ -182,7 +184,7 @@ void FlashChip::Write(uint32_t word, uint16_t value) {
   if (mode_ == Mode::Busy) return;
   const uint16_t dq = wiring_.ToChip(value);
   const uint8_t cmd = static_cast<uint8_t>(dq);  // DQ8-DQ15 are don't-care in command cycles
-  const uint32_t a = word & 0x7FF;                 // only A0-A10 take part in decoding
+  const uint32_t a = word & 0x7FF;               // only A0-A10 take part in decoding
   if (mode_ == Mode::ProgramFailed) {
     if (cmd == 0xF0) Abandon();
     return;
@@ -265,7 +267,9 @@ void FlashChip::StartBusy(Op op, int64_t us) {
   busyUntil_ = clock_.now() + us;
 }
 
-void FlashChip::Finish() { mode_ = failing_ ? Mode::ProgramFailed : Mode::Array; }
+void FlashChip::Finish() {
+  mode_ = failing_ ? Mode::ProgramFailed : Mode::Array;
+}
 
 void FlashChip::Program(uint32_t word, uint16_t value) {
   dataDq7_ = static_cast<uint8_t>((wiring_.ToChip(value) >> 7) & 1);

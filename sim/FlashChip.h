@@ -30,11 +30,11 @@ class Wiring {
 // typical figures, so that simulated erases and writes report believable durations.
 struct ChipType {
   const char* name;
-  uint16_t maker;      // manufacturer code (autoselect word 0)
-  uint16_t device;     // device code (autoselect word 1)
-  uint32_t words;      // 16-bit words
-  bool topBoot;        // small sectors at the top instead of the bottom
-  int64_t programUs;   // one word
+  uint16_t maker;     // manufacturer code (autoselect word 0)
+  uint16_t device;    // device code (autoselect word 1)
+  uint32_t words;     // 16-bit words
+  bool topBoot;       // small sectors at the top instead of the bottom
+  int64_t programUs;  // one word
   int64_t sectorEraseUs;
   int64_t chipEraseUs;
 };
@@ -89,8 +89,15 @@ class FlashChip {
 
  private:
   enum class Mode : uint8_t { Array, Autoselect, Busy, ProgramFailed };
-  enum class Seq : uint8_t { None, Unlock1, Unlock2, ProgramSetup, EraseSetup, EraseUnlock1,
-                             EraseUnlock2 };
+  enum class Seq : uint8_t {
+    None,
+    Unlock1,
+    Unlock2,
+    ProgramSetup,
+    EraseSetup,
+    EraseUnlock1,
+    EraseUnlock2
+  };
   enum class Op : uint8_t { Program, Erase };
   static constexpr int kBlockShift = 12;  // the smallest sector is 4K words
 
@@ -135,9 +142,9 @@ class FlashChip {
   Op op_ = Op::Program;
   bool failing_ = false;
   bool dq6_ = false, dq2_ = false;
-  uint8_t dataDq7_ = 0;           // DQ7 of the word being programmed, as the chip saw it
+  uint8_t dataDq7_ = 0;  // DQ7 of the word being programmed, as the chip saw it
   int64_t busyUntil_ = 0;
-  int64_t windowEnd_ = 0;         // DQ3 rises when the sector-erase window closes
+  int64_t windowEnd_ = 0;                   // DQ3 rises when the sector-erase window closes
   uint32_t eraseFirst_ = 0, eraseEnd_ = 0;  // words whose reads toggle DQ2
 };
 

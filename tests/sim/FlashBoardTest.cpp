@@ -31,23 +31,21 @@ const ToolRow kTool[] = {
     {"DSX6071/6072", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x005500AA, 0x00AA0055,
      0x000F00F0, 0x00090090, 0x000500A0, 0x00010080, 0x000C0030, /*derived*/ 0x00080010, false,
      0x7FE01554, 0x7FE02AA8},
-    {"DSI185", 0x7FF00000, 0x100000, 0x7FE01554, 0x7FE02AA8, 0x444400AA, 0x11110055,
-     0x550000F0, 0x41000090, 0x440000A0, 0x40000080, 0x05000030, /*derived*/ 0x01000010, false,
-     0x7FF01554, 0x7FF02AA8},
+    {"DSI185", 0x7FF00000, 0x100000, 0x7FE01554, 0x7FE02AA8, 0x444400AA, 0x11110055, 0x550000F0,
+     0x41000090, 0x440000A0, 0x40000080, 0x05000030, /*derived*/ 0x01000010, false, 0x7FF01554,
+     0x7FF02AA8},
     {"TS1", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
      0x00900090, 0x00A000A0, 0x00800080, 0x00300030, 0x00100010, false, 0x7FE01554, 0x7FE00AA8},
-    {"TVN box", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x00AA00AA, 0x00550055,
-     0x00F000F0, 0x00900090, 0x00A000A0, 0x00800080, 0x00300030, 0x00100010, false, 0x7FE01554,
-     0x7FE00AA8},
-    {"STB3100", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x00AA00AA, 0x00550055,
-     0x00F000F0, 0x00900090, 0x00A000A0, 0x00800080, 0x00300030, 0x00100010, false, 0x7FE01554,
-     0x7FE00AA8},
-    {"DSX6070", 0x7FF00000, 0x100000, 0x7FF15554, 0x7FF0AAA8, 0x00AA00AA, 0x80548054,
-     0x00F000F0, 0x00900090, 0x00A000A0, 0x00800080, /*derived*/ 0x00300030, 0x00100010, true,
-     0x7FF15554, 0x7FF0AAA8},
-    {"DSX6170", 0x7FC00000, 0x400000, 0x7FC15554, 0x7FC0AAA8, 0x00AA00AA, 0x80548054,
-     0x00F000F0, 0x00900090, 0x00A000A0, 0x00800080, /*derived*/ 0x00300030, 0x00100010, true,
-     0x7FC15554, 0x7FC0AAA8},
+    {"TVN box", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
+     0x00900090, 0x00A000A0, 0x00800080, 0x00300030, 0x00100010, false, 0x7FE01554, 0x7FE00AA8},
+    {"STB3100", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
+     0x00900090, 0x00A000A0, 0x00800080, 0x00300030, 0x00100010, false, 0x7FE01554, 0x7FE00AA8},
+    {"DSX6070", 0x7FF00000, 0x100000, 0x7FF15554, 0x7FF0AAA8, 0x00AA00AA, 0x80548054, 0x00F000F0,
+     0x00900090, 0x00A000A0, 0x00800080, /*derived*/ 0x00300030, 0x00100010, true, 0x7FF15554,
+     0x7FF0AAA8},
+    {"DSX6170", 0x7FC00000, 0x400000, 0x7FC15554, 0x7FC0AAA8, 0x00AA00AA, 0x80548054, 0x00F000F0,
+     0x00900090, 0x00A000A0, 0x00800080, /*derived*/ 0x00300030, 0x00100010, true, 0x7FC15554,
+     0x7FC0AAA8},
 };
 
 std::string Name(const ToolRow& r) {
@@ -141,7 +139,7 @@ TEST_P(BoardTest, AOneOverAZeroNeverVerifiesAndStaysZero) {
   const uint32_t a = b.row.base + 0x80;
   b.Program(a, 0x12345678);
   b.clock.Advance(20);
-  b.Program(a, 0x9234567F);  // sets bits in both halves
+  b.Program(a, 0x9234567F);        // sets bits in both halves
   for (int i = 0; i < 301; ++i) {  // the tool's verify reads
     b.clock.Advance(200);
     ASSERT_NE(b.Read(a), 0x9234567Fu);
@@ -160,7 +158,7 @@ TEST_P(BoardTest, SectorEraseErasesExactlyItsSector) {
     uint32_t offset, size;
   };
   const ToolRow& row = GetParam();
-  const Sector sectors[] = {{0, 0x8000},       {0x8000, 0x4000},  {0xC000, 0x4000},
+  const Sector sectors[] = {{0, 0x8000},        {0x8000, 0x4000},   {0xC000, 0x4000},
                             {0x10000, 0x10000}, {0x20000, 0x20000}, {row.size - 0x20000, 0x20000}};
   Bench b(row);
   for (const Sector& s : sectors) {
@@ -260,11 +258,20 @@ TEST_P(BoardTest, StuckBitsNeverProgram) {
 }
 
 // Each fault must leave the word as it was; the chip then reads the array again.
-enum class Fault { FirstAddress, FirstValue, SecondAddress, SecondValue, Swapped, CommandAddress, NoUnlock };
+enum class Fault {
+  FirstAddress,
+  FirstValue,
+  SecondAddress,
+  SecondValue,
+  Swapped,
+  CommandAddress,
+  NoUnlock
+};
 
 const char* FaultName(Fault f) {
-  static const char* const kNames[] = {"FirstAddress", "FirstValue", "SecondAddress", "SecondValue",
-                                       "Swapped",      "CommandAddress", "NoUnlock"};
+  static const char* const kNames[] = {"FirstAddress", "FirstValue", "SecondAddress",
+                                       "SecondValue",  "Swapped",    "CommandAddress",
+                                       "NoUnlock"};
   return kNames[static_cast<int>(f)];
 }
 
@@ -347,7 +354,8 @@ const SignatureRow kSignatures[] = {
     {3, "MBM29F800TA", 0x04000400, 0xD6220000, 0xFFFF0000, "Manufacturer: AMD\nDevice: AM29F800BT"},
     {4, "HY29F800T", 0xAD00AD00, 0xD622D622, ~0u, "Manufacturer: SGS-THOMSON\nDevice: M29W800AT"},
     {5, "AM29F400BB", 0x00800080, 0xAAC40000, 0xFFFF0000, "Manufacturer: AMD\nDevice: AM29F400BB"},
-    {6, "AM29LV160DB", 0x00800080, 0x48C40000, 0xFFFF0000, "Manufacturer: AMD\nDevice: AM29LV160DB"},
+    {6, "AM29LV160DB", 0x00800080, 0x48C40000, 0xFFFF0000,
+     "Manufacturer: AMD\nDevice: AM29LV160DB"},
 };
 
 class SignatureTest : public ::testing::TestWithParam<SignatureRow> {};
@@ -378,8 +386,8 @@ TEST(SignatureTest, EveryBoardsDefaultPartIsRecognised) {
     SCOPED_TRACE(row.caption);
     Bench b(row);
     b.Command(row.autoselect);
-    const std::string text = SignatureMessage(*ModelFromName(row.caption), ByteSwap(b.Read(row.base)),
-                                              ByteSwap(b.Read(row.base + 4)));
+    const std::string text = SignatureMessage(
+        *ModelFromName(row.caption), ByteSwap(b.Read(row.base)), ByteSwap(b.Read(row.base + 4)));
     EXPECT_EQ(text.find("Unknown"), std::string::npos) << text;
   }
 }
@@ -471,14 +479,18 @@ TEST_P(ConfErrorTest, GivesNullAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Keys, ConfErrorTest,
     ::testing::Values(
-        ConfCase{"DSX6071/6072", "flash_device", "AM29LV800", "not a part the DSX6071/6072 board takes"},
+        ConfCase{"DSX6071/6072", "flash_device", "AM29LV800",
+                 "not a part the DSX6071/6072 board takes"},
         ConfCase{"DSX6170", "flash_device", "AM29F800BB", "it takes AM29LV160DT, AM29LV160DB"},
         ConfCase{"TS1", "flash_maker", "Intel", "flash_maker \"Intel\" is neither"},
         ConfCase{"TS1", "flash_maker", "0x10000", "is neither"},
         ConfCase{"TS1", "flash_maker", "0", "is neither"},
-        ConfCase{"DSX6071/6072", "protected_sectors", "0x7FE20000 7FE40000", "\"7FE40000\" is not an address"},
-        ConfCase{"DSX6071/6072", "protected_sectors", "0x7FE04000", "that sector starts at 0x7FE00000"},
-        ConfCase{"DSX6071/6072", "protected_sectors", "0x7FD00000", "outside the flash (0x7FE00000 to 0x7FFFFFFF)"},
+        ConfCase{"DSX6071/6072", "protected_sectors", "0x7FE20000 7FE40000",
+                 "\"7FE40000\" is not an address"},
+        ConfCase{"DSX6071/6072", "protected_sectors", "0x7FE04000",
+                 "that sector starts at 0x7FE00000"},
+        ConfCase{"DSX6071/6072", "protected_sectors", "0x7FD00000",
+                 "outside the flash (0x7FE00000 to 0x7FFFFFFF)"},
         ConfCase{"DSX6070", "protected_sectors", "0x7FF08002", "not the address of a 32-bit word"},
         ConfCase{"DSI185", "stuck_bits", "0x7FF00010", "not an address:mask pair"},
         ConfCase{"DSI185", "stuck_bits", "0x7FF00010:x", "not an address:mask pair"},

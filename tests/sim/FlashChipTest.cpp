@@ -19,7 +19,9 @@ const Wiring& Straight() {
 // A lone AM29LV800BB on a 16-bit bus of its own.
 class ChipTest : public ::testing::Test {
  protected:
-  ChipTest() : cells(2 * type.words, 0xFF), chip(type, 0x01, Straight(), cells.data(), 2, type.words, clock) {}
+  ChipTest()
+      : cells(2 * type.words, 0xFF),
+        chip(type, 0x01, Straight(), cells.data(), 2, type.words, clock) {}
 
   void Unlock() {
     chip.Write(0x555, 0xAA);
@@ -36,7 +38,9 @@ class ChipTest : public ::testing::Test {
     Unlock();
     chip.Write(word, 0x30);
   }
-  uint16_t Cell(uint32_t word) const { return static_cast<uint16_t>(cells[2 * word] | cells[2 * word + 1] << 8); }
+  uint16_t Cell(uint32_t word) const {
+    return static_cast<uint16_t>(cells[2 * word] | cells[2 * word + 1] << 8);
+  }
 
   const ChipType& type = *FindChipType("AM29LV800BB");
   VirtualClock clock;

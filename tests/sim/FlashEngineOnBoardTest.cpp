@@ -94,8 +94,8 @@ struct EngineRig {
 
 struct EngineCase {
   Model model;
-  const char* device;   // the slowest chip erase of the parts the board takes
-  int64_t minEraseUs;   // the erase must not end before the part could
+  const char* device;  // the slowest chip erase of the parts the board takes
+  int64_t minEraseUs;  // the erase must not end before the part could
 };
 
 class EngineOnBoardTest : public ::testing::TestWithParam<EngineCase> {};
@@ -135,16 +135,15 @@ TEST_P(EngineOnBoardTest, EraseProgramAndSignatureAgree) {
   EXPECT_EQ(ReadFlash(r.session, base), 0x12345678u) << "back to reading the array";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Models, EngineOnBoardTest,
-    ::testing::Values(EngineCase{Model::DSX6071_6072, "AM29LV800BB", 700'000},
-                      EngineCase{Model::DSI185, "AM29F400BB", 1'000'000},
-                      EngineCase{Model::TS1, "MBM29F800BA", 15'000'000},
-                      EngineCase{Model::TVNbox, "MBM29F800BA", 15'000'000},
-                      EngineCase{Model::STB3100, "MBM29F800BA", 15'000'000},
-                      EngineCase{Model::DSX6070, "AM29F400BB", 8'000'000},
-                      EngineCase{Model::DSX6170, "AM29LV160DB", 18'000'000}),
-    [](const auto& info) { return ModelFolderName(info.param.model); });
+INSTANTIATE_TEST_SUITE_P(Models, EngineOnBoardTest,
+                         ::testing::Values(EngineCase{Model::DSX6071_6072, "AM29LV800BB", 700'000},
+                                           EngineCase{Model::DSI185, "AM29F400BB", 1'000'000},
+                                           EngineCase{Model::TS1, "MBM29F800BA", 15'000'000},
+                                           EngineCase{Model::TVNbox, "MBM29F800BA", 15'000'000},
+                                           EngineCase{Model::STB3100, "MBM29F800BA", 15'000'000},
+                                           EngineCase{Model::DSX6070, "AM29F400BB", 8'000'000},
+                                           EngineCase{Model::DSX6170, "AM29LV160DB", 18'000'000}),
+                         [](const auto& info) { return ModelFolderName(info.param.model); });
 
 TEST(EngineOnBoardTest, CheckSectorSeesProtectionOnDsx6071) {
   Conf conf;
