@@ -65,10 +65,11 @@ void Centre(QWidget* w) {
 
 }  // namespace
 
-TForm1::TForm1(Options options, QWidget* parent) : QMainWindow(parent), options_(std::move(options)) {
+TForm1::TForm1(Options options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)), target_(options_.target) {
   setObjectName(QStringLiteral("Form1"));
   QString title = Caption();
-  if (options_.target && options_.target->simulated()) {
+  if (options_.simulated || (target_ && target_->simulated())) {
     title += QString::fromUtf8(" \u2014 virtual decoder");
   }
   setWindowTitle(title);
@@ -236,7 +237,10 @@ void TForm1::FormCreate() {
 
   RadioButton3Click();
 
-  if (options_.portAccessStartup) options_.portAccessStartup(*host_);
+  if (!target_ && options_.startTarget) {
+    ownedTarget_ = options_.startTarget(*host_);
+    target_ = ownedTarget_.get();
+  }
 }
 
 void TForm1::SetForms(TForm2* form2, TForm3* form3) {
@@ -332,10 +336,10 @@ void TForm1::SetCommandsEnabled(bool enabled) {
 
 void TForm1::Run(WindowCommand command) {
   // One user of the link at a time, whatever path the request came by.
-  if (running_ || !options_.commands || !options_.target) return;
+  if (running_ || !options_.commands || !target_) return;
   const corvane::ProfileSnapshot snapshot = Snapshot();
   std::string error;
-  if (!options_.target->Begin(snapshot.model, &error)) {
+  if (!target_->Begin(snapshot.model, &error)) {
     host_->MessageBox(MessageKind::Error, error, Buttons::Ok);
     return;
   }
@@ -345,8 +349,8 @@ void TForm1::Run(WindowCommand command) {
   SetCommandsEnabled(false);
   qApp->installEventFilter(this);
 
-  corvane::Session session{options_.target->link(), options_.target->ee(), *host_, snapshot,
-                           options_.target->loaderDir(), options_.target->logDir()};
+  corvane::Session session{target_->link(), target_->ee(), *host_, snapshot,
+                           target_->loaderDir(), target_->logDir()};
   try {
     options_.commands(command, session);
   } catch (const std::exception& e) {
@@ -356,7 +360,7 @@ void TForm1::Run(WindowCommand command) {
 
   qApp->removeEventFilter(this);
   std::string endError;
-  if (!options_.target->End(&endError)) host_->MessageBox(MessageKind::Error, endError, Buttons::Ok);
+  if (!target_->End(&endError)) host_->MessageBox(MessageKind::Error, endError, Buttons::Ok);
   running_ = false;
   SetCommandsEnabled(true);
   host_->Flush();

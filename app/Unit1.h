@@ -2,6 +2,7 @@
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "app/Commands.h"
 #include "target/Profiles.h"
@@ -64,8 +65,11 @@ class TForm1 : public QMainWindow {
     CommandTarget* target = nullptr;
     // Runs a menu command; null: the menu commands do nothing.
     CommandRunner commands;
-    // The port-access start-up, run by FormCreate once the window can show messages.
-    std::function<void(corvane::Host&)> portAccessStartup;
+    // The port-access start-up, run by FormCreate once the window can show messages; what
+    // it returns becomes the target when none was given.
+    std::function<std::unique_ptr<CommandTarget>(corvane::Host&)> startTarget;
+    // The target will be the virtual decoder: the title says so from the start.
+    bool simulated = false;
   };
 
   explicit TForm1(Options options, QWidget* parent = nullptr);
@@ -77,7 +81,7 @@ class TForm1 : public QMainWindow {
   // The window's own caption, without the virtual decoder's mark.
   static QString Caption() { return QString::fromLatin1(kCaption); }
   QtHost& host() const { return *host_; }
-  CommandTarget* target() const { return options_.target; }
+  CommandTarget* target() const { return target_; }
   bool commandRunning() const { return running_; }
   corvane::Model SelectedModel() const;
   // What a command started now would read of the window.
@@ -176,6 +180,8 @@ class TForm1 : public QMainWindow {
   void SetCommandsEnabled(bool enabled);
 
   Options options_;
+  std::unique_ptr<CommandTarget> ownedTarget_;
+  CommandTarget* target_ = nullptr;
   QtHost* host_ = nullptr;
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;

@@ -31,12 +31,11 @@ TForm3::TForm3(corvane::Host& host, CommandTarget* target, std::function<corvane
     e->setMaxLength(8);
     return e;
   };
-  auto label = [this](const char* name, int y, const char* text, QWidget* buddy) {
+  auto label = [this](const char* name, int y, const char* text) {
     auto* l = new QLabel(QString::fromLatin1(text), this);
     l->setObjectName(QString::fromLatin1(name));
     l->move(40, y);
     l->adjustSize();
-    l->setBuddy(buddy);
     return l;
   };
   auto button = [this](const char* name, int y, const char* text) {
@@ -47,10 +46,12 @@ TForm3::TForm3(corvane::Host& host, CommandTarget* target, std::function<corvane
     b->setAutoDefault(false);
     return b;
   };
+  Label1 = label("Label1", 24, "Address :");
   Edit1 = edit("Edit1", 40);
-  Label1 = label("Label1", 24, "Address :", Edit1);
+  Label2 = label("Label2", 72, "Data :");
   Edit2 = edit("Edit2", 88);
-  Label2 = label("Label2", 72, "Data :", Edit2);
+  Label1->setBuddy(Edit1);
+  Label2->setBuddy(Edit2);
   Button1 = button("Button1", 40, "POKE");
   Button2 = button("Button2", 88, "PEEK");
   setTabOrder(Edit1, Edit2);

@@ -1,14 +1,42 @@
 #include <QApplication>
+#include <cstdio>
+#include <string>
+#include <variant>
+#include <vector>
 
+#include "app/Commands.h"
+#include "app/QtHost.h"
+#include "app/StationTarget.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
-#include "app/QtHost.h"
+#include "app/WindowArgs.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  QApplication app(argc, argv);  // takes Qt's own options (-platform, -style ...) off the line
+
+  std::vector<std::string> args;
+  const QStringList qtArgs = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < qtArgs.size(); ++i) args.push_back(qtArgs[i].toStdString());
+  const auto parsed = ParseWindowArgs(args);
+  if (const auto* usage = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr, "corvane: %s\n", usage->c_str());
+    return 2;
+  }
+  const WindowArgs& options = std::get<WindowArgs>(parsed);
+  if (options.help) {
+    std::fputs(WindowUsage().c_str(), stdout);
+    return 0;
+  }
+
   QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
-  TForm1 form1(TForm1::Options{});
+  TForm1::Options formOptions;
+  formOptions.commands = RunRealCommand;
+  formOptions.simulated = !options.target.simulateDir.empty();
+  formOptions.startTarget = [target = options.target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
+    return StationTarget::Start(target, host);
+  };
+  TForm1 form1(formOptions);
   TForm2 form2(&form1);
   TForm3 form3(form1.host(), form1.target(), [&form1] { return form1.SelectedModel(); }, &form1);
   form1.SetForms(&form2, &form3);

@@ -1,5 +1,7 @@
 #pragma once
 #include <QApplication>
+#include <QDialog>
+#include <gtest/gtest.h>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -29,6 +31,14 @@ class FakeTarget : public CommandTarget {
   std::vector<corvane::Model> begun;
   int ended = 0;
   bool inside = false;
+
+  FakeTarget() {
+    // As an earlier command leaves it: the port in byte mode, the handshake lines at rest.
+    linkObject.LinkOpen();
+    port.transactions.clear();
+    // A wait that never ends would hang the test; let time pass a little per look.
+    clock.stepPerNow = 10;
+  }
 
   bool Begin(corvane::Model model, std::string* error) override {
     if (!beginError.empty()) {
@@ -70,13 +80,32 @@ class ModalScript : public QObject {
  private:
   void Poll() {
     QWidget* modal = QApplication::activeModalWidget();
+    // A script that cannot go on must fail the test, not hang it: after about ten seconds
+    // without progress every modal window is shut.
+    if (++idlePolls_ > 2000) {
+      if (modal) {
+        ADD_FAILURE() << "modal window left open: " << modal->metaObject()->className()
+                      << " after step " << done_;
+        if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
+        else modal->close();
+      }
+      return;
+    }
     if (!modal || modal == last_ || done_ >= static_cast<int>(steps_.size())) return;
     if (!modal->isVisible()) return;
     last_ = modal;
-    steps_[done_++](modal);
+    idlePolls_ = 0;
+    // Run the step from its own event: a step that opens a nested modal loop must not
+    // hold up this timer, which has to see the next window.
+    const int step = done_++;
+    QPointer<QWidget> target(modal);
+    QTimer::singleShot(0, this, [this, step, target] {
+      if (target) steps_[step](target);
+    });
   }
   std::vector<Step> steps_;
   int done_ = 0;
+  int idlePolls_ = 0;
   QPointer<QWidget> last_;
   QTimer timer_;
 };

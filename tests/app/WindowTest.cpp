@@ -228,8 +228,8 @@ TEST_F(WindowFixture, MenuTreeWithAcceleratorsAndSeparators) {
     EXPECT_EQ(menus[m]->text(), QString::fromLatin1(expected[m].first));
     const QList<QAction*> items = menus[m]->menu()->actions();
     ASSERT_EQ(items.size(), static_cast<qsizetype>(expected[m].second.size()));
-    for (size_t i = 0; i < items.size(); ++i) {
-      const Item& want = expected[m].second[i];
+    for (qsizetype i = 0; i < items.size(); ++i) {
+      const Item& want = expected[m].second[static_cast<size_t>(i)];
       if (std::string(want.text) == "-") {
         EXPECT_TRUE(items[i]->isSeparator());
       } else {

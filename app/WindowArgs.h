@@ -1,0 +1,18 @@
+#pragma once
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli/Station.h"
+
+// The window's command line: the target options of corvane-cli, nothing else.
+struct WindowArgs {
+  corvane::cli::TargetOptions target;
+  bool help = false;
+};
+
+// The options, or the one-line reason of a usage error. args without the program name.
+std::variant<WindowArgs, std::string> ParseWindowArgs(const std::vector<std::string>& args);
+
+// --help: one line per option.
+std::string WindowUsage();
