@@ -48,6 +48,10 @@ const ToolRow kTool[] = {
      0x7FC0AAA8},
 };
 
+void PrintTo(const ToolRow& r, std::ostream* os) {
+  *os << r.caption;
+}
+
 std::string Name(const ToolRow& r) {
   std::string s;
   for (char c : std::string(r.caption)) {
@@ -358,6 +362,10 @@ const SignatureRow kSignatures[] = {
      "Manufacturer: AMD\nDevice: AM29LV160DB"},
 };
 
+void PrintTo(const SignatureRow& s, std::ostream* os) {
+  *os << kTool[s.tool].caption << " " << s.device;
+}
+
 class SignatureTest : public ::testing::TestWithParam<SignatureRow> {};
 
 TEST_P(SignatureTest, AutoselectWordsAreTheToolsTableWords) {
@@ -462,6 +470,10 @@ struct ConfCase {
   const char* value;
   const char* error;  // a part of the message
 };
+
+void PrintTo(const ConfCase& c, std::ostream* os) {
+  *os << c.caption << ": " << c.key << " = " << c.value;
+}
 
 class ConfErrorTest : public ::testing::TestWithParam<ConfCase> {};
 

@@ -98,6 +98,10 @@ struct EngineCase {
   int64_t minEraseUs;  // the erase must not end before the part could
 };
 
+void PrintTo(const EngineCase& c, std::ostream* os) {
+  *os << ProfileOf(c.model).caption;
+}
+
 class EngineOnBoardTest : public ::testing::TestWithParam<EngineCase> {};
 
 TEST_P(EngineOnBoardTest, EraseProgramAndSignatureAgree) {
