@@ -44,7 +44,9 @@ std::optional<RamDumpKind> RamDumpFromName(std::string_view name) {
   return std::nullopt;
 }
 
-void RamDump(Session& s, RamDumpKind kind) { RamDump(s, RamDumpRegionOf(kind)); }
+void RamDump(Session& s, RamDumpKind kind) {
+  RamDump(s, RamDumpRegionOf(kind));
+}
 
 void RamDump(Session& s, const RamDumpRegion& region) {
   RunTransfer(s, [&] {
@@ -62,8 +64,7 @@ void RamDump(Session& s, const RamDumpRegion& region) {
     s.host.SetStatus("Reading RAM...");
     s.host.SetProgressRange(0, static_cast<int>(region.words));
     s.host.SetProgressPosition(0);
-    ReadWordsToFile(s, out, region.start, region.words,
-                    "Stop reading RAM? No file will be saved.");
+    ReadWordsToFile(s, out, region.start, region.words, "Stop reading RAM? No file will be saved.");
     if (!CommitOutput(s, out)) return;
     s.host.MessageBox(MessageKind::Information, "Reading RAM completed.", Buttons::Ok);
   });

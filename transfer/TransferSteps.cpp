@@ -36,11 +36,11 @@ bool OpenInput(Session& s, ImageReader& image, const std::string& path, uint64_t
   }
   if (image.size() < needed) {
     s.host.MessageBox(MessageKind::Error,
-                      "The " + what + " " + path + " is too short: " +
-                          ProfileOf(s.model()).caption + " needs " + std::to_string(needed) +
-                          " bytes (" + Hex(static_cast<uint32_t>(needed), 1) +
-                          " hex), the file has " + std::to_string(image.size()) +
-                          ". Nothing was written to the decoder.",
+                      "The " + what + " " + path +
+                          " is too short: " + ProfileOf(s.model()).caption + " needs " +
+                          std::to_string(needed) + " bytes (" +
+                          Hex(static_cast<uint32_t>(needed), 1) + " hex), the file has " +
+                          std::to_string(image.size()) + ". Nothing was written to the decoder.",
                       Buttons::Ok);
     image.Close();
     return false;
@@ -119,8 +119,7 @@ void Verifier::Range(uint64_t offset, uint32_t address, uint32_t words) {
 
 std::string VerifyFailedText(uint64_t mismatches, uint32_t first) {
   return "Verify failed: " + std::to_string(mismatches) +
-         (mismatches == 1 ? " word differs" : " words differ") + ", first at " + Hex8(first) +
-         ".";
+         (mismatches == 1 ? " word differs" : " words differ") + ", first at " + Hex8(first) + ".";
 }
 
 void Verifier::Report(WriteLogScope& log) {

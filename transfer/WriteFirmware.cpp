@@ -15,8 +15,8 @@ enum class Method { Blocks, ChipErase, RamLoader };
 struct FirmwareRow {
   Model model;
   Method method;
-  uint32_t base;   // flash base: where the image goes and where it is read back
-  uint32_t words;  // image words written
+  uint32_t base;         // flash base: where the image goes and where it is read back
+  uint32_t words;        // image words written
   bool checkProtection;  // ask CheckSector before each block erase
 };
 
@@ -132,10 +132,10 @@ void FirmwareWriter::Run() {
 // The block step: true when the block at `address` is protected and the user chose to skip it.
 bool FirmwareWriter::SkipProtectedBlock(uint32_t address) {
   if (!row_.checkProtection || !CheckSector(s_, address)) return false;
-  return s_.host.MessageBox(MessageKind::Confirmation,
-                            "Sector " + Hex8(address) +
-                                " is protected. Do you want to skip this sector?",
-                            Buttons::YesNo) == Answer::Yes;
+  return s_.host.MessageBox(
+             MessageKind::Confirmation,
+             "Sector " + Hex8(address) + " is protected. Do you want to skip this sector?",
+             Buttons::YesNo) == Answer::Yes;
 }
 
 void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {

@@ -32,15 +32,14 @@ TEST_P(DataAreaSim, WriteThenReadRoundTrips) {
   EXPECT_TRUE(SimRig::ReadFile(rig.decoderDir() + "/data.bin") == image);
 
   ReadDataArea(rig.session);
-  EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Writing Data Area completed.",
-                                                              "Reading Data completed."}));
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{"Writing Data Area completed.", "Reading Data completed."}));
   EXPECT_TRUE(SimRig::ReadFile(rig.path("back.bin")) == image);
   EXPECT_TRUE(rig.vd().PortReleased());
 }
 
 INSTANTIATE_TEST_SUITE_P(Loaders, DataAreaSim,
-                         ::testing::Values(Model::DSI185, Model::BCT13, Model::TS1,
-                                           Model::DSX6070),
+                         ::testing::Values(Model::DSI185, Model::BCT13, Model::TS1, Model::DSX6070),
                          [](const auto& info) { return ModelFolderName(info.param); });
 
 TEST(DataAreaSim, Dsx6170ReadsItsTwoMegabytes) {
@@ -62,8 +61,8 @@ TEST(DataAreaSim, MissingLoaderLeavesTheDataArea) {
   SimRig::WriteFile(rig.path("data.bin"), RandomBytes(0x80000, 1));
   rig.host.dialogPaths = {rig.path("data.bin")};
   WriteDataArea(rig.session);
-  EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Error opening TRAP.BIN !",
-                                                              "Writing Data Area completed."}));
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{"Error opening TRAP.BIN !", "Writing Data Area completed."}));
   rig.vd().Save();
   EXPECT_TRUE(SimRig::ReadFile(rig.decoderDir() + "/data.bin") ==
               std::vector<uint8_t>(0x80000, 0xFF));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 
 #include "link/Hex.h"
 #include "transfer/DataArea.h"
@@ -42,6 +43,9 @@ struct WriteCase {
   long corruptWord;  // a word the data area does not take; -1: none
   std::vector<std::string> messages;
 };
+void PrintTo(const WriteCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class WriteDataAreaTest : public ::testing::TestWithParam<WriteCase> {};
 
@@ -86,19 +90,38 @@ TEST_P(WriteDataAreaTest, CopiesUploadsTheProfilesLoaderAndReadsBack) {
   EXPECT_TRUE(kit::StartsWith(log.back(), "Done "));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Profiles, WriteDataAreaTest,
-    ::testing::Values(
-        WriteCase{"dsi185", Model::DSI185, 0x80002000, "TRAPDATA.BIN", 0xFFF80000, -1,
-                  {"Writing Data Area completed."}},
-        WriteCase{"bct13", Model::BCT13, 0x80002000, "TRAPDATA.BIN", 0xFFF80000, -1,
-                  {"Writing Data Area completed."}},
-        WriteCase{"ts1", Model::TS1, 0x80002000, "TRAPPACE.bin", 0xC0000000, -1,
-                  {"Writing Data Area completed."}},
-        WriteCase{"dsx6070BadWord", Model::DSX6070, 0x40000000, "TRAP6070.bin", 0x50000000, 0x40,
-                  {"Verify failed: 1 word differs, first at 50000100.",
-                   "Writing Data Area completed."}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Profiles, WriteDataAreaTest,
+                         ::testing::Values(WriteCase{"dsi185",
+                                                     Model::DSI185,
+                                                     0x80002000,
+                                                     "TRAPDATA.BIN",
+                                                     0xFFF80000,
+                                                     -1,
+                                                     {"Writing Data Area completed."}},
+                                           WriteCase{"bct13",
+                                                     Model::BCT13,
+                                                     0x80002000,
+                                                     "TRAPDATA.BIN",
+                                                     0xFFF80000,
+                                                     -1,
+                                                     {"Writing Data Area completed."}},
+                                           WriteCase{"ts1",
+                                                     Model::TS1,
+                                                     0x80002000,
+                                                     "TRAPPACE.bin",
+                                                     0xC0000000,
+                                                     -1,
+                                                     {"Writing Data Area completed."}},
+                                           WriteCase{
+                                               "dsx6070BadWord",
+                                               Model::DSX6070,
+                                               0x40000000,
+                                               "TRAP6070.bin",
+                                               0x50000000,
+                                               0x40,
+                                               {"Verify failed: 1 word differs, first at 50000100.",
+                                                "Writing Data Area completed."}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteDataArea, MissingLoaderIsReportedAndNothingIsReadBack) {
   Bench b(Model::BCT13);
@@ -108,8 +131,8 @@ TEST(WriteDataArea, MissingLoaderIsReportedAndNothingIsReadBack) {
   const auto after = kit::AfterConnect(b.rig);
   EXPECT_EQ(after.size(), kWords);  // the copy, then nothing
   EXPECT_EQ(b.rig.clock.sleptMs, 100);
-  EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Error opening TRAP.BIN !",
-                                                              "Writing Data Area completed."}));
+  EXPECT_EQ(b.host().MessageTexts(),
+            (std::vector<std::string>{"Error opening TRAP.BIN !", "Writing Data Area completed."}));
   const auto log = kit::LogLines(b.LogPath());
   ASSERT_EQ(log.size(), 3u);
   EXPECT_TRUE(kit::StartsWith(log[1], "Loader " + (b.dir / "TRAPDATA.BIN")));
@@ -138,6 +161,9 @@ struct UnavailableCase {
   bool write;
   const char* text;
 };
+void PrintTo(const UnavailableCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DataAreaUnavailableTest : public ::testing::TestWithParam<UnavailableCase> {};
 
@@ -180,6 +206,9 @@ struct ReadCase {
   uint32_t start;
   uint32_t bytes;
 };
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReadDataAreaTest : public ::testing::TestWithParam<ReadCase> {};
 
@@ -217,14 +246,14 @@ TEST_P(ReadDataAreaTest, SavesTheRegionInBusOrder) {
   EXPECT_FALSE(b.HasLog());  // reads keep the log of the last write
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Profiles, ReadDataAreaTest,
-    ::testing::Values(ReadCase{"dsi185", Model::DSI185, 0xFFF80000, 0x80000},
-                      ReadCase{"bct13", Model::BCT13, 0xFFF80000, 0x80000},
-                      ReadCase{"ts1", Model::TS1, 0xC0000000, 0x80000},
-                      ReadCase{"dsx6070", Model::DSX6070, 0x50000000, 0x80000},
-                      ReadCase{"dsx6170", Model::DSX6170, 0x50000000, 0x200000}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Profiles, ReadDataAreaTest,
+                         ::testing::Values(ReadCase{"dsi185", Model::DSI185, 0xFFF80000, 0x80000},
+                                           ReadCase{"bct13", Model::BCT13, 0xFFF80000, 0x80000},
+                                           ReadCase{"ts1", Model::TS1, 0xC0000000, 0x80000},
+                                           ReadCase{"dsx6070", Model::DSX6070, 0x50000000, 0x80000},
+                                           ReadCase{"dsx6170", Model::DSX6170, 0x50000000,
+                                                    0x200000}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadDataArea, StoppedReadLeavesTheOldFileAndNoTemporary) {
   Bench b(Model::BCT13);

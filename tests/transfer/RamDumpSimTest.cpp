@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <random>
 
 #include "link/Hex.h"
@@ -17,10 +18,13 @@ constexpr uint32_t kPage = 0x10000;
 
 struct DumpCase {
   const char* name;
-  Model model;     // the decoder the dump is taken from
+  Model model;  // the decoder the dump is taken from
   RamDumpRegion region;
   std::vector<uint32_t> pages;  // RAM pages given content; the rest reads zero
 };
+void PrintTo(const DumpCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 // ram.bin records (address, then the page) with random content; returns the pages' bytes.
 std::vector<std::vector<uint8_t>> SeedRam(SimRig& rig, const std::vector<uint32_t>& pages) {
@@ -64,23 +68,31 @@ TEST_P(RamDumpSim, TheFileHoldsTheRamInBusOrder) {
   EXPECT_EQ(rig.vd().stats().peeks, c.region.words);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Dumps, RamDumpSim,
-    ::testing::Values(
-        DumpCase{"6071", Model::DSX6071_6072, RamDumpRegionOf(RamDumpKind::Dump6071),
-                 {0x40000000, 0x40200000, 0x403F0000}},
-        DumpCase{"6072", Model::DSX6071_6072, RamDumpRegionOf(RamDumpKind::Dump6072),
-                 {0xC0400000, 0xC05F0000}},
-        DumpCase{"DSI185", Model::DSI185, RamDumpRegionOf(RamDumpKind::DSI185),
-                 {0x80000000, 0x80200000}},
-        DumpCase{"TVNbox", Model::TVNbox, RamDumpRegionOf(RamDumpKind::TVNbox),
-                 {0x80010000, 0x803F0000}},
-        // The real row is 512 MB; its last 16 KB through the same routine, up to its last
-        // word 0xA0001FFC.
-        DumpCase{"BCT13End", Model::BCT13,
-                 RamDumpRegion{RamDumpKind::BCT13, "BCT13", 0x9FFFE000, 0x1000},
-                 {0x9FFF0000, 0xA0000000}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Dumps, RamDumpSim,
+                         ::testing::Values(DumpCase{"6071",
+                                                    Model::DSX6071_6072,
+                                                    RamDumpRegionOf(RamDumpKind::Dump6071),
+                                                    {0x40000000, 0x40200000, 0x403F0000}},
+                                           DumpCase{"6072",
+                                                    Model::DSX6071_6072,
+                                                    RamDumpRegionOf(RamDumpKind::Dump6072),
+                                                    {0xC0400000, 0xC05F0000}},
+                                           DumpCase{"DSI185",
+                                                    Model::DSI185,
+                                                    RamDumpRegionOf(RamDumpKind::DSI185),
+                                                    {0x80000000, 0x80200000}},
+                                           DumpCase{"TVNbox",
+                                                    Model::TVNbox,
+                                                    RamDumpRegionOf(RamDumpKind::TVNbox),
+                                                    {0x80010000, 0x803F0000}},
+                                           // The real row is 512 MB; its last 16 KB through the
+                                           // same routine, up to its last word 0xA0001FFC.
+                                           DumpCase{"BCT13End",
+                                                    Model::BCT13,
+                                                    RamDumpRegion{RamDumpKind::BCT13, "BCT13",
+                                                                  0x9FFFE000, 0x1000},
+                                                    {0x9FFF0000, 0xA0000000}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace corvane::testing

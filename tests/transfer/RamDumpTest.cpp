@@ -71,7 +71,8 @@ TEST(RamDump, PeeksEachWordAndStoresItInBusOrder) {
   }
   statuses.push_back("");
   std::vector<std::string> traffic = b.rig.port.Lines();
-  traffic.erase(traffic.begin(), traffic.begin() + static_cast<long>(kit::AfterConnectIndex(b.rig)));
+  traffic.erase(traffic.begin(),
+                traffic.begin() + static_cast<long>(kit::AfterConnectIndex(b.rig)));
   EXPECT_EQ(traffic, lines);
   EXPECT_EQ(b.host().statusHistory, statuses);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "link/Hex.h"
 #include "transfer/RamLoader.h"
 #include "transfer/TransferSteps.h"
@@ -46,13 +48,17 @@ struct LoaderSizeCase {
   long size;  // -1: no file
   bool sent;
 };
+void PrintTo(const LoaderSizeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class LoaderSizeTest : public ::testing::TestWithParam<LoaderSizeCase> {};
 
 TEST_P(LoaderSizeTest, OnlyTwoTo255BytesAreSent) {
   const LoaderSizeCase& c = GetParam();
   Bench b(Model::TS1);
-  if (c.size >= 0) kit::WriteBytes(b.dir / "TRAPPACE.bin", LoaderBytes(static_cast<size_t>(c.size)));
+  if (c.size >= 0)
+    kit::WriteBytes(b.dir / "TRAPPACE.bin", LoaderBytes(static_cast<size_t>(c.size)));
   b.rig.link.LinkOpen();
   const uint64_t accessesBefore = b.rig.port.portAccesses;
 
@@ -75,14 +81,12 @@ TEST_P(LoaderSizeTest, OnlyTwoTo255BytesAreSent) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, LoaderSizeTest,
-                         ::testing::Values(LoaderSizeCase{"missing", -1, false},
-                                           LoaderSizeCase{"empty", 0, false},
-                                           LoaderSizeCase{"one", 1, false},
-                                           LoaderSizeCase{"two", 2, true},
-                                           LoaderSizeCase{"max", 255, true},
-                                           LoaderSizeCase{"tooLong", 256, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, LoaderSizeTest,
+    ::testing::Values(LoaderSizeCase{"missing", -1, false}, LoaderSizeCase{"empty", 0, false},
+                      LoaderSizeCase{"one", 1, false}, LoaderSizeCase{"two", 2, true},
+                      LoaderSizeCase{"max", 255, true}, LoaderSizeCase{"tooLong", 256, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct RamWordCase {
   const char* name;
@@ -90,6 +94,9 @@ struct RamWordCase {
   uint32_t poked;
   const char* status;
 };
+void PrintTo(const RamWordCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class CopyImageToRamWordTest : public ::testing::TestWithParam<RamWordCase> {};
 
@@ -120,13 +127,11 @@ TEST_P(CopyImageToRamWordTest, PokesTheRamValueAndShowsIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, CopyImageToRamWordTest,
-    ::testing::Values(RamWordCase{"fileOrder", {0x12, 0x34, 0xAB, 0xCD}, 0xCDAB3412,
-                                  "80002004  CDAB3412"},
-                      RamWordCase{"zeroShowsSixDigits", {0, 0, 0, 0}, 0, "80002004  000000"},
-                      RamWordCase{"sixDigits", {0x56, 0x34, 0x12, 0x00}, 0x00123456,
-                                  "80002004  123456"},
-                      RamWordCase{"sevenDigits", {0x67, 0x45, 0x23, 0x01}, 0x01234567,
-                                  "80002004  1234567"}),
+    ::testing::Values(
+        RamWordCase{"fileOrder", {0x12, 0x34, 0xAB, 0xCD}, 0xCDAB3412, "80002004  CDAB3412"},
+        RamWordCase{"zeroShowsSixDigits", {0, 0, 0, 0}, 0, "80002004  000000"},
+        RamWordCase{"sixDigits", {0x56, 0x34, 0x12, 0x00}, 0x00123456, "80002004  123456"},
+        RamWordCase{"sevenDigits", {0x67, 0x45, 0x23, 0x01}, 0x01234567, "80002004  1234567"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CopyImageToRam, StopsAtAShortReadWithoutPokingUnreadBytes) {

@@ -13,8 +13,8 @@
 
 #include "support/FakeRig.h"
 #include "support/SimRig.h"
-#include "transfer/ImageFile.h"
 #include "target/Connection.h"
+#include "transfer/ImageFile.h"
 
 // Shared by the write, data-area and RAM-dump tests over the fake decoder.
 namespace corvane::testing::kit {
@@ -81,10 +81,10 @@ inline std::vector<FakeDecoderPort::Transaction> AfterConnect(const FakeRig& rig
 class FakeFlash {
  public:
   uint32_t base = 0x7FE00000;
-  std::set<uint32_t> protectedBlocks;          // 128 KB blocks that keep `oldContent`
-  uint32_t oldContent = 0x5A5A5A5A;            // bus value
-  std::map<uint32_t, uint32_t> stuckHigh;      // address -> bus bits that never program
-  std::function<uint32_t(uint32_t)> outside;   // peeks outside the flash; default 0
+  std::set<uint32_t> protectedBlocks;         // 128 KB blocks that keep `oldContent`
+  uint32_t oldContent = 0x5A5A5A5A;           // bus value
+  std::map<uint32_t, uint32_t> stuckHigh;     // address -> bus bits that never program
+  std::function<uint32_t(uint32_t)> outside;  // peeks outside the flash; default 0
 
   void Attach(FakeDecoderPort& port) {
     port.onPoke = [this](uint32_t a, uint32_t v) { Poke(a, v); };

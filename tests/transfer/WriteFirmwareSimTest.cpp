@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <ostream>
 #include <random>
 
 #include "link/Hex.h"
@@ -43,9 +44,8 @@ std::vector<uint8_t> FlashFile(SimRig& rig) {
   for (size_t i = from; i < to; ++i) {
     const int want = fill >= 0 ? fill : b[i];
     if (a[i] != want) {
-      return ::testing::AssertionFailure()
-             << "byte " << Hex8(static_cast<uint32_t>(i)) << " is " << int{a[i]} << ", want "
-             << want;
+      return ::testing::AssertionFailure() << "byte " << Hex8(static_cast<uint32_t>(i)) << " is "
+                                           << int{a[i]} << ", want " << want;
     }
   }
   return ::testing::AssertionSuccess();
@@ -78,23 +78,20 @@ TEST_P(WriteFirmwareSim, TheFlashHoldsTheImage) {
   EXPECT_TRUE(kit::StartsWith(log[1], "Done "));
   EXPECT_TRUE(FlashFile(rig) == image) << "the flash differs from the image";
   EXPECT_TRUE(rig.vd().PortReleased());
-  const long long wallMs =
-      std::chrono::duration_cast<std::chrono::milliseconds>(wall).count();
+  const long long wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(wall).count();
   std::printf("%s: %zu KB written and read back in %lld ms; the hardware would take %lld s\n",
               ProfileOf(m.model).caption, m.bytes / 1024, wallMs,
               static_cast<long long>(rig.vd().stats().virtualTimeUs / 1000000));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, WriteFirmwareSim,
-                         ::testing::Values(ModelImage{Model::DSX6071_6072, 0x200000},
-                                           ModelImage{Model::DSI185, 0x100000},
-                                           ModelImage{Model::BCT13, 0x100000},
-                                           ModelImage{Model::TS1, 0x200000},
-                                           ModelImage{Model::DSX6070, 0x100000},
-                                           ModelImage{Model::TVNbox, 0x200000},
-                                           ModelImage{Model::STB3100, 0x200000},
-                                           ModelImage{Model::DSX6170, 0x400000}),
-                         [](const auto& info) { return ModelFolderName(info.param.model); });
+INSTANTIATE_TEST_SUITE_P(
+    EveryModel, WriteFirmwareSim,
+    ::testing::Values(ModelImage{Model::DSX6071_6072, 0x200000},
+                      ModelImage{Model::DSI185, 0x100000}, ModelImage{Model::BCT13, 0x100000},
+                      ModelImage{Model::TS1, 0x200000}, ModelImage{Model::DSX6070, 0x100000},
+                      ModelImage{Model::TVNbox, 0x200000}, ModelImage{Model::STB3100, 0x200000},
+                      ModelImage{Model::DSX6170, 0x400000}),
+    [](const auto& info) { return ModelFolderName(info.param.model); });
 
 // DSX6071/6072 with the data area left out: the flash starts as all zero words, the image is
 // erased but for words at the region edges, so only erases and the edges are traffic.
@@ -103,6 +100,9 @@ struct RegionCase {
   bool eraseDataArea;
   size_t erasedFrom;  // the data area from here to 0x80000 is erased; below it keeps its words
 };
+void PrintTo(const RegionCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Dsx6071DataAreaSim : public ::testing::TestWithParam<RegionCase> {};
 
@@ -151,10 +151,10 @@ TEST(WriteFirmwareSim, ProtectedBlockSkippedKeepsItsWordsAndTheNextComesFromItsO
   WriteFirmware(rig.session);
 
   // The read-back passes over the skipped block, so it has nothing to report.
-  EXPECT_EQ(rig.host.MessageTexts(),
-            (std::vector<std::string>{
-                "Sector 7FE40000 is protected. Do you want to skip this sector?",
-                "Writing Flash completed."}));
+  EXPECT_EQ(
+      rig.host.MessageTexts(),
+      (std::vector<std::string>{"Sector 7FE40000 is protected. Do you want to skip this sector?",
+                                "Writing Flash completed."}));
   const auto flash = FlashFile(rig);
   EXPECT_TRUE(SameRange(flash, 0, 0x40000, image));
   EXPECT_TRUE(SameRange(flash, 0x40000, 0x60000, old));
@@ -190,8 +190,8 @@ TEST(WriteFirmwareSim, Bct13WithoutTrapBinCopiesToRamAndLeavesTheFlash) {
 
   WriteFirmware(rig.session);
 
-  EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Error opening TRAP.BIN !",
-                                                              "Writing Flash completed."}));
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{"Error opening TRAP.BIN !", "Writing Flash completed."}));
   const auto log = kit::LogLines(rig.path("Firmware.log"));
   ASSERT_EQ(log.size(), 3u);
   EXPECT_TRUE(kit::StartsWith(log[1], "Loader "));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 
 #include "link/Hex.h"
 #include "transfer/Firmware.h"
@@ -71,6 +72,9 @@ struct OptionsCase {
   std::vector<uint32_t> programmed;  // data writes, in order
   int progressMin;
 };
+void PrintTo(const OptionsCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Dsx6071OptionsTest : public ::testing::TestWithParam<OptionsCase> {};
 
@@ -121,17 +125,26 @@ const std::vector<uint32_t> kBlocksPastDataArea = BlockStarts(0x7FE80000, 0x7FFE
 INSTANTIATE_TEST_SUITE_P(
     Options, Dsx6071OptionsTest,
     ::testing::Values(
-        OptionsCase{"writeDataArea", true, false,
+        OptionsCase{"writeDataArea",
+                    true,
+                    false,
                     Concat({0x7FE10000, 0x7FE08000, 0x7FE0C000}, kAllBlocks),
-                    {0x7FE00010, 0x7FE80004}, 0},
+                    {0x7FE00010, 0x7FE80004},
+                    0},
         // "Erase Data Area" means nothing while the data area is written anyway.
-        OptionsCase{"writeAndEraseDataArea", true, true,
+        OptionsCase{"writeAndEraseDataArea",
+                    true,
+                    true,
                     Concat({0x7FE10000, 0x7FE08000, 0x7FE0C000}, kAllBlocks),
-                    {0x7FE00010, 0x7FE80004}, 0},
+                    {0x7FE00010, 0x7FE80004},
+                    0},
         OptionsCase{"keepDataArea", false, false, kBlocksPastDataArea, {0x7FE80004}, 0x20000},
-        OptionsCase{"eraseDataArea", false, true,
+        OptionsCase{"eraseDataArea",
+                    false,
+                    true,
                     Concat({0x7FE10000, 0x7FE20000, 0x7FE40000, 0x7FE60000}, kBlocksPastDataArea),
-                    {0x7FE80004}, 0x20000}),
+                    {0x7FE80004},
+                    0x20000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteFirmwareDsi185, ErasesTheBottomSectorsThenEveryBlock) {
@@ -159,6 +172,9 @@ struct ProtectedCase {
   Answer answer;
   std::vector<std::string> messages;
 };
+void PrintTo(const ProtectedCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ProtectedBlockTest : public ::testing::TestWithParam<ProtectedCase> {};
 
@@ -176,8 +192,7 @@ TEST_P(ProtectedBlockTest, YesSkipsTheBlockNoWritesIt) {
   EXPECT_EQ(b.host().messages[0].kind, MessageKind::Confirmation);
   EXPECT_EQ(b.host().messages[0].buttons, Buttons::YesNo);
   const auto erased = ErasedSectors(b.rig.port, 0x000C0030);
-  const bool erasedProtected =
-      std::find(erased.begin(), erased.end(), 0x7FE40000u) != erased.end();
+  const bool erasedProtected = std::find(erased.begin(), erased.end(), 0x7FE40000u) != erased.end();
   const auto log = kit::LogLines(b.LogPath());
   ASSERT_GE(log.size(), 2u);
   EXPECT_TRUE(kit::StartsWith(log.back(), "Done "));
@@ -214,11 +229,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Answer::Yes,
                       {"Sector 7FE40000 is protected. Do you want to skip this sector?",
                        "Writing Flash completed."}},
-        ProtectedCase{"no",
-                      Answer::No,
-                      {"Sector 7FE40000 is protected. Do you want to skip this sector?",
-                       "Verify failed: 32768 words differ, first at 7FE40000.",
-                       "Writing Flash completed."}}),
+        ProtectedCase{
+            "no",
+            Answer::No,
+            {"Sector 7FE40000 is protected. Do you want to skip this sector?",
+             "Verify failed: 32768 words differ, first at 7FE40000.", "Writing Flash completed."}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // DSX6170: the exact traffic of the chip erase and the first words, the status forms, and an
@@ -233,11 +248,11 @@ TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
 
   b.Run();
 
-  std::vector<std::string> expected = {
-      "poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
-      "poke 7FC15554 00800080", "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
-      "poke 7FC15554 00100010", "peek 7FC00000 FFFFFFFF", "peek 7FC00000 FFFFFFFF",
-      "peek 7FC00000 FFFFFFFF"};
+  std::vector<std::string> expected = {"poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA",
+                                       "poke 7FC0AAA8 80548054", "poke 7FC15554 00800080",
+                                       "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
+                                       "poke 7FC15554 00100010", "peek 7FC00000 FFFFFFFF",
+                                       "peek 7FC00000 FFFFFFFF", "peek 7FC00000 FFFFFFFF"};
   for (uint32_t i = 0; i < 5; ++i) {
     if (words[i] == 0xFFFFFFFF) continue;
     const uint32_t a = 0x7FC00000 + 4 * i;
@@ -255,8 +270,8 @@ TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
 
   EXPECT_EQ(b.host().statusHistory,
             (std::vector<std::string>{"Connecting...", "Writing Flash...", "7FC00000  12345678",
-                                      "7FC00004  000000", "7FC00008  123456",
-                                      "7FC0000C  FFFFFFFF", "7FC00010  1234567", ""}));
+                                      "7FC00004  000000", "7FC00008  123456", "7FC0000C  FFFFFFFF",
+                                      "7FC00010  1234567", ""}));
   EXPECT_EQ(b.host().progressMax, 0xFFFFF);
   // Stopped: no completion, and the log says the write did not run to its end.
   ASSERT_EQ(b.host().messages.size(), 1u);
@@ -275,6 +290,9 @@ struct InputCase {
   bool writeDataArea;
   std::vector<std::string> mentions;
 };
+void PrintTo(const InputCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class WriteFirmwareInputTest : public ::testing::TestWithParam<InputCase> {};
 
@@ -301,15 +319,18 @@ TEST_P(WriteFirmwareInputTest, RefusedBeforeTheDecoderIsTouched) {
 INSTANTIATE_TEST_SUITE_P(
     Files, WriteFirmwareInputTest,
     ::testing::Values(
-        InputCase{"dsx6071OneByteShort", Model::DSX6071_6072, 0x1FFFFF, true,
+        InputCase{"dsx6071OneByteShort",
+                  Model::DSX6071_6072,
+                  0x1FFFFF,
+                  true,
                   {"too short", "2097152", "2097151", "Nothing was written"}},
         // The data area is passed over, not cut off: the file still needs all 2 MB.
-        InputCase{"dsx6071WithoutDataArea", Model::DSX6071_6072, 0x180000, false,
-                  {"2097152", "1572864"}},
+        InputCase{
+            "dsx6071WithoutDataArea", Model::DSX6071_6072, 0x180000, false, {"2097152", "1572864"}},
         InputCase{"bct13WordShort", Model::BCT13, 0xFFFFC, true, {"1048576", "1048572"}},
         InputCase{"dsi185Empty", Model::DSI185, 0, true, {"1048576", "has 0"}},
-        InputCase{"dsx6170Missing", Model::DSX6170, -1, true,
-                  {"image.bin", "Nothing was written"}}),
+        InputCase{
+            "dsx6170Missing", Model::DSX6170, -1, true, {"image.bin", "Nothing was written"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteFirmware, CancelLeavesTheOldLogAndTheFlashAlone) {
@@ -337,6 +358,9 @@ struct LoaderCase {
   const char* name;
   bool present;
 };
+void PrintTo(const LoaderCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Bct13WriteTest : public ::testing::TestWithParam<LoaderCase> {};
 
@@ -372,8 +396,8 @@ TEST_P(Bct13WriteTest, CopiesToRamThenUploadsTheLoader) {
     EXPECT_EQ(log.size(), 2u);
   } else {
     EXPECT_EQ(b.rig.clock.sleptMs, 100);  // the reset pulse only: no loader wait
-    EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Error opening TRAP.BIN !",
-                                                                "Writing Flash completed."}));
+    EXPECT_EQ(b.host().MessageTexts(),
+              (std::vector<std::string>{"Error opening TRAP.BIN !", "Writing Flash completed."}));
     ASSERT_EQ(log.size(), 3u);
     EXPECT_TRUE(kit::StartsWith(log[1], "Loader "));
   }
