@@ -159,8 +159,8 @@ void WriteEeprom(Session& s) {
         return;
       }
       if (reader.size() < size) {
-        ShowError(s, "The EEPROM file " + *path + " is too short: " + profile.caption +
-                         " needs " + std::to_string(size) + " bytes, the file has " +
+        ShowError(s, "The EEPROM file " + *path + " is too short: " + profile.caption + " needs " +
+                         std::to_string(size) + " bytes, the file has " +
                          std::to_string(reader.size()) + ". " + kNothingWritten);
         return;
       }

@@ -12,7 +12,9 @@ constexpr uint8_t kSclBit = 0x04;
 constexpr int kPollAttempts = 1000;
 }  // namespace
 
-void EeBus::EeWritePins() { link_->Poke(EePioBase + kOutputRegister, EePinShadow); }
+void EeBus::EeWritePins() {
+  link_->Poke(EePioBase + kOutputRegister, EePinShadow);
+}
 
 void EeBus::EeSetSda(int level) {
   if (level & 1) {
@@ -32,7 +34,9 @@ void EeBus::EeSetScl(int level) {
   EeWritePins();
 }
 
-bool EeBus::EeReadSda() { return (link_->Peek(EePioBase + kInputRegister) & 1) != 0; }
+bool EeBus::EeReadSda() {
+  return (link_->Peek(EePioBase + kInputRegister) & 1) != 0;
+}
 
 void EeBus::EeStart() {
   Delay(kStepUs);

@@ -51,7 +51,7 @@ struct Eeprom24::State {
   Phase afterAck = Phase::Idle;
   bool sampled = true;   // SDA latched on the last rising edge of SCL
   bool pending = false;  // a clock is high that no start or stop has claimed
-  int bits = 0;         // bits completed in the current byte (counted on falling edges)
+  int bits = 0;          // bits completed in the current byte (counted on falling edges)
   uint8_t shift = 0;
   uint32_t address = 0;  // the device's address counter
   uint32_t highAddress = 0;
@@ -243,8 +243,12 @@ void Eeprom24::Drive(bool scl, bool sdaReleased) {
   }
 }
 
-bool Eeprom24::SdaReleased() const { return s_->sdaOut; }
+bool Eeprom24::SdaReleased() const {
+  return s_->sdaOut;
+}
 
-bool Eeprom24::dirty() const { return s_->dirty; }
+bool Eeprom24::dirty() const {
+  return s_->dirty;
+}
 
 }  // namespace corvane::sim

@@ -12,7 +12,9 @@ constexpr char kSclId = '!';
 constexpr char kSdaId = '"';
 }  // namespace
 
-VcdWriter::~VcdWriter() { Close(); }
+VcdWriter::~VcdWriter() {
+  Close();
+}
 
 bool VcdWriter::Open(const std::string& path, std::string* error) {
   Close();

@@ -10,7 +10,9 @@
 
 namespace corvane::testing {
 
-inline std::string Hex2(uint32_t v) { return Hex(v & 0xFF, 2); }
+inline std::string Hex2(uint32_t v) {
+  return Hex(v & 0xFF, 2);
+}
 
 // Reads the link traffic to the PIO block back as two-wire bus events, the way a logic
 // analyser would: "S" start, "P" stop, and one token per byte of 9 clocks: two hex digits

@@ -144,15 +144,17 @@ TEST_P(EePollControl, AcknowledgedFirstPollClocksInAByteAndStops) {
   BusRig rig;  // the fake answers every peek with 0: acknowledged, data 00
   EXPECT_FALSE(rig.ee.EePollReady(p.mode, p.deviceBits, p.address));
   const BusTrace trace = rig.Trace();
-  EXPECT_EQ(trace.tokens, (std::vector<std::string>{"S", std::string(p.control) + "a", "00?", "P"}));
+  EXPECT_EQ(trace.tokens,
+            (std::vector<std::string>{"S", std::string(p.control) + "a", "00?", "P"}));
   EXPECT_EQ(trace.inputPeeks, 1u + 8u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, EePollControl,
-                         ::testing::Values(PollCase{0, 0, 0x0530, "AB"}, PollCase{1, 0, 0x0530, "A1"},
-                                           PollCase{0, 0, 0x07F0, "AF"}, PollCase{0, 5, 0x0000, "AB"},
-                                           PollCase{1, 3, 0x1FE0, "A7"}, PollCase{0, 9, 0x0100, "A3"},
-                                           PollCase{0, 0, 0xFF00, "AF"}));
+INSTANTIATE_TEST_SUITE_P(
+    Modes, EePollControl,
+    ::testing::Values(PollCase{0, 0, 0x0530, "AB"}, PollCase{1, 0, 0x0530, "A1"},
+                      PollCase{0, 0, 0x07F0, "AF"}, PollCase{0, 5, 0x0000, "AB"},
+                      PollCase{1, 3, 0x1FE0, "A7"}, PollCase{0, 9, 0x0100, "A3"},
+                      PollCase{0, 0, 0xFF00, "AF"}));
 
 TEST(EeBus, PollThatNeverGetsAnAckGivesUpAfterAThousandSamples) {
   BusRig rig;

@@ -50,7 +50,9 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 }
 
 enum class Command { Read, Write };
-void RunCommandOf(Command c, Session& s) { c == Command::Read ? ReadEeprom(s) : WriteEeprom(s); }
+void RunCommandOf(Command c, Session& s) {
+  c == Command::Read ? ReadEeprom(s) : WriteEeprom(s);
+}
 
 // What the closing looked like when the PIO mode word went back to 0.
 struct ModeWordWatch {
@@ -374,8 +376,8 @@ TEST_P(EepromMessages, ShowsItsErrorThenTheCompletion) {
   rig.ExpectClosedCleanly();
 }
 
-std::vector<std::string> PollFail(std::vector<std::string> header, const std::vector<uint8_t>& image,
-                                  size_t pageSize) {
+std::vector<std::string> PollFail(std::vector<std::string> header,
+                                  const std::vector<uint8_t>& image, size_t pageSize) {
   std::vector<std::string> t = std::move(header);
   for (size_t k = 0; k < pageSize; ++k) t.push_back(Hex2(image[k]) + "a");
   t.push_back("P");
@@ -450,7 +452,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, EepromCancel, ::testing::Values(Command::Read
 struct BadFileCase {
   const char* name;
   Model model;
-  long fileSize;  // -1: no such file
+  long fileSize;        // -1: no such file
   std::string message;  // "%" stands for the path
 };
 

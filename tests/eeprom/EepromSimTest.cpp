@@ -36,7 +36,8 @@ TEST_P(EepromOnVirtualDecoder, WriteThenReadRoundTripsARandomImage) {
   rig.vd().ResetStats();
   auto wall = std::chrono::steady_clock::now();
   WriteEeprom(rig.session);
-  const double writeWall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+  const double writeWall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
   const int64_t writeVirtual = rig.vd().stats().virtualTimeUs;
   EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Writing Eeprom completed."}));
   EXPECT_EQ(EepromBin(rig), image);
@@ -46,19 +47,26 @@ TEST_P(EepromOnVirtualDecoder, WriteThenReadRoundTripsARandomImage) {
   rig.vd().ResetStats();
   wall = std::chrono::steady_clock::now();
   ReadEeprom(rig.session);
-  const double readWall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
+  const double readWall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
   const int64_t readVirtual = rig.vd().stats().virtualTimeUs;
   EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Reading Eeprom completed."}));
   EXPECT_EQ(SimRig::ReadFile(rig.path("out.bin")), image);
+  // The pins went back to the decoder even though the link had been closed first.
   EXPECT_TRUE(rig.vd().PortReleased());
+  EXPECT_EQ(rig.Word(ProfileOf(GetParam()).PioBase + 0x20), 0u);
 
-  std::printf("[ timing   ] %s %zu bytes: write %.2f s wall, %.1f s virtual; read %.2f s wall, %.1f s virtual\n",
-              ProfileOf(GetParam()).caption, size, writeWall, writeVirtual / 1e6, readWall,
-              readVirtual / 1e6);
+  std::printf(
+      "[ timing   ] %s %zu bytes: write %.2f s wall, %.1f s virtual; read %.2f s wall, %.1f s "
+      "virtual\n",
+      ProfileOf(GetParam()).caption, size, writeWall, writeVirtual / 1e6, readWall,
+      readVirtual / 1e6);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, EepromOnVirtualDecoder, ::testing::Values(Model::BCT13, Model::TS1),
-                         [](const auto& info) { return std::string(ProfileOf(info.param).caption); });
+                         [](const auto& info) {
+                           return std::string(ProfileOf(info.param).caption);
+                         });
 
 struct AbsentCase {
   Model model;
@@ -130,7 +138,8 @@ struct VcdCapture {
         lastTime = t;
         continue;
       }
-      if (line.size() != 2 || (line[0] != '0' && line[0] != '1') || (line[1] != '!' && line[1] != '"')) {
+      if (line.size() != 2 || (line[0] != '0' && line[0] != '1') ||
+          (line[1] != '!' && line[1] != '"')) {
         valuesKnown = false;
         continue;
       }

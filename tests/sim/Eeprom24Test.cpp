@@ -1,8 +1,8 @@
-#include "sim/Eeprom24.h"
-
 #include <gtest/gtest.h>
 
 #include <numeric>
+
+#include "sim/Eeprom24.h"
 
 namespace corvane::sim {
 namespace {
@@ -12,7 +12,8 @@ namespace {
 struct Master {
   explicit Master(size_t size, int64_t cycleUs = 5000)
       : contents(size), device(contents, clock, cycleUs) {
-    for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    for (size_t i = 0; i < contents.size(); ++i)
+      contents[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
   }
   void Set(bool scl, bool sda) {
     clock.Advance(10);
@@ -69,7 +70,8 @@ struct Master {
   // Control byte and word address; block bits for the small part, two bytes for the large.
   bool Address(uint32_t a, bool wide) {
     Start();
-    if (wide) return Send(0xA0) && Send(static_cast<uint8_t>(a >> 8)) && Send(static_cast<uint8_t>(a));
+    if (wide)
+      return Send(0xA0) && Send(static_cast<uint8_t>(a >> 8)) && Send(static_cast<uint8_t>(a));
     return Send(static_cast<uint8_t>(0xA0 | ((a >> 7) & 0x0E))) && Send(static_cast<uint8_t>(a));
   }
   std::vector<uint8_t> RandomRead(uint32_t a, size_t n, bool wide) {
@@ -95,7 +97,9 @@ struct Master {
   bool scl = true, sda = true;
 };
 
-uint8_t At(const Master& m, uint32_t a) { return m.contents[a]; }
+uint8_t At(const Master& m, uint32_t a) {
+  return m.contents[a];
+}
 
 TEST(Eeprom24, RandomReadOfTheSmallPartTakesBlockBitsFromTheControlByte) {
   Master m(2048);
@@ -228,11 +232,12 @@ TEST(Eeprom24, WriteCycleRefusesEverythingUntilItEnds) {
 TEST(Eeprom24, ConditionsInsideADataByteDropTheWrite) {
   struct Case {
     const char* name;
-    int bits;       // clocks of the third data byte before the condition
-    bool stop;      // else a repeated start
+    int bits;   // clocks of the third data byte before the condition
+    bool stop;  // else a repeated start
   };
-  for (const Case c : {Case{"stop after 1 bit", 1, true}, Case{"stop after 7 bits", 7, true},
-                       Case{"start after the ack", 0, false}, Case{"start after 3 bits", 3, false}}) {
+  for (const Case c :
+       {Case{"stop after 1 bit", 1, true}, Case{"stop after 7 bits", 7, true},
+        Case{"start after the ack", 0, false}, Case{"start after 3 bits", 3, false}}) {
     SCOPED_TRACE(c.name);
     Master m(2048);
     const std::vector<uint8_t> before = m.contents;

@@ -1,11 +1,11 @@
-#include "sim/VcdWriter.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "sim/VcdWriter.h"
 
 namespace corvane::sim {
 namespace {
@@ -45,14 +45,14 @@ TEST(VcdWriter, WritesOnlyChangesUnderRisingTimestamps) {
     VcdWriter vcd;
     std::string error;
     ASSERT_TRUE(vcd.Open(file.string(), &error)) << error;
-    vcd.Change(100, true, true);    // the first call records both lines
-    vcd.Change(115, true, false);   // start condition
+    vcd.Change(100, true, true);   // the first call records both lines
+    vcd.Change(115, true, false);  // start condition
     vcd.Change(130, false, false);
     vcd.Change(131, false, false);  // nothing changed: nothing written
     vcd.Change(145, true, true);    // both at once
     vcd.Change(145, false, true);   // same instant joins the block
     vcd.Change(140, true, true);    // never goes back in time
-  }  // the destructor closes the file
+  }                                 // the destructor closes the file
   EXPECT_EQ(Slurp(file), std::string(kHeader) +
                              "#100\n1!\n1\"\n"
                              "#115\n0\"\n"
