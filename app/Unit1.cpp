@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <exception>
+#include <vector>
 
 #include "app/CommandTarget.h"
 #include "app/QtHost.h"
@@ -49,12 +50,22 @@ TStatusBar::TStatusBar(QWidget* parent) : QWidget(parent) {
 
 namespace {
 
-// The classic form's 8-point system font is not on Linux; the desktop's sans at 8 points
-// keeps every caption inside its control at the form's pixel geometry.
-QFont FormFont() {
+// The classic form's 8-point system font is not on Linux. The desktop's own sans takes its
+// place, at 8 points or as much smaller as it takes for every caption to fit the form's
+// fixed pixel geometry (wide faces such as DejaVu Sans need it).
+void FitFont(QWidget* form, const std::vector<QWidget*>& fixed) {
   QFont font = QApplication::font();
-  font.setPointSize(8);
-  return font;
+  for (double points = 8.0; points >= 6.0; points -= 0.5) {
+    font.setPointSizeF(points);
+    form->setFont(font);
+    bool fits = true;
+    for (QWidget* w : fixed) {
+      // A size hint carries a pixel or two of margin past the text itself.
+      const QSize need = w->sizeHint();
+      if (need.width() > w->width() + 2 || need.height() > w->height() + 2) fits = false;
+    }
+    if (fits) return;
+  }
 }
 
 void Centre(QWidget* w) {
@@ -76,10 +87,10 @@ TForm1::TForm1(Options options, QWidget* parent)
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                  Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setFont(FormFont());
-
   BuildControls();
   BuildMenu();
+  FitFont(this, {RadioButton1, RadioButton2, RadioButton3, RadioButton4, RadioButton5,
+                 RadioButton6, RadioButton7, RadioButton8, CheckBox1, CheckBox2, CheckBox3});
 
   // The client area is the form's 405 x 202 below the menu bar.
   centralWidget()->setFixedSize(kClientWidth, kClientHeight);
@@ -159,6 +170,9 @@ void TForm1::BuildControls() {
   Button2 = button("Button2", "Read RAM 6071", {64, 136, 97, 25});
   Button3 = button("Button3", "DSI185", {104, 136, 59, 25});
   CheckBox3 = check("CheckBox3", "BCT13 Reloaded !", {16, 32, 113, 17}, false);
+  // It lies over CheckBox1 and hides it, as the classic control's opaque face did; a Qt
+  // check box is see-through, so CheckBox1 does not paint while CheckBox3 covers it.
+  CheckBox1->installEventFilter(this);
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
@@ -385,6 +399,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == CheckBox1 && event->type() == QEvent::Paint && !CheckBox3->isHidden() &&
+      CheckBox3->geometry().contains(CheckBox1->geometry())) {
+    return true;
+  }
   if (running_ && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && watched->isWidgetType() &&
       static_cast<QWidget*>(watched)->window() == this) {

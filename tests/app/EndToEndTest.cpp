@@ -1,0 +1,114 @@
+// The window on the virtual decoder: menu, dialogs, the real command, the Station behind.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "AppSupport.h"
+#include "app/Commands.h"
+#include "app/QtHost.h"
+#include "app/StationTarget.h"
+#include "app/Unit1.h"
+#include "sim/VirtualDecoder.h"
+
+using apptest::ModalScript;
+using apptest::Press;
+using apptest::Shown;
+
+namespace {
+
+struct OnVirtualDecoder : ::testing::Test {
+  QTemporaryDir dir;
+  QByteArray eeprom;
+  std::unique_ptr<TForm1> form;
+
+  void SetUp() override {
+    // A BCT13 whose 2 KB EEPROM holds a known pattern.
+    std::string error;
+    ASSERT_TRUE(corvane::sim::VirtualDecoder::Open(dir.path().toStdString(), "BCT13", &error)) << error;
+    for (int i = 0; i < 0x800; ++i) eeprom.append(static_cast<char>((i * 7 + 3) & 0xFF));
+    QFile file(dir.filePath(QStringLiteral("BCT13/eeprom.bin")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(eeprom), eeprom.size());
+    file.close();
+
+    TForm1::Options options;
+    options.commands = RunRealCommand;
+    options.simulated = true;
+    corvane::cli::TargetOptions target;
+    target.simulateDir = dir.path().toStdString();
+    options.startTarget = [target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
+      return StationTarget::Start(target, host);
+    };
+    form = std::make_unique<TForm1>(options);
+    form->show();
+  }
+
+  QString Out() const { return dir.filePath(QStringLiteral("read.bin")); }
+  ModalScript::Step SaveAs(const QString& path, std::function<void()> then = {}) {
+    return [path, then](QWidget* modal) {
+      auto* box = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(box, nullptr);
+      box->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+      if (then) then();
+      static_cast<QDialog*>(box)->accept();
+    };
+  }
+};
+
+TEST_F(OnVirtualDecoder, ReadEepromThroughTheMenuSavesWhatTheDecoderHolds) {
+  ASSERT_NE(form->target(), nullptr);
+  EXPECT_TRUE(form->target()->simulated());
+  Shown done;
+  ModalScript script({SaveAs(Out()), Press("OK", &done)});
+  form->Read1->trigger();
+  ASSERT_TRUE(script.finished());
+  EXPECT_EQ(done.text, QStringLiteral("Reading Eeprom completed."));
+  EXPECT_EQ(done.icon, QMessageBox::Information);
+  QFile out(Out());
+  ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(out.readAll() == eeprom);
+  // The closing reached the screen: status empty, bar at 0, commands back.
+  EXPECT_EQ(form->StatusBar1->Panel(0)->text(), QString());
+  EXPECT_EQ(form->host().ProgressPosition(), 0);
+  EXPECT_TRUE(form->Read1->isEnabled());
+  EXPECT_TRUE(form->RadioButton1->isEnabled());
+}
+
+TEST_F(OnVirtualDecoder, EscapeStopsTheReadAfterTheQuestionAndLeavesNoFile) {
+  Shown question;
+  ModalScript script({SaveAs(Out(),
+                             [this] {
+                               // The user presses Escape as the transfer starts.
+                               QCoreApplication::postEvent(
+                                   form.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape,
+                                                             Qt::NoModifier));
+                             }),
+                      Press("Yes", &question)});
+  form->Read1->trigger();
+  ASSERT_TRUE(script.finished());
+  EXPECT_TRUE(question.text.startsWith(QStringLiteral("Stop reading the EEPROM?")))
+      << question.text.toStdString();
+  EXPECT_EQ(question.icon, QMessageBox::Question);
+  EXPECT_FALSE(QFile::exists(Out()));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(form->StatusBar1->Panel(0)->text(), QString());
+}
+
+TEST_F(OnVirtualDecoder, EachModelGetsItsOwnDecoderFolder) {
+  ModalScript script({[](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); }});
+  form->RadioButton6->click();  // TVN box
+  form->Read1->trigger();       // connects, then the user cancels the dialog
+  ASSERT_TRUE(script.finished());
+  EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("TVNbox/decoder.conf"))));
+  EXPECT_EQ(form->target()->loaderDir(), dir.filePath(QStringLiteral("TVNbox")).toStdString());
+}
+
+}  // namespace

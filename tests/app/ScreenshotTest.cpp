@@ -1,0 +1,54 @@
+// Pictures of the window and its dialogs for the documentation. Runs only when asked:
+//   QT_QPA_PLATFORM=xcb CORVANE_SCREENSHOTS=docs/screenshots
+//   xvfb-run -s "-screen 0 1024x768x24" test_app --gtest_filter='Screenshots.*'
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QRadioButton>
+#include <QLineEdit>
+#include <QPixmap>
+
+#include "AppSupport.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit3.h"
+#include "support/ScriptedHost.h"
+
+namespace {
+
+QString Folder() { return qEnvironmentVariable("CORVANE_SCREENSHOTS"); }
+
+void Save(QWidget* w, const char* name) {
+  w->show();
+  for (int i = 0; i < 20; ++i) QApplication::processEvents();
+  const QString path = QDir(Folder()).filePath(QString::fromLatin1(name));
+  ASSERT_TRUE(w->grab().save(path)) << path.toStdString();
+}
+
+TEST(Screenshots, WindowAndDialogs) {
+  if (Folder().isEmpty()) GTEST_SKIP() << "set CORVANE_SCREENSHOTS to a folder to write them";
+  apptest::FakeTarget target;
+  target.isSimulated = true;
+  TForm1 form({&target, nullptr, nullptr, false});
+  Save(&form, "main-window.png");
+  form.RadioButton1->click();
+  form.CheckBox1->setChecked(true);
+  Save(&form, "main-window-dsx6071.png");
+  form.hide();
+
+  TForm2 about(&form);
+  about.Label1->setText(TForm1::Caption());
+  about.Label1->adjustSize();
+  Save(&about, "about.png");
+  about.hide();
+
+  corvane::testing::ScriptedHost host;
+  TForm3 pokePeek(host, &target, [] { return corvane::Model::BCT13; }, &form);
+  pokePeek.Edit1->setText(QStringLiteral("2000D010"));
+  pokePeek.Edit2->setText(QStringLiteral("00000007"));
+  Save(&pokePeek, "poke-peek.png");
+}
+
+}  // namespace
