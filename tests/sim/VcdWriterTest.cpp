@@ -73,17 +73,5 @@ TEST(VcdWriter, ReportsAFileItCannotCreateAndIgnoresChangesThen) {
   vcd.Close();
 }
 
-TEST(VcdWriter, ReopeningStartsAFreshFile) {
-  TempDir dir;
-  VcdWriter vcd;
-  ASSERT_TRUE(vcd.Open((dir.path / "a.vcd").string(), nullptr));
-  vcd.Change(5, true, true);
-  ASSERT_TRUE(vcd.Open((dir.path / "b.vcd").string(), nullptr));
-  vcd.Change(2, true, true);
-  vcd.Close();
-  EXPECT_EQ(Slurp(dir.path / "a.vcd"), std::string(kHeader) + "#5\n1!\n1\"\n");
-  EXPECT_EQ(Slurp(dir.path / "b.vcd"), std::string(kHeader) + "#2\n1!\n1\"\n");
-}
-
 }  // namespace
 }  // namespace corvane::sim
