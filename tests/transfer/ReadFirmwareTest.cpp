@@ -113,36 +113,6 @@ TEST(ReadFirmware, AFileThatCannotBeCreatedIsOneErrorAndNothingIsRead) {
   b.ExpectClosed();
 }
 
-// The one whole read over the fake: every word in order, in image order in the file.
-TEST(ReadFirmware, WholeRangeInOrderWithProgressAndCompletion) {
-  Bench b(Model::DSI185);
-  b.rig.host.recordStatusHistory = false;
-  b.rig.host.dialogPaths.push_back(b.path());
-  b.rig.host.abortAfterMessages = 2;
-  b.rig.host.answers.push_back(Answer::No);  // the user thinks better of stopping
-  ReadFirmware(b.rig.session);
-
-  const auto peeks = b.PeekAddresses();
-  ASSERT_EQ(peeks.size(), 0x40000u);
-  for (uint32_t i = 0; i < peeks.size(); ++i) ASSERT_EQ(peeks[i], 0x7FF00000 + 4 * i) << i;
-  const auto file = SimRig::ReadFile(b.path());
-  ASSERT_EQ(file.size(), 0x100000u);
-  // Bus word 0x7FF00001 at the base: the first file byte is its least significant byte.
-  EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 4),
-            (std::vector<uint8_t>{0x01, 0x00, 0xF0, 0x7F}));
-  for (uint32_t i = 0; i < 0x40000; i += 0x1111) {
-    EXPECT_EQ(RamValue(&file[4 * i]), 0x7FF00000 + 4 * i + 1) << i;
-  }
-  EXPECT_EQ(b.rig.host.progressMax, 0x40000);
-  EXPECT_EQ(b.rig.host.maxProgressPosition, 0x3FFFF);
-  EXPECT_EQ(b.rig.host.processMessagesCalls, 0x40000);
-  EXPECT_EQ(b.rig.host.MessageTexts(),
-            (std::vector<std::string>{kQuestion, "Reading Flash completed."}));
-  EXPECT_EQ(b.rig.host.messages[1].kind, MessageKind::Information);
-  EXPECT_EQ(Names(b.dir.path()), std::vector<std::string>{"flash.bin"});
-  b.ExpectClosed();
-}
-
 // ---- End to end through the virtual decoder ----
 
 struct ModelRange {
@@ -162,13 +132,27 @@ TEST_P(ReadFirmwareSim, ReadsBackTheDecodersFlashByteForByte) {
   rig.Reopen();
   rig.vd().ResetStats();
   rig.host.dialogPaths.push_back(rig.path("read.bin"));
+  rig.host.abortAfterMessages = 2;
+  rig.host.answers.push_back(Answer::No);  // the user thinks better of stopping
 
   const auto start = std::chrono::steady_clock::now();
   ReadFirmware(rig.session);
   const auto wall = std::chrono::steady_clock::now() - start;
 
-  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Reading Flash completed."});
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{kQuestion, "Reading Flash completed."}));
+  EXPECT_EQ(rig.host.messages.back().kind, MessageKind::Information);
   EXPECT_TRUE(SimRig::ReadFile(rig.path("read.bin")) == image) << "read differs from flash.bin";
+  // No temporary file left, and reading writes no log.
+  EXPECT_EQ(Names(rig.dir.path()),
+            (std::vector<std::string>{ModelFolderName(m.model), "read.bin"}));
+  // The range is the word count; the last position one short of it.
+  EXPECT_EQ(rig.host.progressMax, static_cast<int>(m.bytes / 4));
+  EXPECT_EQ(rig.host.maxProgressPosition, static_cast<int>(m.bytes / 4) - 1);
+  EXPECT_EQ(rig.host.processMessagesCalls, static_cast<long>(m.bytes / 4));
+  EXPECT_EQ(rig.host.progressPosition, 0);
+  EXPECT_EQ(rig.host.status, "");
+  EXPECT_EQ(rig.host.saveFilter, kRestingFilter);
   EXPECT_EQ(rig.vd().stats().peeks, m.bytes / 4);
   EXPECT_EQ(rig.vd().stats().pokes,
             MemoryInterfaceWrites(ProfileOf(m.model).DecoderType, false).size());
