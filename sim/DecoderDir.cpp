@@ -101,7 +101,12 @@ std::string DefaultDecoderConf(const DecoderModel& model) {
   std::string s;
   s += "# Virtual decoder \"" + std::string(model.caption) + "\".\n";
   s += "# One \"key = value\" per line; '#' starts a comment. Numbers are decimal, or\n";
-  s += "# hexadecimal with 0x. A key left out takes the value shown here.\n\n";
+  s += "# hexadecimal with 0x. A key left out takes the value shown here.\n";
+  s += "#\n";
+  s += "# Beside this file: flash.bin (the flash, file offset = address - flash base, bytes in\n";
+  s += "# address order), data.bin (the data area, where the model has one), eeprom.bin, the\n";
+  s += "# virtual loaders, and ram.bin once RAM holds data: one record per 64 KB page that is\n";
+  s += "# not all zero, its address as 4 bytes least significant first, then the 65536 bytes.\n\n";
   s += "# Virtual microseconds one parallel-port register access takes (at least 1).\n";
   s += "port_access_us = 1\n\n";
   s += "# Virtual microseconds one byte takes on the decoder's serial boot link; the adapter\n";
