@@ -64,19 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
                   [](auto& w) { w.push_back({0x2000, 0x149}); }, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(MemorySetup, EveryModelAcceptsTheToolsList) {
-  for (const Profile& p : kProfiles) {
-    SimRig rig(p.model);
-    ASSERT_TRUE(Connect(rig.session)) << p.caption;
-    const uint32_t ram = p.model == Model::DSX6071_6072 || p.model == Model::DSX6070 ||
-                                 p.model == Model::DSX6170
-                             ? 0x40000000
-                             : 0x80000000;
-    rig.link.Poke(ram + 8, 0x5EED);
-    EXPECT_EQ(rig.link.Peek(ram + 8), 0x5EEDu) << p.caption;
-  }
-}
-
 TEST(SparseRam, ReadsAllocateNothing) {
   SimRig rig(Model::BCT13);
   ASSERT_TRUE(Connect(rig.session));
