@@ -110,7 +110,8 @@ void QtHost::Repaint() {
 
 void QtHost::ProcessMessages() {
   if (!Due()) return;
-  Paint();
+  // The widgets' own update requests paint them in the event run: one paint a frame.
+  Flush();
   QCoreApplication::processEvents();
 }
 

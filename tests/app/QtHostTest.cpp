@@ -53,6 +53,12 @@ struct HostFixture : ::testing::Test {
   std::unique_ptr<TForm1> form = std::make_unique<TForm1>(TForm1::Options{});
   QtHost& host = form->host();
   QLabel* panel = form->StatusBar1->Panel(0);
+
+  // Shown, with its first exposure painted, so that only the host's own paints are counted.
+  void ShowSettled() {
+    form->show();
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+  }
 };
 
 struct BoxCase {
@@ -178,7 +184,7 @@ TEST_F(DialogFixture, SaveDialogAsksBeforeReplacingAFile) {
 // ---- throttling ----
 
 TEST_F(HostFixture, UpdatesAreThrottledToAboutThirtyASecondOfTheClock) {
-  form->show();
+  ShowSettled();
   PaintCounter paints(panel);
   int64_t now = 0;
   host.SetTimeSource([&] { return now; });
@@ -198,7 +204,7 @@ TEST_F(HostFixture, UpdatesAreThrottledToAboutThirtyASecondOfTheClock) {
 }
 
 TEST_F(HostFixture, HundredThousandCallsOnTheRealClockStayUnderThirtyPaintsASecond) {
-  form->show();
+  ShowSettled();
   host.SetProgressRange(0, 100000);
   PaintCounter paints(panel);
   const auto start = std::chrono::steady_clock::now();
