@@ -70,7 +70,9 @@ void FitFont(QWidget* form, const std::vector<QWidget*>& fixed) {
 
 void Centre(QWidget* w) {
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    w->move(screen->availableGeometry().center() - w->rect().center());
+    QRect frame = w->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    w->move(frame.topLeft());
   }
 }
 
@@ -95,7 +97,6 @@ TForm1::TForm1(Options options, QWidget* parent)
   // The client area is the form's 405 x 202 below the menu bar.
   centralWidget()->setFixedSize(kClientWidth, kClientHeight);
   setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
-  Centre(this);
 
   FormCreate();
 }
@@ -384,6 +385,15 @@ void TForm1::Run(WindowCommand command) {
   closePending_ = false;
   host_->ResetAbort();
   if (closeNow) close();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Centred once its size is final, as the form opens at the centre of the screen.
+  if (!placed_) {
+    placed_ = true;
+    Centre(this);
+  }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

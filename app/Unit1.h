@@ -170,6 +170,7 @@ class TForm1 : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -188,4 +189,5 @@ class TForm1 : public QMainWindow {
   QRadioButton* radioButtons_[corvane::kModelCount] = {};
   bool running_ = false;
   bool closePending_ = false;
+  bool placed_ = false;
 };

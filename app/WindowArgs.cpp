@@ -36,13 +36,32 @@ std::variant<WindowArgs, std::string> ParseWindowArgs(const std::vector<std::str
     if (hasValue) return name + " takes no value";
     if (name == "--direct-io") out.target.directIo = true;
     else if (name == "--help" || name == "-h") out.help = true;
-    else return "unknown option " + name + " (see: corvane --help)";
+    else if (name.rfind("-", 0) == 0) return "unknown option " + name + " (see: corvane --help)";
+    else return "unexpected argument " + name + " (see: corvane --help)";
   }
   if (!out.target.simulateDir.empty() && (!out.target.port.empty() || out.target.directIo)) {
     return "--simulate cannot be used with --port or --direct-io";
   }
   if (!out.target.port.empty() && out.target.directIo) {
     return "--port and --direct-io cannot be used together";
+  }
+  return out;
+}
+
+std::vector<std::string> WithoutToolkitOptions(const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool toolkit = a.size() > 1 && a[0] == '-' && a[1] != '-' && a != "-h";
+    if (!toolkit) {
+      out.push_back(a);
+      continue;
+    }
+    // Its value, if it takes one, is the next word that is not an option.
+    if (a.find('=') == std::string::npos && i + 1 < args.size() && !args[i + 1].empty() &&
+        args[i + 1][0] != '-') {
+      ++i;
+    }
   }
   return out;
 }

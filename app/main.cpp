@@ -13,12 +13,9 @@
 #include "app/WindowArgs.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);  // takes Qt's own options (-platform, -style ...) off the line
-
-  std::vector<std::string> args;
-  const QStringList qtArgs = QCoreApplication::arguments();
-  for (qsizetype i = 1; i < qtArgs.size(); ++i) args.push_back(qtArgs[i].toStdString());
-  const auto parsed = ParseWindowArgs(args);
+  // Checked before the toolkit starts, so --help and mistakes need no display.
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const auto parsed = ParseWindowArgs(WithoutToolkitOptions(args));
   if (const auto* usage = std::get_if<std::string>(&parsed)) {
     std::fprintf(stderr, "corvane: %s\n", usage->c_str());
     return 2;
@@ -29,6 +26,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  QApplication app(argc, argv);
   QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
   TForm1::Options formOptions;
   formOptions.commands = RunRealCommand;

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <memory>
 #include <stdexcept>
 
@@ -74,6 +75,9 @@ TEST_F(WindowFixture, StartsWithTheCaptionTitleAndFixedClientArea) {
   EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
   EXPECT_TRUE(flags.testFlag(Qt::MSWindowsFixedSizeDialogHint));
+  const QPoint offCentre =
+      form->frameGeometry().center() - form->screen()->availableGeometry().center();
+  EXPECT_LE(offCentre.manhattanLength(), 1);
 }
 
 TEST_F(WindowFixture, VirtualDecoderIsMarkedInTheTitleButNotInAbout) {
