@@ -45,16 +45,6 @@ TEST(AboutDialog, LayoutAndCaption) {
   EXPECT_EQ(about.Button1->text(), QStringLiteral("&Ok"));
 }
 
-TEST(AboutDialog, OkClosesWithCancel) {
-  TForm2 about;
-  apptest::ModalScript script({[&](QWidget* modal) {
-    EXPECT_EQ(modal, &about);
-    about.Button1->click();
-  }});
-  EXPECT_EQ(about.ShowModal(), QDialog::Rejected);
-  EXPECT_TRUE(script.finished());
-}
-
 TEST(HyperLinkLabel, NavyAndPlainAtRestBlueAndUnderlinedUnderTheMouse) {
   TForm2 about;
   THyperLinkLabel* link = about.HyperLinkLabel1;
@@ -74,20 +64,6 @@ TEST(HyperLinkLabel, NavyAndPlainAtRestBlueAndUnderlinedUnderTheMouse) {
     EXPECT_EQ(link->FontColour(), kNavy);
     EXPECT_FALSE(link->font().underline());
   }
-}
-
-TEST(HyperLinkLabel, HoverRestoresWhateverStyleItHad) {
-  THyperLinkLabel link;
-  link.SetFontStyle(THyperLinkLabel::Bold | THyperLinkLabel::Italic);
-  link.SetFontColour(Qt::darkGreen);
-  link.SetHyperlinkStyle(THyperLinkLabel::Underline | THyperLinkLabel::StrikeOut);
-  link.SetHyperlinkColour(Qt::red);
-  Enter(&link);
-  EXPECT_EQ(link.FontStyleNow(), THyperLinkLabel::Underline | THyperLinkLabel::StrikeOut);
-  EXPECT_EQ(link.FontColour(), QColor(Qt::red));
-  Leave(&link);
-  EXPECT_EQ(link.FontStyleNow(), THyperLinkLabel::Bold | THyperLinkLabel::Italic);
-  EXPECT_EQ(link.FontColour(), QColor(Qt::darkGreen));
 }
 
 TEST(HyperLinkLabel, ClickOpensTheAddressOnlyForALeftReleaseOnTheLabel) {

@@ -189,14 +189,6 @@ TEST_F(WindowFixture, StatusBarHasThreeEmptyPanelsAndAnEmptyProgressBar) {
   EXPECT_EQ(form->ProgressBar->value(), 0);
 }
 
-TEST_F(WindowFixture, FileDialogsRestWithTheClassicFilter) {
-  EXPECT_EQ(form->OpenDialog1->objectName(), QStringLiteral("OpenDialog1"));
-  EXPECT_EQ(form->SaveDialog1->objectName(), QStringLiteral("SaveDialog1"));
-  EXPECT_EQ(form->OpenDialog1->Filter, QStringLiteral("VAR2a files (*.dvb)|*.DVB"));
-  EXPECT_EQ(form->SaveDialog1->Filter, QStringLiteral("VAR2a files (*.dvb)|*.DVB"));
-  EXPECT_EQ(form->host().DialogFilter(corvane::Dialog::Save), "VAR2a files (*.dvb)|*.DVB");
-}
-
 // ---- menus ----
 
 TEST_F(WindowFixture, MenuTreeWithAcceleratorsAndSeparators) {
@@ -296,15 +288,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Wiring{"RamdumpDSI1851", WindowCommand::RamDumpDSI185, Model::DSI185},
                       Wiring{"RamdumpTVNbox1", WindowCommand::RamDumpTVNbox, Model::TVNbox}),
     [](const auto& info) { return std::string(info.param.action); });
-
-TEST_F(WindowFixture, HiddenButtonsRunTheirDumpsWhenClicked) {
-  form->Button1->click();
-  form->Button2->click();
-  form->Button3->click();
-  EXPECT_EQ(ran, (std::vector<WindowCommand>{WindowCommand::RamDump6072, WindowCommand::RamDump6071,
-                                             WindowCommand::RamDumpDSI185}));
-  EXPECT_TRUE(form->Button1->isHidden() && form->Button2->isHidden() && form->Button3->isHidden());
-}
 
 TEST_F(WindowFixture, ExitClosesTheIdleWindow) {
   form->show();
