@@ -173,7 +173,8 @@ TEST_P(ResetPulse, ShorterThanAMillisecondIsIgnored) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, ResetPulse,
                          ::testing::Values(Pulse{10, false}, Pulse{999, false}, Pulse{1000, true},
-                                           Pulse{100000, true}));
+                                           Pulse{100000, true}),
+                         [](const auto& info) { return std::to_string(info.param.lowUs) + "us"; });
 
 }  // namespace
 }  // namespace corvane
