@@ -21,12 +21,15 @@ class DataAreaSim : public ::testing::TestWithParam<Model> {};
 
 TEST_P(DataAreaSim, WriteThenReadRoundTrips) {
   SimRig rig(GetParam());
+  // The read below checks every model; the tool's own read-back runs once, where the data
+  // area shares its loader with the flash.
+  rig.session.verifyAfterWrite = GetParam() == Model::BCT13;
   const auto image = RandomBytes(0x80000, 100 + static_cast<uint32_t>(GetParam()));
   SimRig::WriteFile(rig.path("data.bin"), image);
   rig.host.dialogPaths = {rig.path("data.bin"), rig.path("back.bin")};
 
   WriteDataArea(rig.session);
-  // The loader has had its time and the read-back found the file's words.
+  // The loader has had its time (and on BCT13 the read-back found the file's words).
   EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Writing Data Area completed."});
   rig.vd().Save();
   EXPECT_TRUE(SimRig::ReadFile(rig.decoderDir() + "/data.bin") == image);
@@ -41,17 +44,6 @@ TEST_P(DataAreaSim, WriteThenReadRoundTrips) {
 INSTANTIATE_TEST_SUITE_P(Loaders, DataAreaSim,
                          ::testing::Values(Model::DSI185, Model::BCT13, Model::TS1, Model::DSX6070),
                          [](const auto& info) { return ModelFolderName(info.param); });
-
-TEST(DataAreaSim, Dsx6170ReadsItsTwoMegabytes) {
-  SimRig rig(Model::DSX6170);
-  const auto data = RandomBytes(0x200000, 6170);
-  SimRig::WriteFile(rig.decoderDir() + "/data.bin", data);
-  rig.Reopen();
-  rig.host.dialogPaths = {rig.path("back.bin")};
-  ReadDataArea(rig.session);
-  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Reading Data completed."});
-  EXPECT_TRUE(SimRig::ReadFile(rig.path("back.bin")) == data);
-}
 
 // Without its loader nothing writes the data area; the read-back is skipped, since the error
 // box has said why already.

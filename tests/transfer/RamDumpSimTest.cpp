@@ -68,31 +68,36 @@ TEST_P(RamDumpSim, TheFileHoldsTheRamInBusOrder) {
   EXPECT_EQ(rig.vd().stats().peeks, c.region.words);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dumps, RamDumpSim,
-                         ::testing::Values(DumpCase{"6071",
-                                                    Model::DSX6071_6072,
-                                                    RamDumpRegionOf(RamDumpKind::Dump6071),
-                                                    {0x40000000, 0x40200000, 0x403F0000}},
-                                           DumpCase{"6072",
-                                                    Model::DSX6071_6072,
-                                                    RamDumpRegionOf(RamDumpKind::Dump6072),
-                                                    {0xC0400000, 0xC05F0000}},
-                                           DumpCase{"DSI185",
-                                                    Model::DSI185,
-                                                    RamDumpRegionOf(RamDumpKind::DSI185),
-                                                    {0x80000000, 0x80200000}},
-                                           DumpCase{"TVNbox",
-                                                    Model::TVNbox,
-                                                    RamDumpRegionOf(RamDumpKind::TVNbox),
-                                                    {0x80010000, 0x803F0000}},
-                                           // The real row is 512 MB; its last 16 KB through the
-                                           // same routine, up to its last word 0xA0001FFC.
-                                           DumpCase{"BCT13End",
-                                                    Model::BCT13,
-                                                    RamDumpRegion{RamDumpKind::BCT13, "BCT13",
-                                                                  0x9FFFE000, 0x1000},
-                                                    {0x9FFF0000, 0xA0000000}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// The two 2 MB dumps run whole; the 4 MB and 512 MB ones run through the same routine over
+// their first or last 16 KB (the table test holds their real rows).
+INSTANTIATE_TEST_SUITE_P(
+    Dumps, RamDumpSim,
+    ::testing::Values(DumpCase{"6072",
+                               Model::DSX6071_6072,
+                               RamDumpRegionOf(RamDumpKind::Dump6072),
+                               {0xC0400000, 0xC05F0000}},
+                      DumpCase{"DSI185",
+                               Model::DSI185,
+                               RamDumpRegionOf(RamDumpKind::DSI185),
+                               {0x80000000, 0x80200000}},
+                      DumpCase{"6071Start",
+                               Model::DSX6071_6072,
+                               RamDumpRegion{RamDumpKind::Dump6071, "6071", 0x40000000, 0x1000},
+                               {0x40000000}},
+                      DumpCase{"6071End",
+                               Model::DSX6071_6072,
+                               RamDumpRegion{RamDumpKind::Dump6071, "6071", 0x403FC000, 0x1000},
+                               {0x403F0000}},
+                      DumpCase{"TVNboxEnd",
+                               Model::TVNbox,
+                               RamDumpRegion{RamDumpKind::TVNbox, "TVNbox", 0x803FC000, 0x1000},
+                               {0x80010000, 0x803F0000}},
+                      // Up to its last word 0xA0001FFC.
+                      DumpCase{"BCT13End",
+                               Model::BCT13,
+                               RamDumpRegion{RamDumpKind::BCT13, "BCT13", 0x9FFFE000, 0x1000},
+                               {0x9FFF0000, 0xA0000000}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace corvane::testing
