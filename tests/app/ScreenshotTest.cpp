@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QAction>
 #include <QDir>
 #include <QLabel>
 #include <QRadioButton>
@@ -11,6 +12,7 @@
 #include <QPixmap>
 
 #include "AppSupport.h"
+#include "app/QtHost.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
@@ -31,8 +33,20 @@ TEST(Screenshots, WindowAndDialogs) {
   if (Folder().isEmpty()) GTEST_SKIP() << "set CORVANE_SCREENSHOTS to a folder to write them";
   apptest::FakeTarget target;
   target.isSimulated = true;
-  TForm1 form({&target, nullptr, nullptr, false});
+  TForm1* window = nullptr;
+  TForm1 form({&target,
+               [&window](WindowCommand, corvane::Session& s) {
+                 // Half way through a firmware read: status, progress, the rest disabled.
+                 s.host.SetStatus("7FE9A2C4");
+                 s.host.SetProgressRange(0, 0x80000);
+                 s.host.SetProgressPosition(0x34D00);
+                 static_cast<QtHost&>(s.host).Flush();
+                 Save(window, "main-window-busy.png");
+               },
+               nullptr, false});
+  window = &form;
   Save(&form, "main-window.png");
+  form.ReadFirmware1->trigger();
   form.RadioButton1->click();
   form.CheckBox1->setChecked(true);
   Save(&form, "main-window-dsx6071.png");
