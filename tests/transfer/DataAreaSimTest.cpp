@@ -45,20 +45,5 @@ INSTANTIATE_TEST_SUITE_P(Loaders, DataAreaSim,
                          ::testing::Values(Model::DSI185, Model::BCT13, Model::TS1, Model::DSX6070),
                          [](const auto& info) { return ModelFolderName(info.param); });
 
-// Without its loader nothing writes the data area; the read-back is skipped, since the error
-// box has said why already.
-TEST(DataAreaSim, MissingLoaderLeavesTheDataArea) {
-  SimRig rig(Model::TS1);
-  ASSERT_TRUE(kit::fs::remove(rig.decoderDir() + "/TRAPPACE.bin"));
-  SimRig::WriteFile(rig.path("data.bin"), RandomBytes(0x80000, 1));
-  rig.host.dialogPaths = {rig.path("data.bin")};
-  WriteDataArea(rig.session);
-  EXPECT_EQ(rig.host.MessageTexts(),
-            (std::vector<std::string>{"Error opening TRAP.BIN !", "Writing Data Area completed."}));
-  rig.vd().Save();
-  EXPECT_TRUE(SimRig::ReadFile(rig.decoderDir() + "/data.bin") ==
-              std::vector<uint8_t>(0x80000, 0xFF));
-}
-
 }  // namespace
 }  // namespace corvane::testing

@@ -197,11 +197,15 @@ TEST(WriteFirmwareSim, Bct13WithoutTrapBinCopiesToRamAndLeavesTheFlash) {
   const auto image = RandomImage(0x100000, 13);
   SimRig::WriteFile(rig.path("image.bin"), image);
   rig.host.dialogPaths = {rig.path("image.bin")};
+  rig.vd().ResetStats();
 
   WriteFirmware(rig.session);
 
   EXPECT_EQ(rig.host.MessageTexts(),
             (std::vector<std::string>{"Error opening TRAP.BIN !", "Writing Flash completed."}));
+  // No loader, no wait and nothing to read back: the copy is all the traffic.
+  EXPECT_EQ(rig.vd().stats().codeBlocks, 0u);
+  EXPECT_EQ(rig.vd().stats().peeks, 0u);
   const auto log = kit::LogLines(rig.path("Firmware.log"));
   ASSERT_EQ(log.size(), 3u);
   EXPECT_TRUE(kit::StartsWith(log[1], "Loader "));
