@@ -78,13 +78,30 @@ bool ReadScript(const std::string& file, std::istream* in, std::string* text,
   return true;
 }
 
-// Poke, peek and script: like the Poke/Peek dialog they use the link as it stands,
-// unless --connect asks for the full opening and closing of a command.
+// Poke, peek and script: like the Poke/Peek dialog they neither reset the decoder nor set up
+// its memory interface, unless --connect asks for the full opening and closing of a command.
+// Unlike the dialog, which lives on in a window where a command has left the port in byte
+// mode, each shell run starts with the port as the last program left it (usually in its
+// standard mode, where a peek reads back the port's own latch), so the port is switched to
+// byte mode for the run and handed back after.
+class PortModeGuard {
+ public:
+  explicit PortModeGuard(Link& link) : link_(link) { link_.LinkOpen(); }
+  ~PortModeGuard() { link_.LinkClose(); }
+  PortModeGuard(const PortModeGuard&) = delete;
+  PortModeGuard& operator=(const PortModeGuard&) = delete;
+
+ private:
+  Link& link_;
+};
+
 void RunWords(Session& session, const CliOptions& o, const std::vector<ScriptStep>& steps,
               std::ostream& out) {
   RunCommand(session, [&] {
     std::optional<StatusGuard> status;
     std::optional<ConnectionGuard> connection;
+    std::optional<PortModeGuard> portMode;
+    if (!o.connect) portMode.emplace(session.link);
     if (o.connect) {
       session.host.SetStatus("Connecting...");
       session.host.Repaint();

@@ -163,6 +163,17 @@ TEST_F(CliEndToEnd, PokeThenPeekInTheNextRunGivesTheWordBack) {
   EXPECT_EQ(peek.out, "12345678\n");
 }
 
+// Without --connect nothing resets the decoder, but the port still has to be in byte mode
+// for a reply to be read: a fresh run must not return the port's own latch.
+TEST_F(CliEndToEnd, BarePeekReadsTheDecoderWithoutResettingIt) {
+  // The PIO output register's reset value, on the chip itself: it answers without set-up.
+  Outcome pio = Sim({"--model", "TS1", "--stats", "peek", "2000F000"});
+  EXPECT_EQ(pio.status, 0) << pio.err;
+  EXPECT_EQ(pio.out.substr(0, 9), "00000007\n");
+  // No reset and no set-up went out: one peek and nothing else.
+  EXPECT_NE(pio.out.find("pokes: 0\npeeks: 1\n"), std::string::npos) << pio.out;
+}
+
 TEST_F(CliEndToEnd, ScriptRunsInOrderOverOneLinkAndCountsItsTraffic) {
   const std::string script = Path("words.txt");
   std::ofstream(script) << "# two words\n"
