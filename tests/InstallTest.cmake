@@ -1,0 +1,39 @@
+# Installs the build into a temporary prefix and runs the installed command-line tool.
+# Called by ctest with -DBUILD_DIR=... -DWORK_DIR=...
+file(REMOVE_RECURSE "${WORK_DIR}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${WORK_DIR}"
+                RESULT_VARIABLE rc OUTPUT_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${rc}")
+endif()
+
+foreach(f bin/corvane-cli share/man/man1/corvane-cli.1 share/doc/corvane/README.md)
+  if(NOT EXISTS "${WORK_DIR}/${f}")
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+if(WITH_GUI)
+  foreach(f bin/corvane share/applications/corvane.desktop
+          share/icons/hicolor/scalable/apps/corvane.svg)
+    if(NOT EXISTS "${WORK_DIR}/${f}")
+      message(FATAL_ERROR "not installed: ${f}")
+    endif()
+  endforeach()
+endif()
+
+execute_process(COMMAND "${WORK_DIR}/bin/corvane-cli" --help
+                RESULT_VARIABLE rc OUTPUT_VARIABLE help ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT help MATCHES "write-firmware" OR NOT help MATCHES "--simulate")
+  message(FATAL_ERROR "installed corvane-cli --help: ${rc}\n${help}${err}")
+endif()
+execute_process(COMMAND "${WORK_DIR}/bin/corvane-cli" models
+                RESULT_VARIABLE rc OUTPUT_VARIABLE models ERROR_VARIABLE err)
+foreach(model "DSX6071/6072" DSI185 BCT13 TS1 DSX6070 "TVN box" STB3100 DSX6170)
+  if(NOT models MATCHES "${model}")
+    message(FATAL_ERROR "installed corvane-cli models lacks ${model}:\n${models}${err}")
+  endif()
+endforeach()
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "installed corvane-cli models: ${rc}")
+endif()
+file(REMOVE_RECURSE "${WORK_DIR}")
