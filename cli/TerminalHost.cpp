@@ -11,17 +11,20 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int signo) {
   if (g_interrupted) {
     // The command has not reached a point where it can stop; the user insists.
-    std::signal(SIGINT, SIG_DFL);
-    std::raise(SIGINT);
+    std::signal(signo, SIG_DFL);
+    std::raise(signo);
     return;
   }
   g_interrupted = 1;
 }
 
-struct sigaction g_previous;
+// Ctrl-C, a closed terminal and a plain kill all stop a transfer between words, so the
+// temporary output file is removed and the port handed back.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[3];
 
 // A terminal line that does not wrap, so "\r" can redraw it.
 constexpr size_t kLineWidth = 79;
@@ -69,11 +72,11 @@ InterruptGuard::InterruptGuard() {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, &g_previous);
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &g_previous[i]);
 }
 
 InterruptGuard::~InterruptGuard() {
-  sigaction(SIGINT, &g_previous, nullptr);
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
   g_interrupted = 0;
 }
 

@@ -229,5 +229,19 @@ TEST(Interrupt, StopsASessionBetweenWords) {
   EXPECT_THROW(session.CheckAbort("Stop?"), AbortError);
 }
 
+// A kill or a closed terminal must not leave a temporary file and a claimed port behind:
+// they stop the command between words like Ctrl-C.
+class StopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopSignal, RequestsTheStopOnce) {
+  InterruptGuard guard;
+  Rig rig;
+  std::raise(GetParam());
+  EXPECT_TRUE(rig.host->AbortRequested());
+  EXPECT_FALSE(rig.host->AbortRequested());
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySignal, StopSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+
 }  // namespace
 }  // namespace corvane::cli
