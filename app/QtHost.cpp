@@ -155,6 +155,7 @@ void QtHost::SetDialogFilter(Dialog dialog, const std::string& filter) {
 
 std::optional<std::string> QtHost::RunDialog(Dialog dialog) {
   Flush();
+  if (dialogAnswer_) return dialogAnswer_(dialog);
   TFileDialog* object = DialogObject(dialog);
   const bool save = dialog == Dialog::Save;
   QFileDialog box(window_, save ? QStringLiteral("Save As") : QStringLiteral("Open"),

@@ -73,6 +73,11 @@ class QtHost final : public QObject, public corvane::Host {
   // Microseconds on a steady clock; tests drive the throttle with their own.
   void SetTimeSource(std::function<int64_t()> now) { now_ = std::move(now); }
 
+  // Unattended runs (the benchmark): the file dialogs are answered by this instead of
+  // being shown. Unset for users.
+  using DialogAnswer = std::function<std::optional<std::string>(corvane::Dialog)>;
+  void SetDialogAnswer(DialogAnswer answer) { dialogAnswer_ = std::move(answer); }
+
  private:
   bool Due();
   void Paint();
@@ -91,6 +96,7 @@ class QtHost final : public QObject, public corvane::Host {
   bool progressDirty_ = false;
 
   std::function<int64_t()> now_;
+  DialogAnswer dialogAnswer_;
   int64_t nextFrame_ = 0;
   AbortState abortState_ = AbortState::None;
 };

@@ -1,0 +1,444 @@
+// How much the tool adds to the link's own time: the long commands on the virtual decoder,
+// once through the terminal host and once through the window, against the port-access floor
+// of 1 µs per access that real hardware sets.
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Commands.h"
+#include "app/QtHost.h"
+#include "app/StationTarget.h"
+#include "app/Unit1.h"
+#include "cli/Station.h"
+#include "cli/TerminalHost.h"
+#include "link/corvane.h"
+#include "sim/VirtualDecoder.h"
+#include "target/Session.h"
+
+using corvane::Model;
+namespace cli = corvane::cli;
+
+namespace {
+
+double Seconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct BenchCommand {
+  const char* name;
+  Model model;
+  WindowCommand command;
+  uint64_t words;       // what the progress counts: words, or bytes for the EEPROM
+  const char* done;     // the completion message
+  const char* file;     // the file the dialog answers with, in the run's folder
+  uint64_t outputSize;  // bytes the command must leave in the file (0: an input)
+};
+
+// Write first, so the read has the image to bring back.
+constexpr BenchCommand kCommands[] = {
+    {"Write Firmware DSX6170", Model::DSX6170, WindowCommand::WriteFirmware, 0x100000,
+     "Writing Flash completed.", "image.bin", 0},
+    {"Read Firmware DSX6170", Model::DSX6170, WindowCommand::ReadFirmware, 0x100000,
+     "Reading Flash completed.", "read.bin", 0x400000},
+    {"Read eeprom DSX6170", Model::DSX6170, WindowCommand::ReadEeprom, 0x2000,
+     "Reading Eeprom completed.", "eeprom.bin", 0x2000},
+    {"Ramdump 6072", Model::DSX6071_6072, WindowCommand::RamDump6072, 0x80000,
+     "Reading RAM completed.", "ram6072.bin", 0x200000},
+};
+constexpr size_t kCommandCount = std::size(kCommands);
+
+struct Measure {
+  double wallS = 0;
+  uint64_t accesses = 0;
+  double hardwareS = 0;  // the virtual decoder's estimate of the same traffic on hardware
+  bool ok = false;
+  std::string problem;
+  // The window only: status panel paints a second, and the longest time the event queue
+  // went unserved, which is how late Escape or a close would be seen.
+  double paintsPerS = 0;
+  double maxGapMs = 0;
+};
+
+double Ratio(const Measure& m) {
+  return m.accesses == 0 ? 0 : m.wallS / (static_cast<double>(m.accesses) * 1e-6);
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A 4 MB image with no erased words, so every word is programmed.
+std::string MakeImage(const std::string& path) {
+  std::string bytes(0x400000, '\0');
+  for (uint32_t i = 0; i < 0x100000; ++i) {
+    uint32_t v = i * 0x9E3779B1u + 0x01234567u;
+    if (v == 0xFFFFFFFFu) v = 0;
+    std::memcpy(&bytes[4 * i], &v, 4);
+  }
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
+// What the command left: its completion message and, for reads, a whole file.
+void Check(const BenchCommand& c, const std::string& path, const std::string& image,
+           const std::string& messages, Measure& m) {
+  m.ok = false;
+  if (messages.find(c.done) == std::string::npos) {
+    m.problem = "no \"" + std::string(c.done) + "\"; shown: " + messages;
+    return;
+  }
+  if (c.outputSize != 0) {
+    const std::string out = ReadAll(path);
+    if (out.size() != c.outputSize) {
+      m.problem = path + " holds " + std::to_string(out.size()) + " bytes";
+      return;
+    }
+    if (c.command == WindowCommand::ReadFirmware && out != image) {
+      m.problem = "the flash read back differs from the image written";
+      return;
+    }
+  }
+  m.ok = true;
+}
+
+void TakeStats(cli::Station& station, Measure& m) {
+  if (const auto* decoder = station.decoder()) {
+    m.accesses = decoder->stats().portAccesses;
+    m.hardwareS = static_cast<double>(decoder->stats().virtualTimeUs) * 1e-6;
+  }
+}
+
+// --- the terminal host -----------------------------------------------------------------------
+
+std::vector<Measure> RunTerminal(const std::string& dir, const std::string& image) {
+  std::vector<Measure> results(kCommandCount);
+  std::ostringstream sink;
+  std::istringstream noInput;
+  cli::TerminalHost startHost(sink, sink, noInput, {});
+  cli::TargetOptions options;
+  options.simulateDir = dir;
+  std::string error;
+  auto station = cli::Station::Create(options, startHost, &error);
+  if (!station) {
+    for (auto& m : results) m.problem = error;
+    return results;
+  }
+  // The decoders' files are opened before the clock starts: that is the simulator's work.
+  for (const auto& c : kCommands) {
+    station->Begin(c.model, &error);
+    station->End(&error);
+  }
+  for (size_t i = 0; i < kCommandCount; ++i) {
+    const BenchCommand& c = kCommands[i];
+    Measure& m = results[i];
+    const std::string path = dir + "/" + c.file;
+    std::ostringstream out, err;
+    cli::TerminalHost::Settings settings;
+    settings.answer = false;
+    settings.stderrIsTty = true;  // the progress line is drawn, into a string
+    settings.path = path;
+    cli::TerminalHost host(out, err, noInput, settings);
+    const double t0 = Seconds();
+    if (!station->Begin(c.model, &error)) {
+      m.problem = error;
+      continue;
+    }
+    corvane::ProfileSnapshot snapshot;
+    snapshot.model = c.model;
+    corvane::Session session{station->link(), station->ee(), host, snapshot,
+                             station->loaderDir(c.model), dir};
+    RunRealCommand(c.command, session);
+    host.Finish();
+    const bool saved = station->End(&error);
+    m.wallS = Seconds() - t0;
+    TakeStats(*station, m);
+    Check(c, path, image, out.str() + err.str(), m);
+    if (!saved) {
+      m.ok = false;
+      m.problem = error;
+    }
+  }
+  return results;
+}
+
+// --- the window ------------------------------------------------------------------------------
+
+// The window's target with the firmware log kept in the run's folder.
+class BenchTarget final : public CommandTarget {
+ public:
+  BenchTarget(std::unique_ptr<StationTarget> inner, std::string logDir)
+      : inner_(std::move(inner)), logDir_(std::move(logDir)) {}
+  bool Begin(Model model, std::string* error) override { return inner_->Begin(model, error); }
+  bool End(std::string* error) override { return inner_->End(error); }
+  corvane::Link& link() override { return inner_->link(); }
+  corvane::EeBus& ee() override { return inner_->ee(); }
+  std::string loaderDir() const override { return inner_->loaderDir(); }
+  std::string logDir() const override { return logDir_; }
+  bool simulated() const override { return inner_->simulated(); }
+  cli::Station* station() { return inner_->station(); }
+
+ private:
+  std::unique_ptr<StationTarget> inner_;
+  std::string logDir_;
+};
+
+// Counts the paints of one widget.
+class PaintCounter final : public QObject {
+ public:
+  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+std::vector<Measure> RunWindow(const std::string& dir, const std::string& image) {
+  std::vector<Measure> results(kCommandCount);
+  TForm1::Options options;
+  options.commands = RunRealCommand;
+  options.simulated = true;
+  options.startTarget = [dir](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
+    cli::TargetOptions target;
+    target.simulateDir = dir;
+    return std::make_unique<BenchTarget>(StationTarget::Start(target, host), dir);
+  };
+  TForm1 form(options);
+  form.show();
+  QApplication::processEvents();
+  auto* target = dynamic_cast<BenchTarget*>(form.target());
+  if (!target || !target->station()) {
+    for (auto& m : results) m.problem = "the window has no virtual decoder";
+    return results;
+  }
+  std::string error;
+  for (const auto& c : kCommands) {
+    target->Begin(c.model, &error);
+    target->End(&error);
+  }
+
+  std::string path;
+  form.host().SetDialogAnswer([&path](corvane::Dialog) { return std::optional<std::string>(path); });
+
+  // Message boxes are read and closed as soon as they show; the same timer measures how long
+  // the event queue waits between runs.
+  std::string messages;
+  double lastTick = 0, maxGap = 0;
+  QTimer poll;
+  poll.setInterval(1);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    const double now = Seconds();
+    if (lastTick != 0) maxGap = std::max(maxGap, now - lastTick);
+    lastTick = now;
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    messages += box->text().toStdString() + "\n";
+    QAbstractButton* button = box->button(QMessageBox::Ok);
+    if (!button) button = box->button(QMessageBox::No);
+    if (button) button->click();
+  });
+  poll.start();
+  PaintCounter paints(form.StatusBar1->Panel(0));
+
+  for (size_t i = 0; i < kCommandCount; ++i) {
+    const BenchCommand& c = kCommands[i];
+    Measure& m = results[i];
+    path = dir + "/" + c.file;
+    messages.clear();
+    (c.model == Model::DSX6170 ? form.RadioButton8 : form.RadioButton1)->click();
+    paints.paints = 0;
+    lastTick = Seconds();
+    maxGap = 0;
+    const double t0 = Seconds();
+    switch (c.command) {
+      case WindowCommand::WriteFirmware: form.WriteFirmware1->trigger(); break;
+      case WindowCommand::ReadFirmware: form.ReadFirmware1->trigger(); break;
+      case WindowCommand::ReadEeprom: form.Read1->trigger(); break;
+      case WindowCommand::RamDump6072: form.Ramdump60721->trigger(); break;
+      default: break;
+    }
+    m.wallS = Seconds() - t0;
+    m.maxGapMs = maxGap * 1e3;
+    if (m.wallS > 0) m.paintsPerS = paints.paints / m.wallS;
+    TakeStats(*target->station(), m);
+    Check(c, path, image, messages, m);
+  }
+  return results;
+}
+
+// --- the decoder alone -----------------------------------------------------------------------
+
+// Peeks straight into a virtual decoder's flash: the simulator's own cost per access.
+int RunPeeks(uint64_t count) {
+  QTemporaryDir dir;
+  std::string error;
+  auto decoder = corvane::sim::VirtualDecoder::Open(dir.path().toStdString(), "DSX6170", &error);
+  if (!decoder) {
+    std::fprintf(stderr, "corvane-bench: %s\n", error.c_str());
+    return 1;
+  }
+  corvane::Link link(*decoder, decoder->clock());
+  link.LinkOpen();
+  link.ResetTarget();
+  decoder->ResetStats();
+  uint32_t sum = 0;
+  const double t0 = Seconds();
+  for (uint64_t i = 0; i < count; ++i) sum += link.Peek(0x7FC00000u + 4 * static_cast<uint32_t>(i & 0xFFFFF));
+  const double wall = Seconds() - t0;
+  const uint64_t accesses = decoder->stats().portAccesses;
+  std::printf("peeks: %" PRIu64 "  port accesses: %" PRIu64 "  (%.1f a peek)  checksum %08X\n",
+              count, accesses, count ? static_cast<double>(accesses) / count : 0.0, sum);
+  if (count != 0) {
+    std::printf("per peek: %.1f ns   per port access: %.2f ns\n", wall * 1e9 / count,
+                accesses ? wall * 1e9 / accesses : 0.0);
+  }
+  return 0;
+}
+
+void PrintRow(const char* host, const BenchCommand& c, const std::vector<Measure>& runs) {
+  double wMin = 1e300, wMax = 0, rMin = 1e300, rMax = 0;
+  for (const Measure& m : runs) {
+    wMin = std::min(wMin, m.wallS);
+    wMax = std::max(wMax, m.wallS);
+    rMin = std::min(rMin, Ratio(m));
+    rMax = std::max(rMax, Ratio(m));
+  }
+  const Measure& first = runs.front();
+  const double perWord = static_cast<double>(first.accesses) / static_cast<double>(c.words);
+  auto range = [&](double lo, double hi, int decimals) {
+    char text[64];
+    if (runs.size() == 1) std::snprintf(text, sizeof text, "%.*f", decimals, lo);
+    else std::snprintf(text, sizeof text, "%.*f-%.*f", decimals, lo, decimals, hi);
+    return std::string(text);
+  };
+  std::printf("%-24s %-8s %8" PRIu64 " %9.1f %13s %11s %9.1f %15s\n", c.name, host, c.words,
+              perWord, range(wMin, wMax, 2).c_str(),
+              range(wMin * 1e6 / c.words, wMax * 1e6 / c.words, 2).c_str(), first.hardwareS,
+              range(rMin, rMax, 4).c_str());
+}
+
+int Usage() {
+  std::fputs(
+      "usage: corvane-bench [--runs N] [--only terminal|window]\n"
+      "       corvane-bench --peeks N\n"
+      "Runs Write Firmware and Read Firmware (DSX6170, 4 MB), Read eeprom (8 KB) and Ramdump\n"
+      "6072 on the virtual decoder through the terminal host and the window (offscreen), and\n"
+      "prints the tool's time next to the 1 us a port access takes on real hardware.\n",
+      stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 1;
+  bool terminal = true, window = true;
+  std::optional<uint64_t> peeks;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (a == "--runs" && hasValue) {
+      runs = std::atoi(argv[++i]);
+      if (runs < 1) return Usage();
+    } else if (a == "--peeks" && hasValue) {
+      peeks = std::strtoull(argv[++i], nullptr, 10);
+    } else if (a == "--only" && hasValue) {
+      const std::string which = argv[++i];
+      terminal = which == "terminal";
+      window = which == "window";
+      if (!terminal && !window) return Usage();
+    } else {
+      return Usage();
+    }
+  }
+  if (peeks) return RunPeeks(*peeks);
+
+  // No display needed: the window draws into memory unless told otherwise.
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  QTemporaryDir root;
+  if (!root.isValid()) {
+    std::fputs("corvane-bench: no temporary folder\n", stderr);
+    return 1;
+  }
+  const std::string image = MakeImage(root.filePath(QStringLiteral("image.bin")).toStdString());
+
+  std::vector<std::vector<Measure>> term(kCommandCount), win(kCommandCount);
+  bool allOk = true;
+  auto collect = [&](std::vector<std::vector<Measure>>& into, std::vector<Measure> got,
+                     const char* host) {
+    for (size_t i = 0; i < kCommandCount; ++i) {
+      if (!got[i].ok) {
+        allOk = false;
+        std::fprintf(stderr, "%s / %s failed: %s\n", host, kCommands[i].name,
+                     got[i].problem.c_str());
+      }
+      into[i].push_back(got[i]);
+    }
+  };
+  for (int r = 0; r < runs; ++r) {
+    if (terminal) {
+      const std::string dir = root.filePath(QStringLiteral("terminal%1").arg(r)).toStdString();
+      std::filesystem::create_directories(dir);
+      std::filesystem::copy_file(root.filePath(QStringLiteral("image.bin")).toStdString(),
+                                 dir + "/image.bin");
+      collect(term, RunTerminal(dir, image), "terminal");
+    }
+    if (window) {
+      const std::string dir = root.filePath(QStringLiteral("window%1").arg(r)).toStdString();
+      std::filesystem::create_directories(dir);
+      std::filesystem::copy_file(root.filePath(QStringLiteral("image.bin")).toStdString(),
+                                 dir + "/image.bin");
+      collect(win, RunWindow(dir, image), "window");
+    }
+  }
+
+  std::printf("runs: %d   floor: 1 us a port access   ratio = wall / (accesses x 1 us)\n", runs);
+  std::printf("%-24s %-8s %8s %9s %13s %11s %9s %15s\n", "command", "host", "words", "acc/word",
+              "wall s", "host us/w", "hw est s", "overhead ratio");
+  double worst = 0;
+  for (size_t i = 0; i < kCommandCount; ++i) {
+    for (auto* rows : {&term, &win}) {
+      if ((*rows)[i].empty()) continue;
+      PrintRow(rows == &term ? "terminal" : "window", kCommands[i], (*rows)[i]);
+      for (const Measure& m : (*rows)[i]) worst = std::max(worst, Ratio(m));
+    }
+  }
+  if (window) {
+    std::printf("%-24s %-8s %15s %22s\n", "command", "host", "paints/s", "queue unserved max ms");
+    for (size_t i = 0; i < kCommandCount; ++i) {
+      double paintsMax = 0, gapMax = 0;
+      for (const Measure& m : win[i]) {
+        paintsMax = std::max(paintsMax, m.paintsPerS);
+        gapMax = std::max(gapMax, m.maxGapMs);
+      }
+      std::printf("%-24s %-8s %15.1f %22.1f\n", kCommands[i].name, "window", paintsMax, gapMax);
+    }
+  }
+  std::printf("overhead ratio max: %.4f\n", worst);
+  return allOk ? 0 : 1;
+}
