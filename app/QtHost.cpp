@@ -105,11 +105,16 @@ void QtHost::Paint() {
 }
 
 void QtHost::Repaint() {
-  if (Due()) Paint();
+  if (!Due()) return;
+  Paint();
+  // Transfers call Repaint and ProcessMessages per word: the frame Repaint took must still
+  // give the event queue its run, or Escape and a close would wait for the whole transfer.
+  eventsOwed_ = true;
 }
 
 void QtHost::ProcessMessages() {
-  if (!Due()) return;
+  if (!eventsOwed_ && !Due()) return;
+  eventsOwed_ = false;
   // The widgets' own update requests paint them in the event run: one paint a frame.
   Flush();
   QCoreApplication::processEvents();

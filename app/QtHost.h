@@ -98,5 +98,6 @@ class QtHost final : public QObject, public corvane::Host {
   std::function<int64_t()> now_;
   DialogAnswer dialogAnswer_;
   int64_t nextFrame_ = 0;
+  bool eventsOwed_ = false;  // Repaint took this frame; the next ProcessMessages runs events
   AbortState abortState_ = AbortState::None;
 };

@@ -224,7 +224,18 @@ TEST_F(HostFixture, HundredThousandCallsOnTheRealClockStayUnderThirtyPaintsASeco
   EXPECT_EQ(form->ProgressBar->value(), 99999);
 }
 
-TEST_F(HostFixture, AnAbortRequestIsNoticedWithinFiftyMilliseconds) {
+// What a transfer calls per word: reads only process messages; writes repaint first.
+struct PerWord {
+  const char* name;
+  bool repaintFirst;
+};
+void PrintTo(const PerWord& w, std::ostream* os) { *os << w.name; }
+
+struct AbortLatency : HostFixture, ::testing::WithParamInterface<PerWord> {};
+
+TEST_P(AbortLatency, AnAbortRequestIsNoticedWithinFiftyMilliseconds) {
+  ShowSettled();
+  PaintCounter paints(panel);
   int64_t now = 0;
   host.SetTimeSource([&] { return now; });
   host.ProcessMessages();  // a frame has just gone by
@@ -234,12 +245,21 @@ TEST_F(HostFixture, AnAbortRequestIsNoticedWithinFiftyMilliseconds) {
   const int64_t posted = now;
   while (!host.AbortRequested()) {
     ASSERT_LT(now - posted, 1'000'000) << "never noticed";
+    host.SetStatus(corvane::Hex8(static_cast<uint32_t>(now)));
+    if (GetParam().repaintFirst) host.Repaint();
     host.ProcessMessages();
     now += 1000;  // a word takes a millisecond
   }
   EXPECT_LE(now - posted, 50'000);
   EXPECT_FALSE(host.AbortRequested()) << "one request, one question";
+  // The event run that noticed it did not add a paint to the frame's own.
+  EXPECT_LE(paints.paints, static_cast<int>((now - posted) / QtHost::kFrameUs) + 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Transfers, AbortLatency,
+                         ::testing::Values(PerWord{"ProcessMessages", false},
+                                           PerWord{"RepaintThenProcessMessages", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HostFixture, EmptyProgressRangeShowsAnEmptyBarNotABusyOne) {
   host.SetProgressRange(0, 0);
