@@ -72,14 +72,18 @@ void WriteDataArea(Session& s) {
 
     CopyImageToRam(s, image, row->ramBase, kImageWords);
     const bool sent = UploadTrapRoutine(s, row->loader, 15000, "Writing Flash ~15 secs...");
+    // Without its loader nothing reached the data area: the log ends "Stopped".
+    if (!sent) return;
     // The loader gives no sign of success; reading the data area back is the only proof.
-    if (sent && s.verifyAfterWrite) {
+    bool good = true;
+    if (s.verifyAfterWrite) {
       Verifier verifier(s, image, kImageWords, kStopVerifying);
       verifier.Range(0, row->readStart, kImageWords);
-      verifier.Report(log);
+      good = verifier.Report(log);
     }
     image.Close();
     log.Finish();
+    if (!good) return;
     s.host.MessageBox(MessageKind::Information, "Writing Data Area completed.", Buttons::Ok);
   });
 }

@@ -122,11 +122,12 @@ std::string VerifyFailedText(uint64_t mismatches, uint32_t first) {
          (mismatches == 1 ? " word differs" : " words differ") + ", first at " + Hex8(first) + ".";
 }
 
-void Verifier::Report(WriteLogScope& log) {
-  if (mismatches_ == 0) return;
+bool Verifier::Report(WriteLogScope& log) {
+  if (mismatches_ == 0) return true;
   const std::string text = VerifyFailedText(mismatches_, first_);
   log.Line(text);
   session_.host.MessageBox(MessageKind::Error, text, Buttons::Ok);
+  return false;
 }
 
 bool OpenOutput(Session& s, AtomicFile& out, const std::string& path) {

@@ -86,7 +86,8 @@ class Verifier {
   uint64_t mismatches() const { return mismatches_; }
   uint32_t firstMismatch() const { return first_; }
   // One error message (and a log line) when anything differed; nothing when all matched.
-  void Report(WriteLogScope& log);
+  // True when all matched.
+  bool Report(WriteLogScope& log);
 
  private:
   Session& session_;

@@ -66,8 +66,10 @@ class FirmwareWriter {
       : s_(s), image_(image), row_(row) {}
 
   void Run();
-  // Reads back what Run() wrote.
-  void Verify(WriteLogScope& log);
+  // False when the loader could not be sent: the flash was never touched.
+  bool wrote() const { return row_.method != Method::RamLoader || loaderSent_; }
+  // Reads back what Run() wrote; false after the error message when it differs.
+  bool Verify(WriteLogScope& log);
 
  private:
   void WriteWords(uint32_t first, bool blockSteps);
@@ -168,13 +170,11 @@ void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {
   }
 }
 
-void FirmwareWriter::Verify(WriteLogScope& log) {
-  // Without the loader the flash was never touched; the error box has said so already.
-  if (row_.method == Method::RamLoader && !loaderSent_) return;
+bool FirmwareWriter::Verify(WriteLogScope& log) {
   uint32_t total = 0;
   for (uint32_t i = firstWord_; i < row_.words; i += kBlockWords)
     if (!Skipped(i)) total += kBlockWords;
-  if (total == 0) return;
+  if (total == 0) return true;
   Verifier verifier(s_, image_, total, kStopVerifying);
   // Contiguous runs of written blocks, each read back in one pass.
   uint32_t i = firstWord_;
@@ -188,7 +188,7 @@ void FirmwareWriter::Verify(WriteLogScope& log) {
     verifier.Range(4ull * i, row_.base + 4 * i, end - i);
     i = end;
   }
-  verifier.Report(log);
+  return verifier.Report(log);
 }
 
 }  // namespace
@@ -214,9 +214,13 @@ void WriteFirmware(Session& s) {
 
     FirmwareWriter writer(s, image, row);
     writer.Run();
-    if (s.verifyAfterWrite) writer.Verify(log);
+    // Without its loader the flash was never written: the error box has said so, and the
+    // log ends "Stopped". A failed read-back is no completion either.
+    if (!writer.wrote()) return;
+    const bool good = !s.verifyAfterWrite || writer.Verify(log);
     image.Close();
     log.Finish();
+    if (!good) return;
     s.host.MessageBox(MessageKind::Information, "Writing Flash completed.", Buttons::Ok);
   });
 }

@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
             "no",
             Answer::No,
             {"Sector 7FE40000 is protected. Do you want to skip this sector?",
-             "Verify failed: 32768 words differ, first at 7FE40000.", "Writing Flash completed."}}),
+             "Verify failed: 32768 words differ, first at 7FE40000."}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // DSX6170: the exact traffic of the chip erase and the first words, the status forms, and an
