@@ -102,7 +102,8 @@ void ReadEeprom(Session& s) {
     ee.EeWaitAck(kAckTries);
     ee.EeStart();
     ee.EeSendByte(kControlRead);
-    if (!ee.EeWaitAck(kAckTries)) {
+    const bool acked = ee.EeWaitAck(kAckTries);
+    if (!acked) {
       ShowError(s, "NO ACK");
     } else {
       for (uint32_t a = 0; a <= last; ++a) {
@@ -125,7 +126,8 @@ void ReadEeprom(Session& s) {
     ee.EeNoAck();
     ee.EeStop();
 
-    // Without an acknowledge the file is still created, empty, as the user chose it.
+    // Nothing was read: no empty file under the chosen name, an existing one stays as it was.
+    if (!acked) return;
     if (!file.Commit(&error)) {
       ShowError(s, error + ". An existing file of that name was left as it was.");
       return;
@@ -177,25 +179,30 @@ void WriteEeprom(Session& s) {
     s.host.SetProgressRange(0, static_cast<int>(last));
 
     uint16_t page = 0;
-    for (uint32_t n = 0; n < pageCount; ++n) {
+    // After an error the write ends: no completion, and no page is sent past a refused byte.
+    bool failed = false;
+    for (uint32_t n = 0; n < pageCount && !failed; ++n) {
       ee.EeStart();
       const uint8_t control =
           wide ? kControlWrite : static_cast<uint8_t>(kControlWrite | (((page >> 8) & 7) << 1));
       ee.EeSendByte(control);
       if (!ee.EeWaitAck(kAckTries)) {
         ShowError(s, "NO ACK1");
+        failed = true;
         break;
       }
       if (wide) {
         ee.EeSendByte(static_cast<uint8_t>(page >> 8));
         if (!ee.EeWaitAck(kAckTries)) {
           ShowError(s, "NO ACK2");
+          failed = true;
           break;
         }
       }
       ee.EeSendByte(static_cast<uint8_t>(page));
       if (!ee.EeWaitAck(kAckTries)) {
         ShowError(s, "NO ACK3");
+        failed = true;
         break;
       }
       for (uint32_t k = 0; k < pageSize; ++k) {
@@ -207,6 +214,7 @@ void WriteEeprom(Session& s) {
         ee.EeSendByte(image[at]);
         if (!ee.EeWaitAck(kAckTries)) {
           ShowError(s, "NO ACK4");
+          failed = true;
           break;
         }
         s.host.ProcessMessages();
@@ -220,13 +228,16 @@ void WriteEeprom(Session& s) {
         }
       }
       ee.EeStop();
+      // The bytes before a refused one are in the page buffer: let them be written.
       if (ee.EePollReady(profile.EepromWideAddress, 0, page)) {
         ShowError(s, "POLL FAIL");
+        failed = true;
         break;
       }
       page = static_cast<uint16_t>(page + pageSize);
       s.host.ProcessMessages();
     }
+    if (failed) return;
     s.host.MessageBox(MessageKind::Information, "Writing Eeprom completed.", Buttons::Ok);
   });
 }
