@@ -1,0 +1,185 @@
+// Every command against the virtual decoder's faults: each one ends, says exactly what
+// happened, lets go of the port, and loses nothing. Faults strike early so the table stays
+// quick; at most one whole-image transfer per model.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "eeprom/EepromCommands.h"
+#include "flash/Signature.h"
+#include "link/corvane.h"
+#include "support/SimRig.h"
+#include "transfer/DataArea.h"
+#include "transfer/Firmware.h"
+#include "transfer/RamDump.h"
+#include "transfer/TransferTestKit.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::SimRig;
+
+enum class Cmd { WriteFirmware, ReadFirmware, WriteDataArea, ReadDataArea, ReadSignature,
+                 ReadEeprom, WriteEeprom, RamDumpTVNbox };
+
+bool Writes(Cmd c) { return c == Cmd::WriteFirmware || c == Cmd::WriteDataArea || c == Cmd::WriteEeprom; }
+bool Saves(Cmd c) { return c == Cmd::ReadFirmware || c == Cmd::ReadDataArea || c == Cmd::ReadEeprom || c == Cmd::RamDumpTVNbox; }
+
+void RunCmd(Cmd c, Session& s) {
+  switch (c) {
+    case Cmd::WriteFirmware: return WriteFirmware(s);
+    case Cmd::ReadFirmware: return ReadFirmware(s);
+    case Cmd::WriteDataArea: return WriteDataArea(s);
+    case Cmd::ReadDataArea: return ReadDataArea(s);
+    case Cmd::ReadSignature: return ReadSignature(s);
+    case Cmd::ReadEeprom: return ReadEeprom(s);
+    case Cmd::WriteEeprom: return WriteEeprom(s);
+    case Cmd::RamDumpTVNbox: return RamDump(s, RamDumpKind::TVNbox);
+  }
+}
+
+// The input a write command reads: erased but for a few words, so the write is quick.
+std::vector<uint8_t> InputFor(Cmd c, Model m) {
+  size_t size = 0;
+  if (c == Cmd::WriteFirmware) {
+    size = m == Model::DSX6170 ? 0x400000
+           : (m == Model::DSI185 || m == Model::BCT13 || m == Model::DSX6070) ? 0x100000
+                                                                                : 0x200000;
+  } else if (c == Cmd::WriteDataArea) {
+    size = 0x80000;
+  } else {
+    size = ProfileOf(m).EepromLastAddress + 1;
+  }
+  std::vector<uint8_t> bytes(size, 0xFF);
+  for (size_t i = 0; i < 64; ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  return bytes;
+}
+
+enum class Log { None, Stopped, Done };
+
+struct FaultCase {
+  const char* name;
+  Cmd cmd;
+  Model model;
+  std::string conf;  // decoder.conf lines
+  std::vector<std::string> messages;
+  Log log = Log::None;
+  bool saved = false;        // a read command's output is complete under the chosen name
+  bool verify = true;
+  double maxVirtualSeconds = 5;
+  std::vector<Answer> answers = {};
+};
+
+const std::string kDead = kLinkErrorMessage;
+
+class FaultSuite : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
+  const FaultCase& c = GetParam();
+  SimRig rig(c.model, c.conf);
+  rig.session.verifyAfterWrite = c.verify;
+  for (Answer a : c.answers) rig.host.answers.push_back(a);
+  const std::string in = rig.path("in.bin"), out = rig.path("out.bin");
+  const std::vector<uint8_t> previous = {'o', 'l', 'd'};
+  if (Writes(c.cmd)) {
+    SimRig::WriteFile(in, InputFor(c.cmd, c.model));
+    rig.host.dialogPaths.push_back(in);
+  } else if (Saves(c.cmd)) {
+    SimRig::WriteFile(out, previous);
+    rig.host.dialogPaths.push_back(out);
+  }
+
+  const auto wallStart = std::chrono::steady_clock::now();
+  RunCmd(c.cmd, rig.session);
+  const auto wall = std::chrono::steady_clock::now() - wallStart;
+
+  EXPECT_EQ(rig.host.MessageTexts(), c.messages);
+  // Bounded: a silent decoder costs about a second per wait, never a hang.
+  EXPECT_LT(rig.vd().stats().virtualTimeUs, c.maxVirtualSeconds * 1e6);
+  EXPECT_LT(wall, std::chrono::seconds(120));
+  EXPECT_TRUE(rig.vd().PortReleased()) << "the port is handed back";
+  EXPECT_EQ(rig.host.progressPosition, 0);
+
+  // The folder holds the input, the old or the complete output, the log: no temporaries.
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(rig.dir.path())) {
+    if (!e.is_directory()) names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> expected;
+  if (c.log != Log::None) expected.push_back("Firmware.log");
+  if (Writes(c.cmd)) expected.push_back("in.bin");
+  if (Saves(c.cmd)) expected.push_back("out.bin");
+  EXPECT_EQ(names, expected);
+  if (Saves(c.cmd)) {
+    const auto bytes = SimRig::ReadFile(out);
+    if (c.saved) EXPECT_GT(bytes.size(), previous.size());
+    else EXPECT_EQ(bytes, previous) << "an existing file keeps its contents";
+  }
+  if (c.log != Log::None) {
+    const auto lines = testing::kit::LogLines(rig.path("Firmware.log"));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(testing::kit::StartsWith(lines.front(), "Firmware log file "));
+    EXPECT_TRUE(testing::kit::StartsWith(lines.back(), c.log == Log::Done ? "Done " : "Stopped "))
+        << lines.back();
+  }
+}
+
+// dead_after_bytes: the set-up pokes take a few hundred bytes, so 600 strikes inside the
+// command's transfer; 20 inside Connect.
+const std::string kDeadEarly = "dead_after_bytes = 20";
+const std::string kDeadLater = "dead_after_bytes = 600";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
+    // The adapter goes silent during Connect: one message, nothing asked, nothing opened.
+    FaultCase{"DeadAtConnectWriteFirmware", Cmd::WriteFirmware, Model::TS1, kDeadEarly, {kDead}},
+    FaultCase{"DeadAtConnectReadFirmware", Cmd::ReadFirmware, Model::TS1, kDeadEarly, {kDead}},
+    FaultCase{"DeadAtConnectWriteEeprom", Cmd::WriteEeprom, Model::TS1, kDeadEarly, {kDead}},
+    // The adapter goes silent half-way through each command.
+    FaultCase{"DeadWriteFirmwareChipErase", Cmd::WriteFirmware, Model::TS1, kDeadLater, {kDead}, Log::Stopped},
+    FaultCase{"DeadWriteFirmwareBlocks", Cmd::WriteFirmware, Model::DSI185, kDeadLater, {kDead}, Log::Stopped},
+    FaultCase{"DeadWriteFirmwareRamLoader", Cmd::WriteFirmware, Model::BCT13, kDeadLater, {kDead}, Log::Stopped},
+    FaultCase{"DeadReadFirmware", Cmd::ReadFirmware, Model::TS1, kDeadLater, {kDead}},
+    FaultCase{"DeadWriteDataArea", Cmd::WriteDataArea, Model::TS1, kDeadLater, {kDead}, Log::Stopped},
+    FaultCase{"DeadReadDataArea", Cmd::ReadDataArea, Model::DSX6070, kDeadLater, {kDead}},
+    FaultCase{"DeadReadSignature", Cmd::ReadSignature, Model::DSX6170, "dead_after_bytes = 250", {kDead}},
+    FaultCase{"DeadReadEeprom", Cmd::ReadEeprom, Model::TS1, kDeadLater, {kDead}},
+    FaultCase{"DeadWriteEeprom", Cmd::WriteEeprom, Model::TS1, kDeadLater, {kDead}},
+    FaultCase{"DeadRamDump", Cmd::RamDumpTVNbox, Model::TVNbox, kDeadLater, {kDead}},
+    // No EEPROM on the bus: nothing read is nothing saved; nothing written is no completion.
+    FaultCase{"NoEepromRead", Cmd::ReadEeprom, Model::DSI185, "eeprom_present = 0", {"NO ACK"},
+              Log::None, false, true, 10},
+    FaultCase{"NoEepromWrite", Cmd::WriteEeprom, Model::STB3100, "eeprom_present = 0", {"NO ACK1"}},
+    // A write cycle 200 times the usual: the acknowledge polling waits it out, page by page.
+    FaultCase{"SlowEepromWrite", Cmd::WriteEeprom, Model::BCT13, "eeprom_busy_ms = 1000",
+              {"Writing Eeprom completed."}, Log::None, false, true, 200},
+    // A loader slower than the tool's wait: the read-back finds the link still silent.
+    FaultCase{"SlowLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 30",
+              {kDead}, Log::Stopped, false, true, 60},
+    FaultCase{"SlowLoaderDataArea", Cmd::WriteDataArea, Model::DSX6070, "loader_seconds = 30",
+              {kDead}, Log::Stopped, false, true, 60},
+    // Without the read-back the tool cannot know.
+    FaultCase{"SlowLoaderNoVerify", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 30",
+              {"Writing Flash completed."}, Log::Done, false, false, 60},
+    // Bits that never program, and a sector that ignores erase and program: the read-back
+    // names the first wrong word.
+    FaultCase{"StuckBit", Cmd::WriteFirmware, Model::DSI185, "stuck_bits = 0x7FF00004:0x00010000",
+              {"Verify failed: 1 word differs, first at 7FF00004."}, Log::Done, false, true, 600},
+    FaultCase{"ProtectedSectorKept", Cmd::WriteFirmware, Model::DSX6170,
+              "protected_sectors = 0x7FC00000",
+              {"Verify failed: 16 words differ, first at 7FC00000."}, Log::Done, false, true, 600},
+    // Corrupted reply bytes: the read-back of the data area catches them.
+    FaultCase{"FlippedBitsDataArea", Cmd::WriteDataArea, Model::TS1, "flip_bits_every = 100000",
+              {"Verify failed: 5 words differ, first at C001869C."}, Log::Done, false, true, 600}
+), [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+}  // namespace
+}  // namespace corvane
