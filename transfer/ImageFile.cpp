@@ -63,6 +63,18 @@ bool AtomicFile::Open(const std::string& path, std::string* error) {
     if (error) *error = "Cannot create the file " + path + ": " + SystemText(EISDIR);
     return false;
   }
+  if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    // A device or a pipe is written in place: renaming a temporary over it would replace
+    // the device node itself.
+    file_ = std::fopen(target.c_str(), "wb");
+    if (file_ == nullptr) {
+      if (error) *error = "Cannot create the file " + path + ": " + SystemText(errno);
+      return false;
+    }
+    buffer_ = std::make_unique<char[]>(kBufferSize);
+    std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
+    return true;
+  }
   std::string pattern = FolderOf(target) + "/." + NameOf(target) + ".XXXXXX";
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
@@ -102,13 +114,13 @@ bool AtomicFile::Commit(std::string* error) {
   int e = failed_ ? (errno_ != 0 ? errno_ : EIO) : 0;
   if (e == 0 && std::fflush(file_) != 0) e = errno;
   // The old file is replaced only by one that is known to be on the disk.
-  if (e == 0 && ::fsync(::fileno(file_)) != 0) e = errno;
+  if (e == 0 && !temp_.empty() && ::fsync(::fileno(file_)) != 0) e = errno;
   if (std::fclose(file_) != 0 && e == 0) e = errno;
   file_ = nullptr;
   buffer_.reset();
-  if (e == 0 && ::rename(temp_.c_str(), ResolvedTarget(path_).c_str()) != 0) e = errno;
+  if (e == 0 && !temp_.empty() && ::rename(temp_.c_str(), ResolvedTarget(path_).c_str()) != 0) e = errno;
   if (e != 0) {
-    ::unlink(temp_.c_str());
+    if (!temp_.empty()) ::unlink(temp_.c_str());
     temp_.clear();
     if (error) *error = "Cannot write the file " + path_ + ": " + SystemText(e);
     return false;
