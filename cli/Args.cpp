@@ -64,7 +64,22 @@ std::optional<RamDumpKind> RamDumpName(std::string_view name) {
 
 constexpr const char* kHexRule = "1 to 8 hexadecimal digits, no prefix or sign";
 
-std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+// Control characters are shown escaped: the reason stays one line on the terminal.
+std::string Quoted(std::string_view s) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out = "'";
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      out += "\\x";
+      out += kDigits[u >> 4];
+      out += kDigits[u & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
 
 }  // namespace
 
@@ -257,6 +272,11 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     default:
       if (row->count == 1) o.file = positional[1];
       break;
+  }
+
+  // An empty name would only fail once the whole transfer has been read.
+  if ((o.verb == Verb::RamDump || row->count == 1) && o.verb != Verb::Peek && o.file.empty()) {
+    return std::string(row->name) + " needs a FILE name that is not empty";
   }
 
   // The window greys these items out for the model; the shell refuses them the same way.
