@@ -216,6 +216,11 @@ void TForm1::BuildMenu() {
   ReadDataArea1 = item(Flash1, "ReadDataArea1", "Read Data &Area", &TForm1::ReadDataArea1Click);
   ReadSignature1 = item(Flash1, "ReadSignature1", "Read &Signature", &TForm1::ReadSignature1Click);
   separator(Flash1, "N2");
+  VerifyAfterWriting1 = Flash1->addAction(QStringLiteral("&Verify after writing"));
+  VerifyAfterWriting1->setObjectName(QStringLiteral("VerifyAfterWriting1"));
+  VerifyAfterWriting1->setCheckable(true);
+  VerifyAfterWriting1->setChecked(true);
+  separator(Flash1, "N3");
   Exit1 = item(Flash1, "Exit1", "E&xit", &TForm1::Exit1Click);
 
   Eeprom1 = menu("Eeprom1", "&Eeprom");
@@ -340,6 +345,8 @@ void TForm1::SetCommandsEnabled(bool enabled) {
     a->setEnabled(enabled);
   }
   for (QRadioButton* r : radioButtons_) r->setEnabled(enabled);
+  // The running command took its choice at the start; a click now would only mislead.
+  VerifyAfterWriting1->setEnabled(enabled);
   if (enabled) {
     // The profile's own states for the items it drives.
     const corvane::Profile& p = corvane::ProfileOf(SelectedModel());
@@ -366,6 +373,7 @@ void TForm1::Run(WindowCommand command) {
 
   corvane::Session session{target_->link(), target_->ee(), *host_, snapshot,
                            target_->loaderDir(), target_->logDir()};
+  session.verifyAfterWrite = VerifyAfterWriting1->isChecked();
   try {
     options_.commands(command, session);
   } catch (const std::exception& e) {

@@ -113,6 +113,8 @@ class TForm1 : public QMainWindow {
   QAction* ReadFirmware1;
   QAction* ReadDataArea1;
   QAction* ReadSignature1;
+  // Checked: Write Firmware and Write Data Area read back what they wrote.
+  QAction* VerifyAfterWriting1;
   QAction* Exit1;
   QMenu* Eeprom1;
   QAction* Read1;

@@ -206,6 +206,8 @@ TEST_F(WindowFixture, MenuTreeWithAcceleratorsAndSeparators) {
         {"ReadDataArea1", "Read Data &Area"},
         {"ReadSignature1", "Read &Signature"},
         {"", "-"},
+        {"VerifyAfterWriting1", "&Verify after writing"},
+        {"", "-"},
         {"Exit1", "E&xit"}}},
       {"&Eeprom", {{"Read1", "&Read eeprom"}, {"Write1", "&Write eeprom"}}},
       {"Debug", {{"PassivePOKEPEEK1", "Passive POKE/PEEK"}}},
@@ -414,6 +416,27 @@ TEST_F(WindowFixture, Bct13LeavesEraseDataAreaVisibleButDisabledUnderReloaded) {
 }
 
 // ---- running a command ----
+
+TEST_F(WindowFixture, VerifyAfterWritingIsCheckedByDefaultAndReachesTheCommand) {
+  ASSERT_TRUE(form->VerifyAfterWriting1->isCheckable());
+  EXPECT_TRUE(form->VerifyAfterWriting1->isChecked());
+  std::vector<bool> seen;
+  bool enabledInside = true;
+  during = [&](corvane::Session& s) {
+    seen.push_back(s.verifyAfterWrite);
+    enabledInside = form->VerifyAfterWriting1->isEnabled();
+    // A click while the command runs must not reach it.
+    form->VerifyAfterWriting1->trigger();
+    seen.push_back(s.verifyAfterWrite);
+  };
+  form->WriteFirmware1->trigger();
+  form->VerifyAfterWriting1->trigger();  // off
+  form->WriteFirmware1->trigger();
+  EXPECT_EQ(seen, (std::vector<bool>{true, true, false, false}));
+  EXPECT_FALSE(enabledInside);
+  EXPECT_TRUE(form->VerifyAfterWriting1->isEnabled());
+  EXPECT_FALSE(form->VerifyAfterWriting1->isChecked());
+}
 
 TEST_F(WindowFixture, WhileACommandRunsOtherCommandsAndModelsAreDisabled) {
   form->RadioButton1->click();  // DSX6071/6072: Read Data Area and Write Data Area are off

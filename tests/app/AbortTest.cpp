@@ -1,0 +1,121 @@
+// Escape and closing the window during each long command, on the virtual decoder: one
+// question that says what stopping leaves, then a clean end with nothing half saved.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "AppSupport.h"
+#include "app/Commands.h"
+#include "app/QtHost.h"
+#include "app/StationTarget.h"
+#include "app/Unit1.h"
+
+using apptest::ModalScript;
+using apptest::Press;
+using apptest::Shown;
+
+namespace {
+
+enum class How { Escape, Close };
+
+struct AbortCase {
+  const char* name;
+  int radio;              // 0-based model button
+  const char* action;     // the menu item's object name
+  qint64 inputSize;       // a write's input; 0 for a read
+  const char* question;   // how the question starts
+};
+
+class AbortInWindow : public ::testing::TestWithParam<std::tuple<AbortCase, How>> {
+ protected:
+  void SetUp() override {
+    TForm1::Options options;
+    options.commands = RunRealCommand;
+    options.simulated = true;
+    corvane::cli::TargetOptions target;
+    target.simulateDir = dir.path().toStdString();
+    options.startTarget = [target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
+      return StationTarget::Start(target, host);
+    };
+    form = std::make_unique<TForm1>(options);
+    form->show();
+  }
+  QTemporaryDir dir;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_P(AbortInWindow, AsksOnceStopsAndClosesCleanly) {
+  const auto& [c, how] = GetParam();
+  const QString file = dir.filePath(QStringLiteral("file.bin"));
+  if (c.inputSize > 0) {
+    QFile in(file);
+    ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+    ASSERT_EQ(in.write(QByteArray(c.inputSize, '\x5A')), c.inputSize);
+  }
+  form->findChild<QRadioButton*>(QStringLiteral("RadioButton%1").arg(c.radio + 1))->click();
+
+  const How request = how;
+  TForm1* window = form.get();
+  Shown question;
+  ModalScript script({[&](QWidget* modal) {
+                        auto* box = qobject_cast<QFileDialog*>(modal);
+                        ASSERT_NE(box, nullptr);
+                        box->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+                        // The user stops as the transfer starts.
+                        if (request == How::Escape) {
+                          QCoreApplication::postEvent(
+                              window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+                        } else {
+                          QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
+                        }
+                        static_cast<QDialog*>(box)->accept();
+                      },
+                      Press(QStringLiteral("Yes"), &question)});
+  form->findChild<QAction*>(QString::fromLatin1(c.action))->trigger();
+
+  ASSERT_TRUE(script.finished()) << "steps done: " << script.done();
+  EXPECT_TRUE(question.text.startsWith(QString::fromLatin1(c.question))) << question.text.toStdString();
+  EXPECT_EQ(question.icon, QMessageBox::Question);
+  EXPECT_FALSE(form->commandRunning());
+  // Closing waited for the command; Escape leaves the window as it was.
+  EXPECT_EQ(form->isVisible(), how == How::Escape);
+  EXPECT_EQ(form->StatusBar1->Panel(0)->text(), QString());
+  EXPECT_EQ(form->host().ProgressPosition(), 0);
+  EXPECT_TRUE(form->WriteFirmware1->isEnabled());
+  if (c.inputSize > 0) {
+    EXPECT_EQ(QFile(file).size(), c.inputSize) << "the input is left alone";
+  } else {
+    EXPECT_FALSE(QFile::exists(file)) << "a stopped read saves nothing";
+  }
+  // No temporary file is left beside the chosen name.
+  const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+  EXPECT_EQ(left, c.inputSize > 0 ? QStringList{QStringLiteral("file.bin")} : QStringList{});
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(LongCommands, AbortInWindow, ::testing::Combine(::testing::Values(
+    AbortCase{"WriteFirmware", 3, "WriteFirmware1", 0x200000, "Stop writing? The flash will be left partly written"},
+    AbortCase{"WriteFirmwareRamLoader", 2, "WriteFirmware1", 0x100000, "Stop copying the image to the decoder's RAM?"},
+    AbortCase{"WriteDataArea", 3, "WriteDataArea1", 0x80000, "Stop copying the image to the decoder's RAM?"},
+    AbortCase{"ReadFirmware", 3, "ReadFirmware1", 0, "Stop reading"},
+    AbortCase{"ReadDataArea", 4, "ReadDataArea1", 0, "Stop reading the data area?"},
+    AbortCase{"ReadEeprom", 2, "Read1", 0, "Stop reading the EEPROM?"},
+    AbortCase{"WriteEeprom", 2, "Write1", 0x800, "Stop writing the EEPROM?"},
+    AbortCase{"RamDump", 5, "RamdumpTVNbox1", 0, "Stop reading"}),
+    ::testing::Values(How::Escape, How::Close)),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) +
+             (std::get<1>(info.param) == How::Escape ? "Escape" : "Close");
+    });
+// clang-format on
+
+}  // namespace
