@@ -33,6 +33,7 @@
 #include "cli/TerminalHost.h"
 #include "link/corvane.h"
 #include "sim/VirtualDecoder.h"
+#include "target/Connection.h"
 #include "target/Session.h"
 
 using corvane::Model;
@@ -301,9 +302,19 @@ int RunPeeks(uint64_t count) {
     std::fprintf(stderr, "corvane-bench: %s\n", error.c_str());
     return 1;
   }
+  // Connected as a command would be, so the peeks reach the flash, not the dead bus.
   corvane::Link link(*decoder, decoder->clock());
-  link.LinkOpen();
-  link.ResetTarget();
+  corvane::EeBus ee(link);
+  std::ostringstream sink;
+  std::istringstream noInput;
+  cli::TerminalHost host(sink, sink, noInput, {});
+  corvane::ProfileSnapshot snapshot;
+  snapshot.model = Model::DSX6170;
+  corvane::Session session{link, ee, host, snapshot, decoder->directory(), dir.path().toStdString()};
+  if (!corvane::Connect(session)) {
+    std::fprintf(stderr, "corvane-bench: the virtual decoder does not answer\n");
+    return 1;
+  }
   decoder->ResetStats();
   uint32_t sum = 0;
   const double t0 = Seconds();
