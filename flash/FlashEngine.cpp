@@ -55,6 +55,9 @@ void EraseAndWatch(Session& s, uint32_t watched, Sequence&& sequence) {
       s.clock().SleepMilliseconds(1);
       ++polls;
       value = ReadFlash(s, watched);
+      // A chip erase takes tens of seconds: keep the window painted and an abort request
+      // noticed (it is acted on between words, never inside this sequence).
+      s.host.ProcessMessages();
     } while (value != kErased && polls <= kErasePolls);
     if (ReadFlash(s, watched) == kErased || pass >= kEraseSequenceLimit) break;
   }

@@ -305,6 +305,8 @@ TEST_P(ErasePolling, CountsAndLog) {
   EXPECT_EQ(reads, c.reads);
   EXPECT_EQ(rig.clock.sleptMs, c.sleptMs);
   EXPECT_EQ(rig.clock.delayedUs, 0) << "erase polling sleeps, it does not spin";
+  // One sleep is one poll: the window gets its turn at each, a chip erase lasts seconds.
+  EXPECT_EQ(rig.host.processMessagesCalls, c.sleptMs);
   EXPECT_EQ(log.Lines(), c.log);
 }
 

@@ -243,7 +243,7 @@ TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
   const uint32_t words[] = {0x12345678, 0x00000000, 0x00123456, 0xFFFFFFFF, 0x01234567};
   for (size_t i = 0; i < 5; ++i) kit::PutFileWord(b.image, i, words[i]);
   b.host().recordStatusHistory = true;
-  b.host().abortAfterMessages = 5;
+  b.host().abortAfterMessages = 1 + 5;  // the erase's one poll, then one per word
   b.host().answers = {Answer::Yes};
 
   b.Run();
