@@ -179,8 +179,11 @@ void WriteEeprom(Session& s) {
     s.host.SetProgressRange(0, static_cast<int>(last));
 
     uint16_t page = 0;
-    // After an error the write ends: no completion, and no page is sent past a refused byte.
+    // A refused data byte ends that page's data only; the next page still takes its own
+    // bytes (the image index is the EEPROM address). Any error means no completion message,
+    // and "NO ACK4" is shown once, not once per page of a write-protected part.
     bool failed = false;
+    bool dataRefused = false;
     for (uint32_t n = 0; n < pageCount && !failed; ++n) {
       ee.EeStart();
       const uint8_t control =
@@ -213,8 +216,8 @@ void WriteEeprom(Session& s) {
         // takes its own bytes.
         ee.EeSendByte(image[at]);
         if (!ee.EeWaitAck(kAckTries)) {
-          ShowError(s, "NO ACK4");
-          failed = true;
+          if (!dataRefused) ShowError(s, "NO ACK4");
+          dataRefused = true;
           break;
         }
         s.host.ProcessMessages();
@@ -237,7 +240,7 @@ void WriteEeprom(Session& s) {
       page = static_cast<uint16_t>(page + pageSize);
       s.host.ProcessMessages();
     }
-    if (failed) return;
+    if (failed || dataRefused) return;
     s.host.MessageBox(MessageKind::Information, "Writing Eeprom completed.", Buttons::Ok);
   });
 }
