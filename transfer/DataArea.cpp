@@ -72,8 +72,12 @@ void WriteDataArea(Session& s) {
 
     CopyImageToRam(s, image, row->ramBase, kImageWords);
     const bool sent = UploadTrapRoutine(s, row->loader, 15000, "Writing Flash ~15 secs...");
-    // Without its loader nothing reached the data area: the log ends "Stopped".
-    if (!sent) return;
+    // Without its loader nothing reached the data area: the log has the reason before its
+    // trailer, and nothing claims completion.
+    if (!sent) {
+      log.Finish();
+      return;
+    }
     // The loader gives no sign of success; reading the data area back is the only proof.
     bool good = true;
     if (s.verifyAfterWrite) {

@@ -214,9 +214,13 @@ void WriteFirmware(Session& s) {
 
     FirmwareWriter writer(s, image, row);
     writer.Run();
-    // Without its loader the flash was never written: the error box has said so, and the
-    // log ends "Stopped". A failed read-back is no completion either.
-    if (!writer.wrote()) return;
+    // Without its loader the flash was never written: the error box has said so and the
+    // log has the reason before its trailer, but nothing claims completion. A failed
+    // read-back is no completion either.
+    if (!writer.wrote()) {
+      log.Finish();
+      return;
+    }
     const bool good = !s.verifyAfterWrite || writer.Verify(log);
     image.Close();
     log.Finish();
