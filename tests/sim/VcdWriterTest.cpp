@@ -53,12 +53,13 @@ TEST(VcdWriter, WritesOnlyChangesUnderRisingTimestamps) {
     vcd.Change(145, false, true);   // same instant joins the block
     vcd.Change(140, true, true);    // never goes back in time
   }                                 // the destructor closes the file
-  EXPECT_EQ(Slurp(file), std::string(kHeader) +
-                             "#100\n1!\n1\"\n"
-                             "#115\n0\"\n"
-                             "#130\n0!\n"
-                             "#145\n1!\n1\"\n0!\n"
-                             "1!\n");
+  std::string expected = kHeader;
+  expected.append("#100\n1!\n1\"\n"
+                  "#115\n0\"\n"
+                  "#130\n0!\n"
+                  "#145\n1!\n1\"\n0!\n"
+                  "1!\n");
+  EXPECT_EQ(Slurp(file), expected);
 }
 
 TEST(VcdWriter, ReportsAFileItCannotCreateAndIgnoresChangesThen) {
