@@ -19,7 +19,7 @@ namespace corvane::sim {
 // Everything behind one VirtualDecoder, wired together once.
 class DecoderImpl {
  public:
-  DecoderImpl(const DecoderModel& model, const FlashBoardSpec& flash, DecoderFiles files)
+  DecoderImpl(const DecoderModel& model, const FlashBoardGeometry& flash, DecoderFiles files)
       : model_(model), flash_(flash), files_(std::move(files)) {}
 
   // Second step of construction: the parts that hold references into files_.
@@ -41,7 +41,7 @@ class DecoderImpl {
                  std::string* error);
 
   const DecoderModel& model_;
-  const FlashBoardSpec& flash_;
+  const FlashBoardGeometry& flash_;
   DecoderFiles files_;
   std::vector<uint8_t> savedFlash_, savedData_, savedEeprom_;
 

@@ -48,7 +48,7 @@ const Wiring& WiringOf(Wires w) {
 }
 
 struct BoardRow {
-  FlashBoardSpec spec;
+  FlashBoardGeometry layout;
   bool loaderOnly;  // no command interface: plain memory its loader fills
   Wires low, high;
   const char* defaultDevice;
@@ -106,7 +106,7 @@ bool SameCaption(const std::string& a, const std::string& b) {
 
 const BoardRow* RowFor(const std::string& caption) {
   for (const BoardRow& r : kBoards) {
-    if (SameCaption(r.spec.caption, caption)) return &r;
+    if (SameCaption(r.layout.caption, caption)) return &r;
   }
   return nullptr;
 }
@@ -151,7 +151,7 @@ std::optional<uint32_t> Number(const std::string& text) {
 std::string ChipsFor(const BoardRow& row) {
   std::string list;
   for (const ChipType& t : ChipCatalogue()) {
-    if (t.words < row.spec.size / 4) continue;
+    if (t.words < row.layout.size / 4) continue;
     if (!list.empty()) list += ", ";
     list += t.name;
   }
@@ -162,14 +162,14 @@ std::string ChipsFor(const BoardRow& row) {
 // chip word n at base + 4n.
 class ChipBoard final : public BusDevice {
  public:
-  ChipBoard(const FlashBoardSpec& spec, std::vector<uint8_t>& image, const ChipType& type,
+  ChipBoard(const FlashBoardGeometry& layout, std::vector<uint8_t>& image, const ChipType& type,
             uint16_t maker, const Wiring& low, const Wiring& high, VirtualClock& clock)
       : image_(image),
-        base_(spec.base),
-        size_(spec.size),
+        base_(layout.base),
+        size_(layout.size),
         bound_(image.data()),
-        low_(type, maker, low, image.data(), 4, spec.size / 4, clock),
-        high_(type, maker, high, image.data() + 2, 4, spec.size / 4, clock) {}
+        low_(type, maker, low, image.data(), 4, layout.size / 4, clock),
+        high_(type, maker, high, image.data() + 2, 4, layout.size / 4, clock) {}
 
   uint32_t Read(uint32_t address) override {
     if (!Bound()) return 0xFFFFFFFF;
@@ -215,8 +215,8 @@ class ChipBoard final : public BusDevice {
 // Plain memory that only the decoder's loader writes: bus writes do not reach it.
 class LoaderOnlyBoard final : public BusDevice {
  public:
-  LoaderOnlyBoard(const FlashBoardSpec& spec, std::vector<uint8_t>& image)
-      : image_(image), base_(spec.base), size_(spec.size) {}
+  LoaderOnlyBoard(const FlashBoardGeometry& layout, std::vector<uint8_t>& image)
+      : image_(image), base_(layout.base), size_(layout.size) {}
   uint32_t Read(uint32_t address) override {
     if (image_.size() != size_) return 0xFFFFFFFF;
     return Load32(image_.data() + ((address - base_) & (size_ - 4)));
@@ -235,9 +235,9 @@ std::unique_ptr<BusDevice> Fail(std::string* error, const std::string& why) {
 
 }  // namespace
 
-const FlashBoardSpec* FlashBoardFor(const std::string& caption) {
+const FlashBoardGeometry* FlashBoardFor(const std::string& caption) {
   const BoardRow* row = RowFor(caption);
-  return row ? &row->spec : nullptr;
+  return row ? &row->layout : nullptr;
 }
 
 std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf& conf,
@@ -245,18 +245,18 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
                                           std::string* error) {
   const BoardRow* row = RowFor(caption);
   if (!row) return Fail(error, "no flash board is known for the model \"" + caption + "\"");
-  const FlashBoardSpec& spec = row->spec;
-  if (image.size() != spec.size) {
+  const FlashBoardGeometry& layout = row->layout;
+  if (image.size() != layout.size) {
     return Fail(error, "flash.bin holds " + std::to_string(image.size()) + " bytes; the " +
-                           spec.caption + " flash is " + std::to_string(spec.size) + " bytes (" +
-                           Bytes(spec.size) + ")");
+                           layout.caption + " flash is " + std::to_string(layout.size) + " bytes (" +
+                           Bytes(layout.size) + ")");
   }
-  if (row->loaderOnly) return std::make_unique<LoaderOnlyBoard>(spec, image);
+  if (row->loaderOnly) return std::make_unique<LoaderOnlyBoard>(layout, image);
 
   const std::string deviceName = conf.GetString("flash_device", row->defaultDevice);
   const ChipType* type = FindChipType(deviceName);
-  if (!type || type->words < spec.size / 4) {
-    return Fail(error, "flash_device \"" + deviceName + "\" is not a part the " + spec.caption +
+  if (!type || type->words < layout.size / 4) {
+    return Fail(error, "flash_device \"" + deviceName + "\" is not a part the " + layout.caption +
                            " board takes; it takes " + ChipsFor(*row));
   }
 
@@ -274,21 +274,21 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
     }
   }
 
-  auto board = std::make_unique<ChipBoard>(spec, image, *type, maker, WiringOf(row->low),
+  auto board = std::make_unique<ChipBoard>(layout, image, *type, maker, WiringOf(row->low),
                                            WiringOf(row->high), clock);
   // An address of this flash as a chip word, or an error text.
   auto wordOf = [&](const std::string& key, const std::string& token, uint32_t address,
                     std::string* why) -> std::optional<uint32_t> {
-    if (address < spec.base || address - spec.base >= spec.size) {
-      *why = key + ": " + token + " lies outside the flash (" + Hex(spec.base) + " to " +
-             Hex(spec.base + (spec.size - 1)) + ")";
+    if (address < layout.base || address - layout.base >= layout.size) {
+      *why = key + ": " + token + " lies outside the flash (" + Hex(layout.base) + " to " +
+             Hex(layout.base + (layout.size - 1)) + ")";
       return std::nullopt;
     }
     if (address % 4 != 0) {
       *why = key + ": " + token + " is not the address of a 32-bit word (a multiple of 4)";
       return std::nullopt;
     }
-    return (address - spec.base) / 4;
+    return (address - layout.base) / 4;
   };
 
   if (const auto text = conf.Get("protected_sectors")) {
@@ -306,7 +306,7 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
       if (start != *word) {
         return Fail(error, "protected_sectors: " + token + " is not the start of a sector (" +
                                type->name + ": that sector starts at " +
-                               Hex(spec.base + start * 4) + ")");
+                               Hex(layout.base + start * 4) + ")");
       }
       board->low().SetProtected(s, true);
       board->high().SetProtected(s, true);
@@ -336,15 +336,15 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
 std::string FlashConfDefaults(const std::string& caption) {
   const BoardRow* row = RowFor(caption);
   if (!row) return "";
-  const FlashBoardSpec& spec = row->spec;
+  const FlashBoardGeometry& layout = row->layout;
   if (row->loaderOnly) {
-    return "# Flash (" + Hex(spec.base) + ", " + Bytes(spec.size) +
+    return "# Flash (" + Hex(layout.base) + ", " + Bytes(layout.size) +
            "): plain memory that only the decoder's loader writes; bus\n"
            "# writes are ignored, so flash_device, flash_maker, protected_sectors and\n"
            "# stuck_bits do not apply to this model.\n";
   }
   std::string s;
-  s += "# Flash (" + Hex(spec.base) + ", " + Bytes(spec.size) +
+  s += "# Flash (" + Hex(layout.base) + ", " + Bytes(layout.size) +
        "): two 16-bit chips of the same part, one on each half of\n"
        "# the data bus.\n";
   s += "# flash_device: the part fitted. This board takes " + ChipsFor(*row) + ".\n";
@@ -355,11 +355,11 @@ std::string FlashConfDefaults(const std::string& caption) {
   s += "# protected_sectors: bus addresses of sector starts that ignore program and erase\n"
        "# (autoselect word 2 of the sector reads 1), separated by blanks or commas.\n"
        "# protected_sectors = " +
-       Hex(spec.base + 0x20000) + " " + Hex(spec.base + 0x40000) + "\n";
+       Hex(layout.base + 0x20000) + " " + Hex(layout.base + 0x40000) + "\n";
   s += "# stuck_bits: address:mask pairs; the masked bits of that bus word never program\n"
        "# (they stay 1).\n"
        "# stuck_bits = " +
-       Hex(spec.base + 0x10) + ":0x00000100\n";
+       Hex(layout.base + 0x10) + ":0x00000100\n";
   return s;
 }
 

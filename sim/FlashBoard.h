@@ -12,7 +12,7 @@ namespace corvane::sim {
 
 // The flash of one board, seen from the decoder's bus. `image` is flash.bin, owned by the
 // decoder: file offset = address - base, so a loader may write it directly.
-struct FlashBoardSpec {
+struct FlashBoardGeometry {
   std::string caption;  // the model ("DSX6071/6072", ...)
   uint32_t base;        // first flash address
   uint32_t size;        // bytes of bus space
@@ -23,11 +23,11 @@ struct FlashBoardSpec {
 };
 
 // Flash geometry per model, the virtual decoder's own copy.
-const FlashBoardSpec* FlashBoardFor(const std::string& caption);
+const FlashBoardGeometry* FlashBoardFor(const std::string& caption);
 
 // Builds the board of a model from its decoder.conf keys (flash_maker, flash_device,
 // protected_sectors, stuck_bits). Null with *error set when a key is wrong or image is not
-// spec.size bytes. The board works on image in place and keeps a reference to it: its
+// layout.size bytes. The board works on image in place and keeps a reference to it: its
 // size must not change while the board lives. Any address given to Read/Write is taken
 // modulo the board's size, so the memory map may route the mirror window to it unchanged.
 std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf& conf,

@@ -7,16 +7,16 @@
 namespace corvane::sim {
 
 SparseRam::SparseRam(std::span<const RamRegion> regions) {
-  for (const RamRegion& spec : regions) {
-    Region r{spec, {}};
-    r.pages.resize((uint64_t{spec.fitted} + kPageSize - 1) / kPageSize);
+  for (const RamRegion& layout : regions) {
+    Region r{layout, {}};
+    r.pages.resize((uint64_t{layout.fitted} + kPageSize - 1) / kPageSize);
     regions_.push_back(std::move(r));
   }
 }
 
 const SparseRam::Region* SparseRam::Find(uint32_t address) const {
   for (const Region& r : regions_) {
-    if (address - r.spec.base < r.spec.window) return &r;
+    if (address - r.layout.base < r.layout.window) return &r;
   }
   return nullptr;
 }
@@ -48,7 +48,7 @@ void SparseRam::Write(uint32_t address, uint32_t value) {
 
 bool SparseRam::Covers(uint32_t address, uint64_t bytes) const {
   const Region* r = Find(address);
-  return r && uint64_t{address - r->spec.base} + bytes <= r->spec.window;
+  return r && uint64_t{address - r->layout.base} + bytes <= r->layout.window;
 }
 
 bool SparseRam::CopyOut(uint32_t address, uint8_t* out, size_t n) const {
@@ -59,7 +59,7 @@ bool SparseRam::CopyOut(uint32_t address, uint8_t* out, size_t n) const {
     const uint32_t offset = Offset(r, static_cast<uint32_t>(address + done));
     const size_t inPage = offset % kPageSize;
     size_t chunk = std::min<size_t>(n - done, kPageSize - inPage);
-    chunk = std::min<size_t>(chunk, r.spec.fitted - offset);  // a mirror boundary
+    chunk = std::min<size_t>(chunk, r.layout.fitted - offset);  // a mirror boundary
     const uint8_t* page = r.pages[offset / kPageSize].get();
     if (page) {
       std::memcpy(out + done, page + inPage, chunk);
@@ -78,7 +78,7 @@ std::vector<uint8_t> SparseRam::Serialize() const {
       const uint8_t* page = r.pages[i].get();
       if (!page) continue;
       if (std::all_of(page, page + kPageSize, [](uint8_t b) { return b == 0; })) continue;
-      const uint32_t address = r.spec.base + static_cast<uint32_t>(i) * kPageSize;
+      const uint32_t address = r.layout.base + static_cast<uint32_t>(i) * kPageSize;
       for (int k = 0; k < 4; ++k) out.push_back(static_cast<uint8_t>(address >> (8 * k)));
       out.insert(out.end(), page, page + kPageSize);
     }
@@ -98,8 +98,8 @@ bool SparseRam::Load(std::span<const uint8_t> file, std::string* error) {
     const uint32_t address = file[at] | (uint32_t{file[at + 1]} << 8) |
                              (uint32_t{file[at + 2]} << 16) | (uint32_t{file[at + 3]} << 24);
     Region* r = Find(address);
-    const uint32_t offset = r ? address - r->spec.base : 0;
-    if (!r || offset % kPageSize != 0 || offset >= r->spec.fitted) {
+    const uint32_t offset = r ? address - r->layout.base : 0;
+    if (!r || offset % kPageSize != 0 || offset >= r->layout.fitted) {
       if (error) {
         char text[96];
         std::snprintf(text, sizeof text, "record %zu names address %08X, which is not a RAM page",

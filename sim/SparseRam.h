@@ -37,7 +37,7 @@ class SparseRam {
 
  private:
   struct Region {
-    RamRegion spec;
+    RamRegion layout;
     std::vector<std::unique_ptr<uint8_t[]>> pages;
   };
   const Region* Find(uint32_t address) const;
@@ -45,8 +45,8 @@ class SparseRam {
     return const_cast<Region*>(static_cast<const SparseRam*>(this)->Find(address));
   }
   static uint32_t Offset(const Region& r, uint32_t address) {
-    uint32_t offset = address - r.spec.base;
-    if (offset >= r.spec.fitted) offset &= r.spec.fitted - 1;  // fitted is a power of two here
+    uint32_t offset = address - r.layout.base;
+    if (offset >= r.layout.fitted) offset &= r.layout.fitted - 1;  // fitted is a power of two here
     return offset;
   }
 

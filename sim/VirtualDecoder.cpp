@@ -94,7 +94,7 @@ std::unique_ptr<VirtualDecoder> VirtualDecoder::Open(const std::string& dir,
   std::string scratch;
   if (!error) error = &scratch;
   const DecoderModel* model = DecoderModelFor(caption);
-  const FlashBoardSpec* flash = model ? FlashBoardFor(model->caption) : nullptr;
+  const FlashBoardGeometry* flash = model ? FlashBoardFor(model->caption) : nullptr;
   if (!model || !flash) {
     *error = "there is no virtual decoder of the model \"" + caption + "\"";
     return nullptr;

@@ -414,10 +414,10 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(MirrorTest, Dsi185AnswersOneMegabyteBelowItsBase) {
-  const FlashBoardSpec* spec = FlashBoardFor("DSI185");
-  ASSERT_NE(spec, nullptr);
-  EXPECT_EQ(spec->mirrorBase, 0x7FE00000u);
-  EXPECT_EQ(spec->mirrorSize, 0x100000u);
+  const FlashBoardGeometry* layout = FlashBoardFor("DSI185");
+  ASSERT_NE(layout, nullptr);
+  EXPECT_EQ(layout->mirrorBase, 0x7FE00000u);
+  EXPECT_EQ(layout->mirrorSize, 0x100000u);
   Bench b(kTool[1]);
   b.Program(0x7FE00040, 0x0BADF00D);  // the tool's command cycles go to the mirror
   b.clock.Advance(20);
@@ -454,12 +454,12 @@ TEST(FlashBoardForTest, BasesAndSizes) {
                       {"STB3100", 0x7FE00000, 0x200000},      {"DSX6170", 0x7FC00000, 0x400000}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.caption);
-    const FlashBoardSpec* spec = FlashBoardFor(r.caption);
-    ASSERT_NE(spec, nullptr);
-    EXPECT_EQ(spec->base, r.base);
-    EXPECT_EQ(spec->size, r.size);
-    EXPECT_EQ(uint64_t{spec->base} + spec->size, 0x80000000ull) << "every flash ends at 0x7FFFFFFF";
-    EXPECT_EQ(spec->mirrorSize, std::string(r.caption) == "DSI185" ? 0x100000u : 0u);
+    const FlashBoardGeometry* layout = FlashBoardFor(r.caption);
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->base, r.base);
+    EXPECT_EQ(layout->size, r.size);
+    EXPECT_EQ(uint64_t{layout->base} + layout->size, 0x80000000ull) << "every flash ends at 0x7FFFFFFF";
+    EXPECT_EQ(layout->mirrorSize, std::string(r.caption) == "DSI185" ? 0x100000u : 0u);
   }
   EXPECT_EQ(FlashBoardFor("DSX6000"), nullptr);
 }
@@ -479,9 +479,9 @@ class ConfErrorTest : public ::testing::TestWithParam<ConfCase> {};
 
 TEST_P(ConfErrorTest, GivesNullAndSaysWhy) {
   const ConfCase& c = GetParam();
-  const FlashBoardSpec* spec = FlashBoardFor(c.caption);
-  ASSERT_NE(spec, nullptr);
-  std::vector<uint8_t> image(spec->size, 0xFF);
+  const FlashBoardGeometry* layout = FlashBoardFor(c.caption);
+  ASSERT_NE(layout, nullptr);
+  std::vector<uint8_t> image(layout->size, 0xFF);
   VirtualClock clock;
   std::string error;
   EXPECT_EQ(MakeFlashBoard(c.caption, ConfOf({{c.key, c.value}}), image, clock, &error), nullptr);

@@ -42,9 +42,9 @@ class LinkClock final : public Clock {
 // address space swallows pokes and reads 0. Waits advance the board's clock.
 struct EngineRig {
   explicit EngineRig(Model m, const Conf& conf = {})
-      : spec(*FlashBoardFor(ProfileOf(m).caption)), image(spec.size, 0xFF) {
+      : layout(*FlashBoardFor(ProfileOf(m).caption)), image(layout.size, 0xFF) {
     std::string error;
-    board = MakeFlashBoard(spec.caption, conf, image, clock, &error);
+    board = MakeFlashBoard(layout.caption, conf, image, clock, &error);
     EXPECT_NE(board, nullptr) << error;
     port.onPeek = [this](uint32_t a) { return Decoded(a) ? board->Read(a) : 0u; };
     port.onPoke = [this](uint32_t a, uint32_t v) {
@@ -60,7 +60,7 @@ struct EngineRig {
     link.LinkOpen();
   }
   bool Decoded(uint32_t a) const {
-    return a - spec.base < spec.size || (spec.mirrorSize && a - spec.mirrorBase < spec.mirrorSize);
+    return a - layout.base < layout.size || (layout.mirrorSize && a - layout.mirrorBase < layout.mirrorSize);
   }
   std::vector<std::string> LogLines() {
     std::ifstream in(logPath, std::ios::binary);
@@ -73,12 +73,12 @@ struct EngineRig {
   }
   // The bytes at address, in address order, as an image file holds them.
   uint32_t FileWord(uint32_t address) const {
-    const size_t o = address - spec.base;
+    const size_t o = address - layout.base;
     return uint32_t{image[o]} << 24 | uint32_t{image[o + 1]} << 16 | uint32_t{image[o + 2]} << 8 |
            image[o + 3];
   }
 
-  FlashBoardSpec spec;
+  FlashBoardGeometry layout;
   std::vector<uint8_t> image;
   VirtualClock clock;
   std::unique_ptr<BusDevice> board;
@@ -109,7 +109,7 @@ TEST_P(EngineOnBoardTest, EraseProgramAndSignatureAgree) {
   Conf conf;
   conf.Set("flash_device", c.device);
   EngineRig r(c.model, conf);
-  const uint32_t base = r.spec.base, last = base + r.spec.size - 4;
+  const uint32_t base = r.layout.base, last = base + r.layout.size - 4;
   std::fill(r.image.begin(), r.image.end(), 0x00);
 
   // The whole-chip erase for chip-erase models, a sector erase of the first block for the
