@@ -1,5 +1,5 @@
 # Sourced by scripts/run and scripts/test: installs what the build needs on Debian.
-corvane_packages="cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev xvfb xauth"
+corvane_packages="cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev xvfb xauth fonts-dejavu-core"
 
 corvane_install_missing() {
   local missing=()
