@@ -154,6 +154,7 @@ void ReadWordsToFile(Session& s, AtomicFile& out, uint32_t start, uint32_t words
     // ReadFlash gives image order; swapping back gives the word as the bus carried it.
     PutRamValue(b, ByteSwap(ReadFlash(s, a)));
     out.Write(b, 4);
+    if (!out.ok()) break;  // the commit says why; reading on would only waste the user's time
     s.host.SetProgressPosition(static_cast<int>(i));
     s.host.SetStatus(status.Address(a));
     s.host.ProcessMessages();

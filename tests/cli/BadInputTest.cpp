@@ -132,6 +132,16 @@ TEST_P(BadOutput, DeviceWithoutSpaceIsReportedAndKept) {
   EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device node is still there";
 }
 
+// A full disk ends the read at the first failed write instead of reading on to the end:
+// DSX6170's data area is 524288 words, the first buffer of 1 MB fails after half of them.
+TEST_F(BadInput, FullDeviceStopsTheReadAtTheFirstFailedWrite) {
+  const Outcome o = Sim({"--model", "DSX6170", "--stats", "read-data-area", "/dev/full"});
+  EXPECT_EQ(o.status, 1);
+  const auto at = o.out.find("peeks: ");
+  ASSERT_NE(at, std::string::npos) << o.out;
+  EXPECT_LT(std::stoul(o.out.substr(at + 7)), 300000u) << o.out;
+}
+
 TEST_P(BadOutput, FolderWithoutWritePermissionIsReported) {
   // Root may write into any folder of its own, but nobody creates files in /proc.
   std::string folder = "/proc";
