@@ -55,14 +55,8 @@ void WriteDataArea(Session& s) {
     return;
   }
   RunTransfer(s, [&] {
-    s.host.SetStatus("Connecting...");
-    s.host.Repaint();
-    if (!Connect(s)) return;
-    StatusGuard status(s.host);
-    ConnectionGuard connection(s);
-    s.host.Repaint();
-    FilterGuard filter(s.host, Dialog::Open, "Binary file (*.bin)|*.BIN");
-    const auto path = s.host.RunDialog(Dialog::Open);
+    CommandOpening opening(s, Dialog::Open, "Binary file (*.bin)|*.BIN", true);
+    const auto& path = opening.path();
     if (!path) return;
 
     ImageReader image;
@@ -102,13 +96,8 @@ void ReadDataArea(Session& s) {
     return;
   }
   RunTransfer(s, [&] {
-    s.host.SetStatus("Connecting...");
-    s.host.Repaint();
-    if (!Connect(s)) return;
-    StatusGuard status(s.host);
-    ConnectionGuard connection(s);
-    FilterGuard filter(s.host, Dialog::Save, "Binary file (*.bin) | *.BIN");
-    const auto path = s.host.RunDialog(Dialog::Save);
+    CommandOpening opening(s, Dialog::Save, "Binary file (*.bin) | *.BIN", false);
+    const auto& path = opening.path();
     if (!path) return;
 
     AtomicFile out;

@@ -50,13 +50,8 @@ void RamDump(Session& s, RamDumpKind kind) {
 
 void RamDump(Session& s, const RamDumpRegion& region) {
   RunTransfer(s, [&] {
-    s.host.SetStatus("Connecting...");
-    s.host.Repaint();
-    if (!Connect(s)) return;
-    StatusGuard status(s.host);
-    ConnectionGuard connection(s);
-    FilterGuard filter(s.host, Dialog::Save, "Binary file (*.bin) | *.BIN");
-    const auto path = s.host.RunDialog(Dialog::Save);
+    CommandOpening opening(s, Dialog::Save, "Binary file (*.bin) | *.BIN", false);
+    const auto& path = opening.path();
     if (!path) return;
 
     AtomicFile out;

@@ -56,6 +56,18 @@ void ReadWord(ImageReader& image, uint8_t* bytes, uint64_t offset) {
   }
 }
 
+CommandOpening::CommandOpening(Session& s, Dialog dialog, const char* filter,
+                               bool repaintAfterConnect) {
+  s.host.SetStatus("Connecting...");
+  s.host.Repaint();
+  if (!Connect(s)) return;
+  status_.emplace(s.host);
+  connection_.emplace(s);
+  if (repaintAfterConnect) s.host.Repaint();
+  filter_.emplace(s.host, dialog, filter);
+  path_ = s.host.RunDialog(dialog);
+}
+
 void SkipBytes(ImageReader& image, uint64_t to) {
   if (!image.Seek(to)) {
     throw TransferFileError("Reading the input file failed at offset " +

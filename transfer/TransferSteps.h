@@ -1,9 +1,11 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "target/Connection.h"
 #include "target/Session.h"
 #include "transfer/FirmwareLog.h"
 #include "transfer/ImageFile.h"
@@ -32,6 +34,22 @@ void RunTransfer(Session& session, Body&& body) {
 }
 
 // Per-word status texts, built in place: a whole-flash loop must not allocate per word.
+// The common opening of a transfer: "Connecting...", Connect, the guards that close it again
+// (filter back, then Disconnect, then progress 0 and status empty) and the file dialog.
+// When Connect fails nothing is guarded, so "Connecting..." stays.
+class CommandOpening {
+ public:
+  CommandOpening(Session& s, Dialog dialog, const char* filter, bool repaintAfterConnect);
+  // The chosen file; nothing when the decoder did not answer or the user cancelled.
+  const std::optional<std::string>& path() const { return path_; }
+
+ private:
+  std::optional<StatusGuard> status_;
+  std::optional<ConnectionGuard> connection_;
+  std::optional<FilterGuard> filter_;
+  std::optional<std::string> path_;
+};
+
 class WordStatus {
  public:
   WordStatus() { text_.reserve(32); }

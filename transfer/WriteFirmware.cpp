@@ -195,14 +195,8 @@ bool FirmwareWriter::Verify(WriteLogScope& log) {
 
 void WriteFirmware(Session& s) {
   RunTransfer(s, [&] {
-    s.host.SetStatus("Connecting...");
-    s.host.Repaint();
-    if (!Connect(s)) return;
-    StatusGuard status(s.host);
-    ConnectionGuard connection(s);
-    s.host.Repaint();
-    FilterGuard filter(s.host, Dialog::Open, "Binary file (*.bin)|*.BIN");
-    const auto path = s.host.RunDialog(Dialog::Open);
+    CommandOpening opening(s, Dialog::Open, "Binary file (*.bin)|*.BIN", true);
+    const auto& path = opening.path();
     if (!path) return;
 
     const FirmwareRow& row = RowOf(s.model());
