@@ -77,15 +77,15 @@ void TForm3::OnLink(Op&& op) {
     host_.MessageBox(MessageKind::Error, error, Buttons::Ok);
     return;
   }
-  bool dead = false;
+  const char* dead = nullptr;
   try {
     op(target_->link());
-  } catch (const corvane::LinkError&) {
-    dead = true;
+  } catch (const corvane::LinkError& e) {
+    dead = corvane::LinkErrorText(e);
   }
   std::string endError;
   const bool kept = target_->End(&endError);
-  if (dead) host_.MessageBox(MessageKind::Error, corvane::kLinkErrorMessage, Buttons::Ok);
+  if (dead) host_.MessageBox(MessageKind::Error, dead, Buttons::Ok);
   if (!kept) host_.MessageBox(MessageKind::Error, endError, Buttons::Ok);
 }
 

@@ -7,6 +7,15 @@ const char* const kLinkErrorMessage =
     "port and the decoder, that the decoder is switched on, and that the right decoder type "
     "is selected.";
 
+const char* const kNoAdapterMessage =
+    "No adapter answers on the parallel port: its lines read as if nothing were plugged in. "
+    "Check that the adapter cable is plugged into the parallel port and the decoder, and that "
+    "the decoder is switched on.";
+
+const char* LinkErrorText(const LinkError& error) {
+  return dynamic_cast<const NoAdapterError*>(&error) ? kNoAdapterMessage : kLinkErrorMessage;
+}
+
 namespace {
 constexpr uint8_t kReadStrobe = 0x01;
 constexpr uint8_t kAckSelect = 0x02;
@@ -69,22 +78,32 @@ void Link::AcknowledgeByte() {
   ClearControlBits(kAckSelect);
 }
 
-void Link::WaitStatus(uint8_t bit, const char* what) {
-  if (PortIn(PortBase + 1) & bit) return;
+// An open port reads every input high, so a wait alone would succeed at once and take
+// 0xFF for the decoder's bytes. The adapter never raises the two flags together where
+// `never` is given: while the PC sends it holds no byte from the decoder, and once the read
+// strobe has cleared Select only a byte from the PC raises it again. Checking the value the
+// wait reads anyway costs no port access.
+void Link::WaitStatus(uint8_t bit, uint8_t never, const char* what) {
+  auto done = [&](uint8_t status) {
+    if (!(status & bit)) return false;
+    if (status & never) throw NoAdapterError("status lines all high");
+    return true;
+  };
+  if (done(PortIn(PortBase + 1))) return;
   const int64_t start = clock_->Now();
   for (;;) {
-    if (PortIn(PortBase + 1) & bit) return;
+    if (done(PortIn(PortBase + 1))) return;
     if (clock_->Now() - start > wait_limit_us) throw LinkError(what);
   }
 }
 
 uint8_t Link::WaitReceiveByte() {
-  WaitStatus(kReceiveReady, "no byte from the decoder");
+  WaitStatus(kReceiveReady, 0, "no byte from the decoder");
   return ReceiveByte();
 }
 
 uint8_t Link::WaitSendDone() {
-  WaitStatus(kSendDone, "the adapter did not take the byte");
+  WaitStatus(kSendDone, kReceiveReady, "the adapter did not take the byte");
   return ReceiveByte();
 }
 
@@ -116,7 +135,10 @@ uint32_t Link::Peek(uint32_t address) {
   SendByte(static_cast<uint8_t>(address >> 24));
   uint32_t result = 0;
   for (int shift = 0; shift < 32; shift += 8) {
-    result |= static_cast<uint32_t>(WaitReceiveByte()) << shift;
+    // Select of the last address byte may still be up for the first reply byte; the read
+    // strobe has cleared it before the others.
+    WaitStatus(kReceiveReady, shift == 0 ? 0 : kSendDone, "no byte from the decoder");
+    result |= static_cast<uint32_t>(ReceiveByte()) << shift;
     AcknowledgeByte();
   }
   return result;

@@ -14,8 +14,18 @@ class LinkError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The one text a command shows for a dead link.
+// The lines read as if nothing were plugged into the port: every status input high,
+// also where the adapter's handshake keeps one of them low.
+class NoAdapterError : public LinkError {
+ public:
+  using LinkError::LinkError;
+};
+
+// The one text a command shows for a dead link, and the one for a missing adapter.
 extern const char* const kLinkErrorMessage;
+extern const char* const kNoAdapterMessage;
+// What the user reads for a link error.
+const char* LinkErrorText(const LinkError& error);
 
 // The parallel-port link: the register handshake with the adapter and the boot link's
 // peek and poke. One object per process holds the port state.
@@ -57,7 +67,8 @@ class Link {
   }
 
  private:
-  void WaitStatus(uint8_t bit, const char* what);
+  // Waits for `bit`; `never` must be low whenever `bit` is high, or nothing is plugged in.
+  void WaitStatus(uint8_t bit, uint8_t never, const char* what);
   void WriteControl() { PortOut(PortBase + 2, ControlShadow ^ 0x03); }
 
   PortIo* io_;

@@ -28,7 +28,7 @@ struct KeyRule {
   int64_t minimum, maximum;
 };
 
-// eeprom_present is a flag and handled on its own.
+// eeprom_present and cable are flags and handled on their own.
 constexpr KeyRule kRules[] = {
     {"port_access_us", &DecoderSettings::portAccessUs, 1, 1000000},
     {"link_byte_us", &DecoderSettings::linkByteUs, 0, 1000000},
@@ -36,6 +36,7 @@ constexpr KeyRule kRules[] = {
     {"loader_seconds", &DecoderSettings::loaderSeconds, 0, 3600},
     {"eeprom_busy_ms", &DecoderSettings::eepromBusyMs, 0, 1000},
     {"flip_bits_every", &DecoderSettings::flipBitsEvery, 0, INT64_MAX},
+    {"unplug_after_bytes", &DecoderSettings::unplugAfterBytes, 0, INT64_MAX},
 };
 
 // The keys the flash board documents: "key =" at the start of a line, commented or not.
@@ -115,6 +116,11 @@ std::string DefaultDecoderConf(const DecoderModel& model) {
   s += "# The adapter stops answering after this many bytes from the PC: no Select, no\n";
   s += "# reply bytes. 0 = never.\n";
   s += "dead_after_bytes = 0\n\n";
+  s += "# plugged, or unplugged: no adapter on the port; its status inputs float high and\n";
+  s += "# nothing the port writes reaches the decoder.\n";
+  s += "cable = plugged\n\n";
+  s += "# The cable is pulled right after this many bytes from the PC. 0 = never.\n";
+  s += "unplug_after_bytes = 0\n\n";
   s += "# Virtual seconds a loader takes to copy its RAM image; the boot link is silent\n";
   s += "# meanwhile.\n";
   s += "loader_seconds = 3\n\n";
@@ -134,7 +140,7 @@ bool ReadSettings(const Conf& conf, const std::string& flashDefaults, DecoderSet
   DecoderSettings s;
   const std::set<std::string> flashKeys = FlashKeys(flashDefaults);
   for (const auto& [key, value] : conf.values()) {
-    bool known = key == "eeprom_present" || flashKeys.count(key);
+    bool known = key == "eeprom_present" || key == "cable" || flashKeys.count(key);
     for (const KeyRule& rule : kRules) known = known || key == rule.key;
     if (!known) {
       *error = "unknown key " + key;
@@ -160,6 +166,13 @@ bool ReadSettings(const Conf& conf, const std::string& flashDefaults, DecoderSet
       return false;
     }
     s.eepromPresent = *v == 1;
+  }
+  if (const auto text = conf.Get("cable")) {
+    if (*text != "plugged" && *text != "unplugged") {
+      *error = "cable = " + *text + ": expected plugged or unplugged";
+      return false;
+    }
+    s.cablePlugged = *text == "plugged";
   }
   *out = s;
   return true;

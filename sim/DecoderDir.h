@@ -19,6 +19,8 @@ struct DecoderSettings {
   bool eepromPresent = true;
   int64_t eepromBusyMs = 5;
   int64_t flipBitsEvery = 0;
+  bool cablePlugged = true;
+  int64_t unplugAfterBytes = 0;
 };
 
 // DIR/<model folder>/ and its files as they were opened.

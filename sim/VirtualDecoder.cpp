@@ -36,6 +36,8 @@ bool DecoderImpl::Build(std::string* error) {
   t.loaderUs = s.loaderSeconds * 1000000;
   t.deadAfterBytes = static_cast<uint64_t>(s.deadAfterBytes);
   t.flipEvery = static_cast<uint64_t>(s.flipBitsEvery);
+  t.unplugged = !s.cablePlugged;
+  t.unplugAfterBytes = static_cast<uint64_t>(s.unplugAfterBytes);
   port_ = std::make_unique<VirtualPort>(clock_, *link_, *decoder_, stats_, t);
   savedFlash_ = files_.flash;
   savedData_ = files_.data;

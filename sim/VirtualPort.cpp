@@ -7,6 +7,7 @@
 namespace corvane::sim {
 
 void VirtualPort::Pins(uint8_t old, uint8_t value, int64_t now) {
+  if (unplugged_) return;  // the lines end at the connector
   const uint8_t changed = old ^ value;
   // nStrobe is the inverse of bit 0: its rising edge ends Select.
   if ((changed & 0x01) && !(value & 0x01) && now >= selectAt_) selectAt_ = kNever;
@@ -36,6 +37,8 @@ void VirtualPort::Latch(uint8_t byte, int64_t now) {
   if (dead_) return;
   ++bytesLatched_;
   if (t_.deadAfterBytes != 0 && bytesLatched_ >= t_.deadAfterBytes) dead_ = true;
+  // Pulled right after this byte went in: the decoder has it, the port sees open lines.
+  if (t_.unplugAfterBytes != 0 && bytesLatched_ >= t_.unplugAfterBytes) unplugged_ = true;
   // A decoder in reset, running a loader or still sending does not take the byte.
   if (resetHeld_ || loaderPending_ || replying_) return;
   selectAt_ = now + t_.byteUs;

@@ -26,15 +26,20 @@ class VirtualPort {
     int64_t loaderUs = 3000000;  // a loader's run
     uint64_t deadAfterBytes = 0;
     uint64_t flipEvery = 0;
+    bool unplugged = false;         // no cable from the start
+    uint64_t unplugAfterBytes = 0;  // the cable comes out after this many bytes (0 = never)
   };
 
   static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
   static constexpr int64_t kResetMinUs = 1000;  // the reset supervisor ignores shorter pulses
   static constexpr uint8_t kStatusIdle = 0xC7;
+  // Nothing on the connector: every status input floats high (Busy high reads 0 in bit 7).
+  static constexpr uint8_t kStatusOpen = 0x7F;
   static constexpr uint8_t kNError = 0x08, kSelect = 0x10;
 
   VirtualPort(VirtualClock& clock, BootLink& link, Decoder& decoder, Stats& stats, Timing t)
-      : clock_(clock), link_(link), decoder_(decoder), stats_(stats), t_(t) {
+      : clock_(clock), link_(link), decoder_(decoder), stats_(stats), t_(t),
+        unplugged_(t.unplugged) {
     // The port comes up as a printer port left it: nInit high, nSelectIn low (0x0C).
     resetLowSince_ = clock_.now();
     nextEvent_ = resetLowSince_ + kResetMinUs;
@@ -44,6 +49,7 @@ class VirtualPort {
     const int64_t now = Tick();
     switch (port) {
       case kStatusPort: {
+        if (unplugged_) return kStatusOpen;
         uint8_t s = kStatusIdle;
         if (now >= selectAt_) s |= kSelect;
         if (now >= replyAt_) s |= kNError;
@@ -51,7 +57,7 @@ class VirtualPort {
       }
       case kDataPort:
         if (PortDrives()) return data_;
-        return now >= replyAt_ ? replyByte_ : 0xFF;  // nothing drives: pull-ups
+        return !unplugged_ && now >= replyAt_ ? replyByte_ : 0xFF;  // nothing drives: pull-ups
       case kControlPort:
         return control_;
       case kEcrPort:
@@ -85,6 +91,7 @@ class VirtualPort {
   bool Released() const { return (ecr_ & 0xE0) != 0x20; }
   bool decoderInReset() const { return resetHeld_; }
   bool loaderRunning() const { return loaderPending_; }
+  bool unplugged() const { return unplugged_; }
   // Runs what is due by now (loader completion, reset assertion) without an access.
   void Catch() {
     if (clock_.now() >= nextEvent_) Service();
@@ -126,6 +133,7 @@ class VirtualPort {
 
   uint64_t bytesLatched_ = 0;
   bool dead_ = false;
+  bool unplugged_;  // the adapter no longer sees the port's lines, nor the port its
 
   int64_t resetLowSince_ = kNever;
   bool resetHeld_ = false;

@@ -119,9 +119,9 @@ bool Connect(Session& session) {
   try {
     link.ResetTarget();
     MemoryInterfaceSetup(link, profile.DecoderType, session.profile.reloaded);
-  } catch (const LinkError&) {
+  } catch (const LinkError& e) {
     link.LinkClose();
-    session.host.MessageBox(MessageKind::Error, kLinkErrorMessage, Buttons::Ok);
+    session.host.MessageBox(MessageKind::Error, LinkErrorText(e), Buttons::Ok);
     return false;
   }
   return true;

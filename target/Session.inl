@@ -6,8 +6,8 @@ template <class Body>
 void RunCommand(Session& session, Body&& body) {
   try {
     body();
-  } catch (const LinkError&) {
-    session.host.MessageBox(MessageKind::Error, kLinkErrorMessage, Buttons::Ok);
+  } catch (const LinkError& e) {
+    session.host.MessageBox(MessageKind::Error, LinkErrorText(e), Buttons::Ok);
   } catch (const AbortError&) {
     // The user asked for it and has been told what it leaves; nothing more to say.
   }

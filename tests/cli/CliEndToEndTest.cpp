@@ -232,6 +232,32 @@ TEST_F(CliEndToEnd, ADeadAdapterEndsTheCommandWithOneErrorQuickly) {
   EXPECT_LT(elapsed, kNoHang);
 }
 
+// Nothing plugged in: bare words too end at once with exit 1 and print no value.
+TEST_F(CliEndToEnd, NoCableEndsEveryWordCommandWithTheAdapterMessage) {
+  ASSERT_EQ(Sim({"--model", "TS1", "models"}).status, 0);
+  ASSERT_EQ(Sim({"--model", "TS1", "--connect", "poke", "80000000", "1"}).status, 0);
+  SetConf("TS1", "cable", "unplugged");
+  const std::vector<std::vector<std::string>> words = {
+      {"peek", "80000000"},
+      {"poke", "80000000", "2"},
+      {"--connect", "peek", "80000000"},
+      {"script", "-"},
+  };
+  for (const auto& w : words) {
+    std::vector<std::string> args = {"--model", "TS1"};
+    args.insert(args.end(), w.begin(), w.end());
+    const auto start = std::chrono::steady_clock::now();
+    Outcome run = Sim(args, "peek 80000000\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kNoHang) << w[0];
+    EXPECT_EQ(run.status, 1) << w[0];
+    EXPECT_EQ(run.out, "") << w[0];
+    EXPECT_EQ(run.err, std::string(kNoAdapterMessage) + "\n") << w[0];
+  }
+  SetConf("TS1", "cable", "plugged");
+  Outcome back = Sim({"--model", "TS1", "--connect", "peek", "80000000"});
+  EXPECT_EQ(back.out, "00000001\n") << "nothing reached the decoder meanwhile";
+}
+
 TEST_F(CliEndToEnd, TraceRecordsEveryPortAccess) {
   const std::string trace = Path("trace.txt");
   Outcome run = Sim({"--model", "TS1", "--trace", trace, "--connect", "--stats", "peek", "80000000"});

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -114,6 +115,9 @@ class HandshakeTraffic : public ::testing::TestWithParam<PrimitiveCase> {};
 TEST_P(HandshakeTraffic, WritesExactlyTheseRegisters) {
   Rig r;
   r.port.dataDefault = 0x5A;
+  for (const auto& a : GetParam().expected) {
+    if (!a.out && a.port == S) r.port.statusReads.push_back(a.value);
+  }
   r.OpenIdle();
   GetParam().act(r.link);
   EXPECT_EQ(r.port.log, GetParam().expected);
@@ -138,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                        Out(C, 0x21), Out(C, 0x23)}},
         // The closing read belongs to the handshake even though nobody uses its value.
         PrimitiveCase{"WaitSendDone", [](Link& l) { EXPECT_EQ(l.WaitSendDone(), 0x5A); },
-                      Concat({{In(S, 0x18)}, ReadUnderStrobe(0x5A)})},
+                      Concat({{In(S, 0x10)}, ReadUnderStrobe(0x5A)})},
         PrimitiveCase{"WaitReceiveByte", [](Link& l) { EXPECT_EQ(l.WaitReceiveByte(), 0x5A); },
                       Concat({{In(S, 0x18)}, ReadUnderStrobe(0x5A)})}),
     [](const auto& info) { return info.param.name; });
@@ -158,12 +162,13 @@ TEST(HandshakeWaits, PollStatusUntilTheirOwnBitAndIgnoreTheOther) {
 
 TEST(PokeFrame, SendsCommandAddressAndValueLowByteFirstEachWithASendDoneWait) {
   Rig r;
+  r.port.statusDefault = 0x10;
   r.OpenIdle();
   r.link.Poke(0x20002010, 0x20);
   Accesses expected;
   for (uint8_t b : {0x00, 0x10, 0x20, 0x00, 0x20, 0x20, 0x00, 0x00, 0x00}) {
     Append(expected, SendByteTraffic(b));
-    Append(expected, {In(S, 0x18)});
+    Append(expected, {In(S, 0x10)});
     Append(expected, ReadUnderStrobe(0x00));
   }
   EXPECT_EQ(r.port.log, expected);
@@ -172,18 +177,20 @@ TEST(PokeFrame, SendsCommandAddressAndValueLowByteFirstEachWithASendDoneWait) {
 TEST(PeekFrame, NoWaitAfterTheLastAddressByteAndEveryReplyByteAcknowledged) {
   Rig r;
   r.OpenIdle();
-  // Four closing reads of the send-done waits, then the four reply bytes.
+  // Four closing reads of the send-done waits, then the four reply bytes. Select of the
+  // last address byte is still up when the first reply byte arrives.
   r.port.dataReads = {0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78};
+  r.port.statusReads = {0x10, 0x10, 0x10, 0x10, 0x18, 0x08, 0x08, 0x08};
   EXPECT_EQ(r.link.Peek(0x7FC00000), 0x78563412u);
   Accesses expected;
   for (uint8_t b : {0x01, 0x00, 0x00, 0xC0}) {
     Append(expected, SendByteTraffic(b));
-    Append(expected, {In(S, 0x18)});
+    Append(expected, {In(S, 0x10)});
     Append(expected, ReadUnderStrobe(0x00));
   }
   Append(expected, SendByteTraffic(0x7F));
   for (uint8_t b : {0x12, 0x34, 0x56, 0x78}) {
-    Append(expected, {In(S, 0x18)});
+    Append(expected, {In(S, b == 0x12 ? 0x18 : 0x08)});
     Append(expected, ReadUnderStrobe(b));
     Append(expected, AckTraffic());
   }
@@ -232,6 +239,58 @@ INSTANTIATE_TEST_SUITE_P(
                       DeadCase{"PokeOnSilentAdapter", 0x00, [](Link& l) { l.Poke(0x2000, 1); }},
                       DeadCase{"PeekWithoutReply", 0x10, [](Link& l) { l.Peek(0x2000); }}),
     [](const auto& info) { return info.param.name; });
+
+// Nothing plugged in: the inputs float high (QEMU's emulated port reads D8, a bare
+// connector 7F), so the wait's bit is there at once. The first status read that shows both
+// flags where the adapter never raises both ends the transfer, with no extra access.
+struct OpenLinesCase {
+  std::string name;
+  std::deque<uint8_t> status;  // then the open value for ever
+  uint8_t open;
+  std::function<void(Link&)> act;
+  size_t statusReads;  // status reads made when it throws
+};
+
+class OpenLines : public ::testing::TestWithParam<OpenLinesCase> {};
+
+TEST_P(OpenLines, EndTheTransferAtTheFirstImpossibleStatus) {
+  const OpenLinesCase& c = GetParam();
+  Rig r;
+  r.port.statusReads = c.status;
+  r.port.statusDefault = c.open;
+  r.OpenIdle();
+  EXPECT_THROW(c.act(r.link), NoAdapterError);
+  size_t reads = 0;
+  for (const auto& a : r.port.log) reads += !a.out && a.port == S;
+  EXPECT_EQ(reads, c.statusReads);
+  ASSERT_FALSE(r.port.log.empty());
+  EXPECT_EQ(r.port.log.back(), In(S, c.open)) << "nothing after the telling read";
+  EXPECT_LT(r.clock.now, 100) << "no waiting";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Status, OpenLines,
+    ::testing::Values(
+        OpenLinesCase{"PokeFromTheStartQemu", {}, 0xD8, [](Link& l) { l.Poke(0x2000, 1); }, 1},
+        OpenLinesCase{"PokeFromTheStartBare", {}, 0x7F, [](Link& l) { l.Poke(0x2000, 1); }, 1},
+        OpenLinesCase{"PokePulledAtItsSixthByte", {0x10, 0x10, 0x10, 0x10, 0x10}, 0x18,
+                      [](Link& l) { l.Poke(0x2000, 1); }, 6},
+        OpenLinesCase{"PeekFromTheStart", {}, 0x18, [](Link& l) { l.Peek(0x2000); }, 1},
+        // Pulled after the last address byte: the first reply read cannot tell, the second can.
+        OpenLinesCase{"PeekPulledBeforeItsReply", {0x10, 0x10, 0x10, 0x10}, 0xD8,
+                      [](Link& l) { l.Peek(0x2000); }, 6},
+        OpenLinesCase{"PeekPulledAfterItsSecondByte", {0x10, 0x10, 0x10, 0x10, 0x18, 0x08}, 0x7F,
+                      [](Link& l) { l.Peek(0x2000); }, 7},
+        OpenLinesCase{"LoaderByte", {}, 0xFF, [](Link& l) {
+                        l.SendByte(0x10);
+                        l.WaitSendDone();
+                      }, 1}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(OpenLines, HaveTheirOwnMessage) {
+  EXPECT_STREQ(LinkErrorText(NoAdapterError("x")), kNoAdapterMessage);
+  EXPECT_STREQ(LinkErrorText(LinkError("x")), kLinkErrorMessage);
+}
 
 TEST(DeadLink, ShorterLimitEndsSooner) {
   Rig r;

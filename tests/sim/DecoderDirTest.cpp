@@ -55,7 +55,7 @@ TEST_P(NewDecoder, StartsErasedWithADocumentedConf) {
   const std::pair<const char*, const char*> keys[] = {
       {"port_access_us", "1"}, {"link_byte_us", "3"},   {"dead_after_bytes", "0"},
       {"loader_seconds", "3"}, {"eeprom_present", "1"}, {"eeprom_busy_ms", "5"},
-      {"flip_bits_every", "0"}};
+      {"flip_bits_every", "0"}, {"cable", "plugged"},     {"unplug_after_bytes", "0"}};
   for (const auto& [key, value] : keys) {
     EXPECT_EQ(conf.GetString(key, "missing"), value) << key;
     const size_t at = text.find(std::string("\n") + key + " = ");
@@ -115,7 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadConf{"not_a_number", "link_byte_us = fast\n", "link_byte_us"},
                       BadConf{"zero_access_time", "port_access_us = 0\n", "port_access_us"},
                       BadConf{"negative", "dead_after_bytes = -1\n", "dead_after_bytes"},
-                      BadConf{"flag", "eeprom_present = yes\n", "eeprom_present"}),
+                      BadConf{"flag", "eeprom_present = yes\n", "eeprom_present"},
+                      BadConf{"cable", "cable = out\n", "plugged or unplugged"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DecoderConfError, FlashKeysAreCheckedByTheBoard) {

@@ -77,6 +77,7 @@ struct FaultCase {
 };
 
 const std::string kDead = kLinkErrorMessage;
+const std::string kNoAdapter = kNoAdapterMessage;
 
 class FaultSuite : public ::testing::TestWithParam<FaultCase> {};
 
@@ -135,6 +136,10 @@ TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
 // command's transfer; 20 inside Connect.
 const std::string kDeadEarly = "dead_after_bytes = 20";
 const std::string kDeadLater = "dead_after_bytes = 600";
+// No cable: the open lines are recognised at the first byte; pulled at byte 600 inside the
+// command's own transfer. Either way within a fraction of a second.
+const std::string kUnplugged = "cable = unplugged";
+const std::string kPulled = "unplug_after_bytes = 600";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
@@ -153,6 +158,25 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     FaultCase{"DeadReadEeprom", Cmd::ReadEeprom, Model::TS1, kDeadLater, {kDead}},
     FaultCase{"DeadWriteEeprom", Cmd::WriteEeprom, Model::TS1, kDeadLater, {kDead}},
     FaultCase{"DeadRamDump", Cmd::RamDumpTVNbox, Model::TVNbox, kDeadLater, {kDead}},
+    // Nothing plugged into the port, every command.
+    FaultCase{"UnpluggedWriteFirmware", Cmd::WriteFirmware, Model::DSX6071_6072, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"UnpluggedReadFirmware", Cmd::ReadFirmware, Model::TS1, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"UnpluggedWriteDataArea", Cmd::WriteDataArea, Model::TS1, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"UnpluggedReadDataArea", Cmd::ReadDataArea, Model::DSI185, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"UnpluggedReadSignature", Cmd::ReadSignature, Model::DSX6170, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"UnpluggedReadEeprom", Cmd::ReadEeprom, Model::BCT13, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"UnpluggedWriteEeprom", Cmd::WriteEeprom, Model::STB3100, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"UnpluggedRamDump", Cmd::RamDumpTVNbox, Model::TVNbox, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
+    // The cable pulled during each command.
+    FaultCase{"PulledWriteFirmwareChipErase", Cmd::WriteFirmware, Model::TS1, kPulled, {kNoAdapter}, Log::Stopped, false, true, 0.2},
+    FaultCase{"PulledWriteFirmwareRamLoader", Cmd::WriteFirmware, Model::BCT13, kPulled, {kNoAdapter}, Log::Stopped, false, true, 0.2},
+    FaultCase{"PulledReadFirmware", Cmd::ReadFirmware, Model::DSX6070, kPulled, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"PulledWriteDataArea", Cmd::WriteDataArea, Model::BCT13, kPulled, {kNoAdapter}, Log::Stopped, false, true, 0.2},
+    FaultCase{"PulledReadDataArea", Cmd::ReadDataArea, Model::TS1, kPulled, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"PulledReadSignature", Cmd::ReadSignature, Model::TS1, "unplug_after_bytes = 250", {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"PulledReadEeprom", Cmd::ReadEeprom, Model::DSX6170, kPulled, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"PulledWriteEeprom", Cmd::WriteEeprom, Model::DSI185, kPulled, {kNoAdapter}, Log::None, false, true, 0.2},
+    FaultCase{"PulledRamDump", Cmd::RamDumpTVNbox, Model::TVNbox, kPulled, {kNoAdapter}, Log::None, false, true, 0.2},
     // No EEPROM on the bus: nothing read is nothing saved; nothing written is no completion.
     FaultCase{"NoEepromRead", Cmd::ReadEeprom, Model::DSI185, "eeprom_present = 0", {"NO ACK"},
               Log::None, false, true, 10},
