@@ -5,6 +5,8 @@ std::unique_ptr<StationTarget> StationTarget::Start(const corvane::cli::TargetOp
   std::string error;
   auto station = corvane::cli::Station::Create(options, host, &error);
   if (!station && error.empty()) error = "no access to the parallel port";
+  // The window may stay open for hours: the port is ours only while a command runs.
+  if (station) station->ReleasePort();
   return std::unique_ptr<StationTarget>(new StationTarget(options, std::move(station), error));
 }
 

@@ -235,7 +235,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   auto station = Station::Create(o.target, host, &error);
   if (!station) {
     host.Finish();
-    if (!error.empty()) err << kProgram << error << '\n';
+    // The start-up has said why already when it showed a message.
+    if (!error.empty() && !host.errorShown()) err << kProgram << error << '\n';
     return 1;
   }
   if (!station->Begin(o.profile.model, &error)) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "link/Driver.h"
+#include "link/PpdevPortIo.h"
 #include "link/TracePortIo.h"
 #include "sim/VirtualClock.h"
 #include "sim/VirtualDecoder.h"
@@ -50,6 +51,7 @@ std::unique_ptr<Station> Station::Create(const TargetOptions& options, Host& hos
       if (error) *error = "no access to the parallel port";
       return nullptr;
     }
+    station->shared_ = dynamic_cast<PpdevPortIo*>(station->realPort_.get());
     station->realClock_ = std::make_unique<RealClock>();
     port = station->realPort_.get();
     clock = station->realClock_.get();
@@ -69,7 +71,16 @@ std::unique_ptr<Station> Station::Create(const TargetOptions& options, Host& hos
 }
 
 bool Station::Begin(Model model, std::string* error) {
-  if (!simulated()) return true;
+  if (!simulated()) {
+    if (!shared_) return true;
+    const int e = shared_->Claim();
+    if (e == 0) return true;
+    if (error) {
+      *error = e == port_error::kPortHeld ? PortInUseText(shared_->path(), shared_->holder())
+                                          : shared_->path() + ": " + SystemSys().ErrorText(e);
+    }
+    return false;
+  }
   auto& slot = decoders_[model];
   if (!slot) {
     std::string openError;
@@ -113,6 +124,7 @@ bool Station::End(std::string* error) {
                                        " could not save its files"
                                  : saveError;
   }
+  ReleasePort();
   if (trace_ && !trace_->Flush()) {
     if (!problem.empty()) problem += "; ";
     problem += "the trace file " + options_.traceFile + " could not be written";
@@ -120,6 +132,10 @@ bool Station::End(std::string* error) {
   if (problem.empty()) return true;
   if (error) *error = problem;
   return false;
+}
+
+void Station::ReleasePort() {
+  if (shared_) shared_->Release();
 }
 
 std::string Station::loaderDir(Model model) const {

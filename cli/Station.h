@@ -11,6 +11,7 @@
 #include "target/Profiles.h"
 
 namespace corvane {
+class PpdevPortIo;
 class TracePortIo;
 }
 namespace corvane::sim {
@@ -42,11 +43,15 @@ class Station {
   Station& operator=(const Station&) = delete;
 
   // Before a command. Virtual: opens (or switches to) the model's decoder and rebinds the
-  // link to it; statistics start again from zero.
+  // link to it; statistics start again from zero. Real: claims a port shared through
+  // ppdev, or says who has it.
   bool Begin(Model model, std::string* error);
   // After a command. Virtual: the decoders write their files back; the trace is flushed.
-  // False with *error set when that failed (what the command did would be lost).
+  // Real: the port is released for other programs. False with *error set when that failed
+  // (what the command did would be lost).
   bool End(std::string* error = nullptr);
+  // Lets go of a shared port until the next Begin (a window between commands).
+  void ReleasePort();
 
   Link& link() { return *link_; }
   EeBus& ee() { return *ee_; }
@@ -66,6 +71,7 @@ class Station {
   // Until the first Begin of a virtual station the link talks to nothing (and fails fast).
   std::unique_ptr<Unbound> unbound_;
   std::unique_ptr<PortIo> realPort_;
+  PpdevPortIo* shared_ = nullptr;  // realPort_ when ppdev shares it with other drivers
   // --trace: wraps the real port, or follows the current virtual decoder.
   std::unique_ptr<TracePortIo> trace_;
   std::unique_ptr<Clock> realClock_;

@@ -31,30 +31,44 @@ bool IsNoOpCommand(const std::string& command) {
          command == "/usr/bin/false" || command == "true" || command == "false";
 }
 
-// "blacklist ppdev", or "install ppdev /bin/false" that turns every load into nothing.
-bool ConfigDisables(const std::string& text) {
+std::string Joined(const std::vector<std::string>& words) {
+  std::string out;
+  for (const std::string& w : words) out += (out.empty() ? "" : " ") + w;
+  return out;
+}
+
+// "blacklist ppdev", or "install ppdev /bin/false" that turns every load into nothing: the
+// line as it stands (blanks tidied), empty when the file has neither.
+std::string DisablingLine(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     const std::vector<std::string> w = Words(line);
-    if (w.size() >= 2 && w[0] == "blacklist" && w[1] == kModule) return true;
-    if (w.size() >= 3 && w[0] == "install" && w[1] == kModule && IsNoOpCommand(w[2])) return true;
+    if ((w.size() >= 2 && w[0] == "blacklist" && w[1] == kModule) ||
+        (w.size() >= 3 && w[0] == "install" && w[1] == kModule && IsNoOpCommand(w[2]))) {
+      return Joined(w);
+    }
   }
-  return false;
+  return {};
 }
 
 // module_blacklist=a,ppdev on the kernel command line: the kernel refuses it outright.
-bool CommandLineRefuses(const std::string& cmdline) {
+// The word that says so, or empty.
+std::string RefusingWord(const std::string& cmdline) {
   for (const std::string& word : Words(cmdline)) {
     for (const std::string key : {"module_blacklist=", "modprobe.blacklist="}) {
       if (word.compare(0, key.size(), key) != 0) continue;
       std::istringstream list(word.substr(key.size()));
       for (std::string name; std::getline(list, name, ',');) {
-        if (name == kModule) return true;
+        if (name == kModule) return word;
       }
     }
   }
-  return false;
+  return {};
 }
+
+// Where Debian and others keep it; /sbin is the same folder on merged-/usr systems.
+const char* const kModprobeCandidates[] = {"/usr/sbin/modprobe", "/sbin/modprobe",
+                                           "/usr/bin/modprobe", "/bin/modprobe"};
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -77,19 +91,36 @@ int Driver::StartDriverService() {
     if (w.size() == 2 && w[1] == kModule) return 0;
   }
 
+  disabledBy_.clear();
   std::string cmdline;
-  if (sys_.ReadFile("/proc/cmdline", &cmdline) == 0 && CommandLineRefuses(cmdline)) {
-    return port_error::kDisabled;
+  if (sys_.ReadFile("/proc/cmdline", &cmdline) == 0) {
+    const std::string word = RefusingWord(cmdline);
+    if (!word.empty()) {
+      disabledBy_ = "the kernel refuses ppdev: " + word +
+                     " is on its command line (/proc/cmdline). Take ppdev out of it in the "
+                     "boot loader (GRUB_CMDLINE_LINUX in /etc/default/grub, then sudo "
+                     "update-grub) and restart";
+      return port_error::kDisabled;
+    }
   }
   for (const char* dir : kModprobeDirs) {
     std::vector<std::string> names;
     if (sys_.ListDirectory(dir, &names) < 0) continue;
     for (const std::string& name : names) {
       if (!EndsWith(name, ".conf")) continue;
+      const std::string file = std::string(dir) + "/" + name;
       std::string text;
-      if (sys_.ReadFile(std::string(dir) + "/" + name, &text) == 0 && ConfigDisables(text)) {
-        return port_error::kDisabled;
-      }
+      if (sys_.ReadFile(file, &text) != 0) continue;
+      const std::string line = DisablingLine(text);
+      if (line.empty()) continue;
+      // A blacklist only stops loading at boot; an install line stops every load.
+      disabledBy_ = line.compare(0, 9, "blacklist") == 0
+                        ? "ppdev is blacklisted in " + file + " (\"" + line +
+                              "\"). Load it now with sudo modprobe ppdev; delete that line to "
+                              "have it at every start"
+                        : "ppdev is turned off in " + file + " (\"" + line +
+                              "\"). Delete that line, then load it with sudo modprobe ppdev";
+      return port_error::kDisabled;
     }
   }
   return port_error::kNotInstalled;
@@ -97,8 +128,15 @@ int Driver::StartDriverService() {
 
 int Driver::StopDriverService() { return 0; }
 
+std::string Driver::ModprobePath() {
+  for (const char* path : kModprobeCandidates) {
+    if (sys_.Exists(path)) return path;
+  }
+  return kModprobeCandidates[1];
+}
+
 int Driver::InstallDriverService() {
-  const int r = sys_.Run({"pkexec", "modprobe", kModule});
+  const int r = sys_.Run({"pkexec", ModprobePath(), kModule});
   if (r == -ENOENT) return port_error::kNoAdminPrompt;
   if (r < 0) return -r;  // pkexec could not start
   switch (r) {
@@ -108,13 +146,15 @@ int Driver::InstallDriverService() {
       sys_.Run({"udevadm", "settle", "--timeout=5"});
       return 0;
     case 126: return ECANCELED;  // the user dismissed the password prompt
-    case 127: return EACCES;     // not authorised
+    case 127: return port_error::kNotAuthorised;
     default: return port_error::kLoadFailed;
   }
 }
 
 int Driver::OpenDriverDevice() {
   port_.reset();
+  device_.clear();
+  holder_.clear();
   int error = 0;
   if (options_.directIo) {
     port_ = DirectPortIo::Open(sys_, &error);
@@ -125,26 +165,31 @@ int Driver::OpenDriverDevice() {
     error = FindPpdevDevice(sys_, kPortBase, &path);
     if (error != 0) return error;
   }
-  port_ = PpdevPortIo::Open(sys_, path, &error);
+  device_ = path;
+  port_ = PpdevPortIo::Open(sys_, path, &error, &holder_);
   return error;
 }
 
 std::string Driver::SystemErrorText(int code) {
   switch (code) {
     case port_error::kDisabled:
-      return "The ppdev driver is blacklisted or refused by the kernel";
+      return disabledBy_.empty() ? "The ppdev driver is blacklisted or refused by the kernel"
+                                 : disabledBy_;
     case port_error::kNotInstalled:
       return "The ppdev driver is not loaded";
     case port_error::kLoadFailed:
       return "modprobe could not load the ppdev driver";
     case port_error::kPortHeld:
-      return "The parallel port is held by another driver, such as the printer driver lp";
+      return PortInUseText(device_.empty() ? "The parallel port" : device_,
+                           holder_.empty() ? "another driver" : holder_);
     case port_error::kNoPortAtBase:
       return "No parallel port at address 378; name the port with --port /dev/parportN";
     case port_error::kNoPort:
       return "No parallel port found";
     case port_error::kNoAdminPrompt:
       return "pkexec is not installed; load the driver with sudo modprobe ppdev";
+    case port_error::kNotAuthorised:
+      return "Not authorised to load drivers; ask an administrator to run sudo modprobe ppdev";
     default:
       break;
   }
@@ -153,6 +198,15 @@ std::string Driver::SystemErrorText(int code) {
     text.resize(text.size() - 2);
   } else if (EndsWith(text, "\n")) {
     text.resize(text.size() - 1);
+  }
+  // The device the open concerned, and what to do about the usual refusals.
+  if (!device_.empty()) {
+    text = device_ + ": " + text;
+    if (code == EACCES || code == EPERM) {
+      text += "; add yourself to the lp group (sudo usermod -aG lp $USER) and log in again";
+    } else if (code == ENOENT || code == ENODEV || code == ENXIO) {
+      text += "; name an existing port with --port (ls /dev/parport* lists them)";
+    }
   }
   return text;
 }
@@ -174,10 +228,10 @@ std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& 
   if (!options.directIo) {
     const int r = driver.StartDriverService();
     if (r == port_error::kDisabled) {
-      // As before: put it back silently; the device step reports what still fails.
-      driver.StopDriverService();
-      driver.InstallDriverService();
-      driver.StartDriverService();
+      // Someone turned it off on purpose: say where and how to undo it, once. Loading it
+      // behind their back would ask for a password without saying why.
+      show("Driver not started! (" + driver.SystemErrorText(r) + ") ");
+      return nullptr;
     } else if (r == port_error::kNotInstalled) {
       if (host.MessageBox(MessageKind::Confirmation,
                           "Driver is not installed. Do you want to install now?",

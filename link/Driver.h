@@ -32,13 +32,17 @@ class Driver {
   int StartDriverService();
   // Nothing to stop: a module that is not loaded holds nothing. Always 0.
   int StopDriverService();
-  // Loads ppdev through the desktop's administrator prompt (pkexec modprobe ppdev), then
-  // waits for udev to set up the device's permissions.
+  // Loads ppdev through the desktop's administrator prompt (pkexec /sbin/modprobe ppdev),
+  // then waits for udev to set up the device's permissions.
   int InstallDriverService();
   // Opens and claims the port's device (ppdev), or gets ioperm permission (--direct-io).
   int OpenDriverDevice();
-  // The system's text for a code, without a trailing line end.
+  // The system's text for a code, without a trailing line end; for the states of the last
+  // start or open, what they concern (the device, the holder, the blacklist) and the fix.
   std::string SystemErrorText(int code);
+  // modprobe by its full path: pkexec runs nothing from the caller's PATH, which for a
+  // normal user has no sbin.
+  std::string ModprobePath();
 
   // The port OpenDriverDevice obtained, handed over once; null before or after.
   std::unique_ptr<PortIo> TakePort();
@@ -47,6 +51,9 @@ class Driver {
   Sys& sys_;
   PortAccessOptions options_;
   std::unique_ptr<PortIo> port_;
+  std::string device_;      // the device the last open tried
+  std::string holder_;      // who held it, when that was why
+  std::string disabledBy_;  // where ppdev is turned off, when it is
 };
 
 // The port-access start-up, run once at program start (the window's FormCreate, the CLI

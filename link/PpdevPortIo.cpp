@@ -16,44 +16,84 @@ namespace {
 
 constexpr uint8_t kControlLines = 0x0F;  // what PPWCONTROL drives
 constexpr uint8_t kDirection = 0x20;     // not a line: PPDATADIR
+constexpr uint8_t kSelectIn = 0x08;      // nSelectIn: the decoder's reset line
 
-// Refusals that mean another driver holds or registered the port.
-bool HeldByAnother(int error) { return error == EBUSY || error == EAGAIN || error == ENXIO; }
+std::string Trim(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+  return s;
+}
 
 }  // namespace
 
-std::unique_ptr<PpdevPortIo> PpdevPortIo::Open(Sys& sys, const std::string& path, int* error) {
-  int fd = sys.Open(path, O_RDWR);
+std::unique_ptr<PpdevPortIo> PpdevPortIo::Open(Sys& sys, const std::string& path, int* error,
+                                               std::string* holder) {
+  const int fd = sys.Open(path, O_RDWR);
   if (fd < 0) {
     *error = -fd;
     return nullptr;
   }
-  int r = sys.Ioctl(fd, PPCLAIM, nullptr);
-  if (r < 0 && HeldByAnother(-r)) {
-    // The printer driver shares the port; ask for it alone. PPEXCL only works before the
-    // first claim registers us, hence the fresh descriptor.
-    sys.Close(fd);
-    fd = sys.Open(path, O_RDWR);
-    if (fd < 0) {
-      *error = -fd;
-      return nullptr;
-    }
-    r = sys.Ioctl(fd, PPEXCL, nullptr);
-    if (r == 0) r = sys.Ioctl(fd, PPCLAIM, nullptr);
-    if (r < 0 && HeldByAnother(-r)) r = -port_error::kPortHeld;
-  }
-  if (r < 0) {
-    sys.Close(fd);
-    *error = -r;
+  std::unique_ptr<PpdevPortIo> port(new PpdevPortIo(sys, fd, path));
+  *error = port->Claim();
+  if (*error != 0) {
+    if (holder && *error == port_error::kPortHeld) *holder = port->holder();
     return nullptr;
   }
-  *error = 0;
-  return std::unique_ptr<PpdevPortIo>(new PpdevPortIo(sys, fd, path));
+  return port;
 }
 
 PpdevPortIo::~PpdevPortIo() {
-  sys_.Ioctl(fd_, PPRELEASE, nullptr);
+  Release();
   sys_.Close(fd_);
+}
+
+std::string PpdevPortIo::ActiveDevice() {
+  const size_t slash = path_.rfind('/');
+  const std::string name = path_.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (name.compare(0, 7, "parport") != 0) return {};
+  std::string text;
+  if (sys_.ReadFile("/proc/sys/dev/parport/" + name + "/devices/active", &text) < 0) return {};
+  return Trim(text);
+}
+
+int PpdevPortIo::Claim() {
+  if (claimed_) return 0;
+  holder_.clear();
+  // Another holder may be between two print jobs: give it a moment, then say who it is.
+  for (int poll = 0;; ++poll) {
+    const std::string active = ActiveDevice();
+    if (active.empty() || active == "none") break;
+    if (poll == kPolls) {
+      holder_ = active;
+      return port_error::kPortHeld;
+    }
+    sys_.Sleep(kPollMs);
+  }
+  const int r = sys_.IoctlWithin(fd_, PPCLAIM, nullptr, kClaimLimitMs);
+  if (r < 0) {
+    // Taken between our look and the claim, or registered exclusively by another driver.
+    const std::string active = ActiveDevice();
+    if (r == -EINTR || (!active.empty() && active != "none")) {
+      holder_ = active.empty() || active == "none" ? "another driver" : active;
+      return port_error::kPortHeld;
+    }
+    return -r;
+  }
+  claimed_ = true;
+  // A first claim puts the kernel's printer idle state on the lines, nSelectIn low among
+  // them; on our cable that holds the decoder in reset, so let go of it at once.
+  unsigned char lines = 0;
+  if (sys_.Ioctl(fd_, PPRCONTROL, &lines) == 0 && (lines & kSelectIn)) {
+    lines &= static_cast<unsigned char>(kControlLines & ~kSelectIn);
+    if (sys_.Ioctl(fd_, PPWCONTROL, &lines) == 0) control_ = lines;
+  }
+  return 0;
+}
+
+void PpdevPortIo::Release() {
+  if (!claimed_) return;
+  sys_.Ioctl(fd_, PPRELEASE, nullptr);
+  claimed_ = false;
+  control_ = -1;  // another user may change the lines; the next claim puts ours back
 }
 
 void PpdevPortIo::Request(unsigned long request, void* arg, const char* what) {
@@ -112,14 +152,12 @@ void PpdevPortIo::PortOut(uint16_t port, uint8_t value) {
       }
       break;
     }
-    case kEcrPort: {
-      // ppdev has no ECR access; a claimed ECP port already sits in byte mode. Tell ppdev the
-      // mode the link asks for and remember the value for the read that saves it.
-      int mode = (value >> 5) == 1 ? IEEE1284_MODE_BYTE : IEEE1284_MODE_COMPAT;
-      Request(PPSETMODE, &mode, "PPSETMODE");
+    case kEcrPort:
+      // Only remembered for the read that saves it. PPSETMODE would change nothing on the
+      // wires (it sets the kernel's IEEE 1284 state), and a mode other than compatibility
+      // left at close makes ppdev run a 1284 termination on the lines after we let go.
       ecr_ = value;
       break;
-    }
     default:
       break;
   }
@@ -155,6 +193,19 @@ int FindPpdevDevice(Sys& sys, uint16_t base, std::string* path) {
     }
   }
   return anyPort ? port_error::kNoPortAtBase : port_error::kNoPort;
+}
+
+std::string PortInUseText(const std::string& path, const std::string& holder) {
+  std::string text = path + " is in use by " + holder;
+  if (holder.compare(0, 2, "lp") == 0) {
+    return text + ", the printer driver: let the printing end, or unload it with "
+                  "sudo modprobe -r lp";
+  }
+  if (holder.compare(0, 5, "ppdev") == 0) {
+    return text + ", another program on the port (a second Corvane?): wait until it has "
+                  "finished, then try again";
+  }
+  return text + ": stop the program or unload the driver that uses the port";
 }
 
 }  // namespace corvane

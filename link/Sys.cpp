@@ -1,6 +1,8 @@
 #include "link/Sys.h"
 
 #include <dirent.h>
+#include <pthread.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/io.h>
@@ -9,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <ctime>
 #include <cerrno>
 #include <cstring>
 
@@ -30,6 +34,16 @@ class RealSys final : public Sys {
   int Ioctl(int fd, unsigned long request, void* arg) override {
     const int r = ::ioctl(fd, request, arg);
     return r < 0 ? -errno : r;
+  }
+
+  int IoctlWithin(int fd, unsigned long request, void* arg, int timeoutMs) override {
+    return CallWithin(timeoutMs, [&] { return ::ioctl(fd, request, arg) < 0 ? -errno : 0; });
+  }
+
+  void Sleep(int milliseconds) override {
+    timespec t {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
   }
 
   int Ioperm(unsigned long from, unsigned long count, bool on) override {
@@ -101,6 +115,47 @@ class RealSys final : public Sys {
 };
 
 }  // namespace
+
+int CallWithin(int timeoutMs, const std::function<int()>& call) {
+  // A timer aimed at this thread alone interrupts the sleeping call. Its handler does
+  // nothing and is installed without SA_RESTART, so the call returns EINTR. The timer fires
+  // again every few milliseconds in case the first signal came just before the call went to
+  // sleep.
+  const int signal = SIGRTMIN + 3;
+  struct sigaction quiet {}, saved {};
+  quiet.sa_handler = [](int) {};
+  sigemptyset(&quiet.sa_mask);
+  if (::sigaction(signal, &quiet, &saved) != 0) return -errno;
+  sigset_t only, mask;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, &mask);
+  sigevent event {};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = signal;
+  event._sigev_un._tid = ::gettid();
+  timer_t timer {};
+  int r = 0;
+  if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) {
+    r = -errno;
+  } else {
+    itimerspec when {};
+    when.it_value.tv_sec = timeoutMs / 1000;
+    when.it_value.tv_nsec = (timeoutMs % 1000) * 1000000L + 1;
+    when.it_interval.tv_nsec = 5 * 1000000L;
+    ::timer_settime(timer, 0, &when, nullptr);
+    r = call();
+    ::timer_delete(timer);
+  }
+  // A signal still pending must not meet the default action, which ends the process.
+  ::pthread_sigmask(SIG_BLOCK, &only, nullptr);
+  const timespec none {};
+  while (::sigtimedwait(&only, nullptr, &none) == signal) {
+  }
+  ::sigaction(signal, &saved, nullptr);
+  ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+  return r;
+}
 
 Sys& SystemSys() {
   static RealSys sys;

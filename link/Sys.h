@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ class Sys {
   virtual int Close(int fd) = 0;
   // 0 (or the request's non-negative result), or -errno.
   virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
+  // The same for a request that may sleep in the kernel: interrupted after timeoutMs,
+  // then -EINTR.
+  virtual int IoctlWithin(int fd, unsigned long request, void* arg, int timeoutMs) = 0;
+  // Blocks the calling thread.
+  virtual void Sleep(int milliseconds) = 0;
 
   // ioperm(2); 0 or -errno.
   virtual int Ioperm(unsigned long from, unsigned long count, bool on) = 0;
@@ -40,6 +46,10 @@ class Sys {
 // The real system.
 Sys& SystemSys();
 
+// Runs call (which returns 0 or -errno) and interrupts it with a signal if it is still
+// sleeping in the kernel after timeoutMs; a call interrupted so returns -EINTR.
+int CallWithin(int timeoutMs, const std::function<int()>& call);
+
 // Codes of our own beside errno values (which stay far below these), for the states the
 // start-up tells apart; Driver::SystemErrorText has a text for each.
 namespace port_error {
@@ -50,6 +60,7 @@ inline constexpr int kPortHeld = 1071;       // another driver holds the port, e
 inline constexpr int kNoPortAtBase = 1072;   // ports exist, none at 0x378
 inline constexpr int kNoPort = 1073;         // no parallel port at all
 inline constexpr int kNoAdminPrompt = 1074;  // pkexec is not installed
+inline constexpr int kNotAuthorised = 1075;  // pkexec refused to run modprobe for us
 }  // namespace port_error
 
 }  // namespace corvane

@@ -30,7 +30,9 @@ struct StartUp {
 // What loading the module does on this machine: ppdev registers and its device appears.
 void LoadsOnInstall(FakeSys& sys) {
   sys.onRun = [&sys](const std::vector<std::string>& argv) {
-    if (argv == std::vector<std::string>{"pkexec", "modprobe", "ppdev"}) sys.LoadedWithPortAt378();
+    if (argv == std::vector<std::string>{"pkexec", "/sbin/modprobe", "ppdev"}) {
+      sys.LoadedWithPortAt378();
+    }
   };
 }
 
@@ -71,8 +73,26 @@ TEST(DriverStartUp, MissingAcceptedLoadsThroughTheAdministratorPromptThenOpens) 
   s.Run();
   EXPECT_EQ(s.host.MessageTexts(), Texts{kQuestion});
   EXPECT_EQ(s.sys.CallsWith("run "),
-            (Texts{"run pkexec modprobe ppdev", "run udevadm settle --timeout=5"}));
+            (Texts{"run pkexec /sbin/modprobe ppdev", "run udevadm settle --timeout=5"}));
   EXPECT_TRUE(s.port);
+}
+
+// pkexec looks nothing up in the caller's PATH, which has no sbin for a normal user.
+TEST(DriverStartUp, ConsentRunsModprobeByItsFullPath) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> machines = {
+      {{"/usr/sbin/modprobe", "/sbin/modprobe"}, "/usr/sbin/modprobe"},  // merged /usr
+      {{"/sbin/modprobe"}, "/sbin/modprobe"},
+      {{"/usr/bin/modprobe"}, "/usr/bin/modprobe"},
+      {{}, "/sbin/modprobe"},
+  };
+  for (const auto& [present, used] : machines) {
+    StartUp s;
+    s.sys.NotLoaded();
+    for (const std::string& p : present) s.sys.files[p] = "";
+    s.host.answers = {Answer::Yes};
+    s.Run();
+    EXPECT_EQ(s.sys.CallsWith("run pkexec"), Texts{"run pkexec " + used + " ppdev"});
+  }
 }
 
 TEST(DriverStartUp, MissingAcceptedButStillNotStartedShowsTwoErrors) {
@@ -114,7 +134,9 @@ TEST_P(DriverInstallFails, ShowsWhyThenStillTriesTheDevice) {
 INSTANTIATE_TEST_SUITE_P(
     Pkexec, DriverInstallFails,
     ::testing::Values(InstallFailure{"PromptDismissed", 126, "Operation canceled"},
-                      InstallFailure{"NotAuthorised", 127, "Permission denied"},
+                      InstallFailure{"NotAuthorised", 127,
+                                     "Not authorised to load drivers; ask an administrator to "
+                                     "run sudo modprobe ppdev"},
                       InstallFailure{"PkexecMissing", -ENOENT,
                                      "pkexec is not installed; load the driver with sudo "
                                      "modprobe ppdev"},
@@ -126,12 +148,12 @@ INSTANTIATE_TEST_SUITE_P(
 struct DisabledCase {
   std::string name;
   std::string file, text;
-  bool disabled;
+  std::string says;  // the one message, empty: not disabled, so the question comes
 };
 
 class DriverDisabled : public ::testing::TestWithParam<DisabledCase> {};
 
-TEST_P(DriverDisabled, ReloadsSilentlyOrAsks) {
+TEST_P(DriverDisabled, SaysWhereAndHowToUndoItOrAsks) {
   StartUp s;
   s.sys.NotLoaded();
   LoadsOnInstall(s.sys);
@@ -145,12 +167,13 @@ TEST_P(DriverDisabled, ReloadsSilentlyOrAsks) {
     s.sys.files[c.file] = c.text;
   }
   s.Run();
-  if (c.disabled) {
-    // Stop, load again, start: silent, then the device.
-    EXPECT_TRUE(s.host.messages.empty());
-    EXPECT_EQ(s.Runs(), 1u);
-    EXPECT_EQ(s.sys.CallsWith("read /proc/devices").size(), 2u);
-    EXPECT_TRUE(s.port);
+  if (!c.says.empty()) {
+    // One message, no password prompt behind the user's back, no device to try.
+    EXPECT_EQ(s.host.MessageTexts(), Texts{"Driver not started! (" + c.says + ") "});
+    EXPECT_EQ(s.host.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(s.Runs(), 0u);
+    EXPECT_EQ(s.Opens(), 0u);
+    EXPECT_FALSE(s.port);
   } else {
     EXPECT_EQ(s.host.MessageTexts(), Texts{kQuestion});
     EXPECT_EQ(s.Runs(), 0u);
@@ -161,24 +184,37 @@ INSTANTIATE_TEST_SUITE_P(
     ModuleState, DriverDisabled,
     ::testing::Values(
         DisabledCase{"Blacklisted", "/etc/modprobe.d/blacklist.conf",
-                     "# printers\nblacklist lp\nblacklist  ppdev  \n", true},
+                     "# printers\nblacklist lp\nblacklist  ppdev  \n",
+                     "ppdev is blacklisted in /etc/modprobe.d/blacklist.conf (\"blacklist "
+                     "ppdev\"). Load it now with sudo modprobe ppdev; delete that line to have it "
+                     "at every start"},
         DisabledCase{"InstallFalse", "/lib/modprobe.d/no-pp.conf", "install ppdev /bin/false\n",
-                     true},
-        DisabledCase{"InstallTrue", "/usr/lib/modprobe.d/x.conf", "install ppdev /bin/true\n", true},
+                     "ppdev is turned off in /lib/modprobe.d/no-pp.conf (\"install ppdev "
+                     "/bin/false\"). Delete that line, then load it with sudo modprobe ppdev"},
+        DisabledCase{"InstallTrue", "/usr/lib/modprobe.d/x.conf", "install ppdev /bin/true\n",
+                     "ppdev is turned off in /usr/lib/modprobe.d/x.conf (\"install ppdev "
+                     "/bin/true\"). Delete that line, then load it with sudo modprobe ppdev"},
         DisabledCase{"KernelRefuses", "/proc/cmdline", "ro quiet module_blacklist=lp,ppdev\n",
-                     true},
+                     "the kernel refuses ppdev: module_blacklist=lp,ppdev is on its command "
+                     "line (/proc/cmdline). Take ppdev out of it in the boot loader "
+                     "(GRUB_CMDLINE_LINUX in /etc/default/grub, then sudo update-grub) and "
+                     "restart"},
         DisabledCase{"ModprobeBlacklistOption", "/proc/cmdline",
-                     "BOOT_IMAGE=/vmlinuz modprobe.blacklist=ppdev\n", true},
+                     "BOOT_IMAGE=/vmlinuz modprobe.blacklist=ppdev\n",
+                     "the kernel refuses ppdev: modprobe.blacklist=ppdev is on its command line "
+                     "(/proc/cmdline). Take ppdev out of it in the boot loader "
+                     "(GRUB_CMDLINE_LINUX in /etc/default/grub, then sudo update-grub) and "
+                     "restart"},
         DisabledCase{"OtherModuleBlacklisted", "/etc/modprobe.d/blacklist.conf",
-                     "blacklist lp\nblacklist ppdevice\n", false},
+                     "blacklist lp\nblacklist ppdevice\n", ""},
         DisabledCase{"CommentedOut", "/etc/modprobe.d/blacklist.conf", "# blacklist ppdev\n",
-                     false},
+                     ""},
         DisabledCase{"RealInstallCommand", "/etc/modprobe.d/pp.conf",
                      "install ppdev /sbin/modprobe parport_pc; /sbin/modprobe --ignore-install "
                      "ppdev\n",
-                     false},
+                     ""},
         DisabledCase{"NotAConfFile", "/etc/modprobe.d/blacklist.conf.orig", "blacklist ppdev\n",
-                     false}),
+                     ""}),
     [](const auto& info) { return info.param.name; });
 
 TEST(DriverStartUp, UnreadableModuleStateIsNotStartedThenTheDeviceIsTried) {
@@ -214,10 +250,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OpenFailure{"NotInTheLpGroup",
                     [](FakeSys& sys) { sys.openErrors["/dev/parport0"] = {EACCES}; },
-                    "Permission denied"},
-        OpenFailure{"HeldByThePrinterDriver",
-                    [](FakeSys& sys) { sys.ioctlErrors["PPCLAIM"] = {EBUSY, EBUSY}; },
-                    "The parallel port is held by another driver, such as the printer driver lp"},
+                    "/dev/parport0: Permission denied; add yourself to the lp group (sudo "
+                    "usermod -aG lp $USER) and log in again"},
+        OpenFailure{"HeldByThePrinterDriver", [](FakeSys& sys) { sys.active = {"lp0"}; },
+                    "/dev/parport0 is in use by lp0, the printer driver: let the printing end, "
+                    "or unload it with sudo modprobe -r lp"},
+        OpenFailure{"HeldByAnotherCorvane", [](FakeSys& sys) { sys.active = {"ppdev0"}; },
+                    "/dev/parport0 is in use by ppdev0, another program on the port (a second "
+                    "Corvane?): wait until it has finished, then try again"},
         OpenFailure{"NoPortAt378",
                     [](FakeSys& sys) {
                       sys.files["/proc/sys/dev/parport/parport0/base-addr"] = "956\t0\n";
@@ -229,19 +269,20 @@ INSTANTIATE_TEST_SUITE_P(
                       sys.openErrors["/dev/parport0"] = {EACCES};
                       sys.errorTexts[EACCES] = "Access is denied.\r\n";
                     },
-                    "Access is denied."},
+                    "/dev/parport0: Access is denied.; add yourself to the lp group (sudo "
+                    "usermod -aG lp $USER) and log in again"},
         OpenFailure{"TextEndingInLf",
                     [](FakeSys& sys) {
                       sys.openErrors["/dev/parport0"] = {EIO};
                       sys.errorTexts[EIO] = "I/O error\n";
                     },
-                    "I/O error"},
+                    "/dev/parport0: I/O error"},
         OpenFailure{"TextWithoutLineEndKept",
                     [](FakeSys& sys) {
                       sys.openErrors["/dev/parport0"] = {EIO};
                       sys.errorTexts[EIO] = "I/O error.";
                     },
-                    "I/O error."}),
+                    "/dev/parport0: I/O error."}),
     [](const auto& info) { return info.param.name; });
 
 TEST(DriverStartUp, NamedPortIsOpenedWithoutLookingForTheBaseAddress) {
@@ -253,7 +294,7 @@ TEST(DriverStartUp, NamedPortIsOpenedWithoutLookingForTheBaseAddress) {
   EXPECT_TRUE(s.host.messages.empty());
   ASSERT_TRUE(s.port);
   EXPECT_EQ(s.sys.CallsWith("open "), Texts{"open /dev/parport2 -> 3"});
-  EXPECT_TRUE(s.sys.CallsWith("/proc/sys/dev/parport").empty());
+  EXPECT_TRUE(s.sys.CallsWith("base-addr").empty());
 }
 
 TEST(DriverStartUp, DirectIoWithoutRootIsErrorLoadingDriver) {

@@ -104,6 +104,14 @@ int FakeSys::Ioctl(int fd, unsigned long request, void* arg) {
   return 0;
 }
 
+int FakeSys::IoctlWithin(int fd, unsigned long request, void* arg, int timeoutMs) {
+  const int r = Ioctl(fd, request, arg);
+  calls.back() += " within " + std::to_string(timeoutMs) + " ms";
+  return r;
+}
+
+void FakeSys::Sleep(int milliseconds) { calls.push_back("sleep " + std::to_string(milliseconds)); }
+
 int FakeSys::Ioperm(unsigned long from, unsigned long count, bool on) {
   const int e = on ? Next(iopermErrors) : 0;
   calls.push_back("ioperm " + Hex(static_cast<uint32_t>(from), 3) + " " + std::to_string(count) +
@@ -123,6 +131,11 @@ void FakeSys::Outb(uint16_t port, uint8_t value) {
 int FakeSys::ReadFile(const std::string& path, std::string* text) {
   calls.push_back("read " + path);
   if (auto u = unreadable.find(path); u != unreadable.end()) return -u->second;
+  if (path == "/proc/sys/dev/parport/parport0/devices/active" && !active.empty()) {
+    *text = active.front() + "\n";
+    if (active.size() > 1) active.pop_front();
+    return 0;
+  }
   auto f = files.find(path);
   if (f == files.end()) return -ENOENT;
   *text = f->second;

@@ -28,6 +28,9 @@ class FakeSys : public Sys {
   std::deque<int> iopermErrors;
   std::deque<int> runResults;                                 // exit status or -errno; empty: 0
   std::function<void(const std::vector<std::string>&)> onRun; // what the program did
+  // The port's holder as /proc/sys/dev/parport/parport0/devices/active names it, one value
+  // per read (the last one stays); empty: the file is missing.
+  std::deque<std::string> active;
 
   // Registers behind ppdev and inb.
   uint8_t data = 0x00, status = 0x78, control = 0x0C;
@@ -44,6 +47,9 @@ class FakeSys : public Sys {
   int Open(const std::string& path, int flags) override;
   int Close(int fd) override;
   int Ioctl(int fd, unsigned long request, void* arg) override;
+  // Logged with the bound; a scripted EINTR stands for a request that slept to the limit.
+  int IoctlWithin(int fd, unsigned long request, void* arg, int timeoutMs) override;
+  void Sleep(int milliseconds) override;
   int Ioperm(unsigned long from, unsigned long count, bool on) override;
   uint8_t Inb(uint16_t port) override;
   void Outb(uint16_t port, uint8_t value) override;

@@ -23,73 +23,100 @@ std::unique_ptr<PpdevPortIo> OpenPort(FakeSys& sys, int* error = nullptr) {
   return port;
 }
 
-TEST(PpdevClaim, OpensClaimsAndReleasesOnDestruction) {
+const std::string kActive = "/proc/sys/dev/parport/parport0/devices/active";
+
+TEST(PpdevClaim, ClaimsLetsGoOfTheResetLineAndReleasesOnDestruction) {
   FakeSys sys;
   sys.LoadedWithPortAt378();
+  sys.active = {"none"};
   {
     int error = -1;
     auto port = OpenPort(sys, &error);
     ASSERT_TRUE(port);
     EXPECT_EQ(error, 0);
     EXPECT_EQ(port->path(), "/dev/parport0");
-    EXPECT_EQ(sys.calls, (Lines{"open /dev/parport0 -> 3", "ioctl 3 PPCLAIM"}));
+    // The kernel's first claim leaves nSelectIn low (0C): the decoder's reset, let go at once.
+    EXPECT_EQ(sys.calls, (Lines{"open /dev/parport0 -> 3", "read " + kActive,
+                                "ioctl 3 PPCLAIM within 500 ms", "ioctl 3 PPRCONTROL",
+                                "ioctl 3 PPWCONTROL 04"}));
+    sys.calls.clear();
+    port->Release();
+    EXPECT_FALSE(port->claimed());
+    // Claimed again, the kernel puts back our own lines: nothing to let go.
+    EXPECT_EQ(port->Claim(), 0);
+    EXPECT_EQ(sys.calls, (Lines{"ioctl 3 PPRELEASE", "read " + kActive,
+                                "ioctl 3 PPCLAIM within 500 ms", "ioctl 3 PPRCONTROL"}));
+    EXPECT_EQ(port->Claim(), 0) << "claimed already";
     sys.calls.clear();
   }
   EXPECT_EQ(sys.calls, (Lines{"ioctl 3 PPRELEASE", "close 3"}));
   EXPECT_TRUE(sys.openFds.empty());
 }
 
-TEST(PpdevClaim, ClaimRefusedByThePrinterDriverIsRetriedExclusively) {
-  FakeSys sys;
-  sys.LoadedWithPortAt378();
-  sys.ioctlErrors["PPCLAIM"] = {EBUSY};
-  int error = -1;
-  auto port = OpenPort(sys, &error);
-  ASSERT_TRUE(port);
-  EXPECT_EQ(error, 0);
-  // PPEXCL is only taken before the first claim, hence the fresh descriptor.
-  EXPECT_EQ(sys.calls, (Lines{"open /dev/parport0 -> 3", "ioctl 3 PPCLAIM -> error 16",
-                              "close 3", "open /dev/parport0 -> 4", "ioctl 4 PPEXCL",
-                              "ioctl 4 PPCLAIM"}));
-  EXPECT_EQ(sys.openFds, (std::set<int>{4}));
-}
-
-struct RefusalCase {
+struct ClaimCase {
   std::string name;
-  std::map<std::string, std::deque<int>> ioctlErrors;
+  std::deque<std::string> active;  // what devices/active says, read by read
+  std::deque<int> claimErrors;
   std::deque<int> openErrors;
   int expected;
-  size_t opens;
+  std::string holder;
+  size_t sleeps, claims;
 };
 
-class PpdevRefused : public ::testing::TestWithParam<RefusalCase> {};
+class PpdevClaimOutcome : public ::testing::TestWithParam<ClaimCase> {};
 
-TEST_P(PpdevRefused, ReportsOneCodeAndLeavesNothingOpen) {
-  const RefusalCase& c = GetParam();
+// A port in use is answered within about a second, never by a claim that sleeps on it:
+// while a claim sleeps, ppdev holds every other user's requests too.
+TEST_P(PpdevClaimOutcome, ClaimsOrNamesTheHolderWithoutBlocking) {
+  const ClaimCase& c = GetParam();
   FakeSys sys;
   sys.LoadedWithPortAt378();
-  sys.ioctlErrors = c.ioctlErrors;
+  sys.active = c.active;
+  sys.ioctlErrors["PPCLAIM"] = c.claimErrors;
   sys.openErrors["/dev/parport0"] = c.openErrors;
-  int error = 0;
-  EXPECT_FALSE(OpenPort(sys, &error));
+  int error = -1;
+  std::string holder = "unchanged";
+  auto port = PpdevPortIo::Open(sys, "/dev/parport0", &error, &holder);
   EXPECT_EQ(error, c.expected);
-  EXPECT_TRUE(sys.openFds.empty());
-  EXPECT_EQ(sys.CallsWith("open ").size(), c.opens);
+  EXPECT_EQ(static_cast<bool>(port), c.expected == 0);
+  EXPECT_EQ(holder, c.holder);
+  EXPECT_EQ(sys.CallsWith("sleep 20").size(), c.sleeps);
+  EXPECT_LE(sys.CallsWith("sleep").size() * 20, 1000u);
+  EXPECT_EQ(sys.CallsWith("PPCLAIM").size(), c.claims);
+  if (!port) {
+    EXPECT_TRUE(sys.openFds.empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Claims, PpdevRefused,
+    Claims, PpdevClaimOutcome,
     ::testing::Values(
-        RefusalCase{"NotInTheLpGroup", {}, {EACCES}, EACCES, 1},
-        RefusalCase{"StillHeldWhenExclusive", {{"PPCLAIM", {EBUSY, EBUSY}}}, {},
-                    port_error::kPortHeld, 2},
-        RefusalCase{"ExclusiveRegistrationRefused", {{"PPCLAIM", {EBUSY}}, {"PPEXCL", {ENXIO}}},
-                    {}, port_error::kPortHeld, 2},
-        RefusalCase{"AnotherExclusiveUser", {{"PPCLAIM", {ENXIO, ENXIO}}}, {},
-                    port_error::kPortHeld, 2},
-        RefusalCase{"PortVanishedBeforeTheRetry", {{"PPCLAIM", {EBUSY}}}, {0, ENODEV}, ENODEV, 2},
-        RefusalCase{"OtherClaimErrorIsNotRetried", {{"PPCLAIM", {EINTR}}}, {}, EINTR, 1}),
+        ClaimCase{"Free", {"none"}, {}, {}, 0, "unchanged", 0, 1},
+        ClaimCase{"NoParportInformation", {}, {}, {}, 0, "unchanged", 0, 1},
+        ClaimCase{"PrinterBetweenTwoJobs", {"lp0", "lp0", "none"}, {}, {}, 0, "unchanged", 2, 1},
+        ClaimCase{"PrinterPrinting", {"lp0"}, {}, {}, port_error::kPortHeld, "lp0", 50, 0},
+        ClaimCase{"SecondCorvane", {"ppdev0"}, {}, {}, port_error::kPortHeld, "ppdev0", 50, 0},
+        ClaimCase{"TakenBetweenLookAndClaim", {"none", "ppdev0"}, {EINTR}, {},
+                  port_error::kPortHeld, "ppdev0", 0, 1},
+        ClaimCase{"ClaimSleptToItsLimit", {}, {EINTR}, {}, port_error::kPortHeld,
+                  "another driver", 0, 1},
+        ClaimCase{"ExclusiveDriverRegistered", {"parport_foo", "none", "parport_foo"}, {ENXIO},
+                  {}, port_error::kPortHeld, "parport_foo", 1, 1},
+        ClaimCase{"PortGone", {"none"}, {ENXIO}, {}, ENXIO, "unchanged", 0, 1},
+        ClaimCase{"NotInTheLpGroup", {"none"}, {}, {EACCES}, EACCES, "unchanged", 0, 0}),
     [](const auto& info) { return info.param.name; });
+
+TEST(PpdevClaim, TextNamesTheHolderAndWhatToDo) {
+  EXPECT_EQ(PortInUseText("/dev/parport0", "lp0"),
+            "/dev/parport0 is in use by lp0, the printer driver: let the printing end, or "
+            "unload it with sudo modprobe -r lp");
+  EXPECT_EQ(PortInUseText("/dev/parport1", "ppdev1"),
+            "/dev/parport1 is in use by ppdev1, another program on the port (a second "
+            "Corvane?): wait until it has finished, then try again");
+  EXPECT_EQ(PortInUseText("/dev/parport0", "parport_foo"),
+            "/dev/parport0 is in use by parport_foo: stop the program or unload the driver "
+            "that uses the port");
+}
 
 // Each access of the link's four registers and the ppdev requests it becomes.
 struct MappingCase {
@@ -106,9 +133,9 @@ TEST_P(PpdevMapping, BecomesTheseRequests) {
   sys.LoadedWithPortAt378();
   sys.data = 0xC3;
   sys.status = 0x5F;
-  sys.control = 0x0C;
   auto port = OpenPort(sys);
   ASSERT_TRUE(port);
+  sys.control = 0x0C;
   sys.calls.clear();
   EXPECT_EQ(GetParam().access(*port), GetParam().expectedRead);
   EXPECT_EQ(sys.calls, GetParam().expectedCalls);
@@ -147,18 +174,20 @@ INSTANTIATE_TEST_SUITE_P(
                     0x2B, {"ioctl 3 PPWCONTROL 0B", "ioctl 3 PPDATADIR 1", "ioctl 3 PPRCONTROL"}},
         // ppdev cannot read the ECR: a claimed port sits in byte mode, FIFO empty.
         MappingCase{"ReadEcrBeforeAnyWrite", [](PortIo& p) { return p.PortIn(0x77A); }, 0x35, {}},
+        // Only a shadow: PPSETMODE would change no wire, and a mode left behind makes ppdev
+        // negotiate on the lines after we close.
         MappingCase{"EcrByteMode",
                     [](PortIo& p) {
                       p.PortOut(0x77A, 0x34);
                       return p.PortIn(0x77A);
                     },
-                    0x34, {"ioctl 3 PPSETMODE BYTE"}},
+                    0x34, {}},
         MappingCase{"EcrBackToStandardMode",
                     [](PortIo& p) {
                       p.PortOut(0x77A, 0x15);
                       return p.PortIn(0x77A);
                     },
-                    0x15, {"ioctl 3 PPSETMODE COMPAT"}},
+                    0x15, {}},
         MappingCase{"OtherAddressesTouchNothing",
                     [](PortIo& p) {
                       p.PortOut(0x37B, 0x00);
@@ -176,9 +205,9 @@ TEST(PpdevLink, HandshakeBecomesTheseRequests) {
   Link link(*port, clock);
   sys.calls.clear();
   link.LinkOpen();
-  EXPECT_EQ(sys.calls, (Lines{"ioctl 3 PPSETMODE BYTE", "ioctl 3 PPRCONTROL",
-                              "ioctl 3 PPWCONTROL 0F", "ioctl 3 PPDATADIR 1",
-                              "ioctl 3 PPWCONTROL 0B", "ioctl 3 PPWCONTROL 03"}));
+  // The claim has let go of the reset line already (04); no mode request anywhere.
+  EXPECT_EQ(sys.calls, (Lines{"ioctl 3 PPRCONTROL", "ioctl 3 PPWCONTROL 07",
+                              "ioctl 3 PPDATADIR 1", "ioctl 3 PPWCONTROL 03"}));
   EXPECT_EQ(link.SavedEcr, PpdevPortIo::kEcrAtClaim);
   sys.calls.clear();
   link.SendByte(0xA5);
@@ -188,7 +217,8 @@ TEST(PpdevLink, HandshakeBecomesTheseRequests) {
                               "ioctl 3 PPDATADIR 1"}));
   sys.calls.clear();
   link.LinkClose();
-  EXPECT_EQ(sys.calls, (Lines{"ioctl 3 PPDATADIR 0", "ioctl 3 PPSETMODE BYTE"}));
+  // The lines stay as LinkClose leaves them, for the kernel too.
+  EXPECT_EQ(sys.calls, (Lines{"ioctl 3 PPDATADIR 0"}));
 }
 
 TEST(PpdevLink, AFailingRequestEndsTheCommandAsADeadLink) {

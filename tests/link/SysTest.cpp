@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +61,29 @@ TEST_F(RealSysTest, OpenCloseAndIoctlReportErrnoNegated) {
   EXPECT_EQ(sys.Ioctl(fd, PPRDATA, &byte), -ENOTTY);
   EXPECT_EQ(sys.Close(fd), 0);
   EXPECT_EQ(sys.Close(fd), -EBADF);
+}
+
+// The bound on a claim that sleeps: a blocking read stands for the sleeping request.
+TEST_F(RealSysTest, CallWithinInterruptsASleepingCallAndLeavesNoSignalBehind) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  char byte = 0;
+  for (int round = 0; round < 3; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    const int r = CallWithin(100, [&] { return ::read(fds[0], &byte, 1) < 0 ? -errno : 0; });
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r, -EINTR);
+    EXPECT_GE(ms, 100);
+    EXPECT_LT(ms, 1000);
+  }
+  // A call that does not sleep returns its own result at once; no signal comes later.
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  EXPECT_EQ(CallWithin(100, [&] { return ::read(fds[0], &byte, 1) == 1 ? 0 : -EIO; }), 0);
+  EXPECT_EQ(sys.IoctlWithin(fds[0], PPRDATA, &byte, 100), -ENOTTY);
+  ::usleep(150000);
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 struct RunCase {
