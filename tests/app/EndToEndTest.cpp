@@ -16,6 +16,7 @@
 #include "app/QtHost.h"
 #include "app/StationTarget.h"
 #include "app/Unit1.h"
+#include "link/corvane.h"
 #include "sim/VirtualDecoder.h"
 
 using apptest::ModalScript;
@@ -100,6 +101,25 @@ TEST_F(OnVirtualDecoder, EscapeStopsTheReadAfterTheQuestionAndLeavesNoFile) {
   EXPECT_FALSE(QFile::exists(Out()));
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(form->StatusBar1->Panel(0)->text(), QString());
+}
+
+TEST_F(OnVirtualDecoder, NothingPluggedInEndsTheCommandWithOneMessageAndNoDialog) {
+  QFile conf(dir.filePath(QStringLiteral("BCT13/decoder.conf")));
+  ASSERT_TRUE(conf.open(QIODevice::ReadOnly));
+  QByteArray text = conf.readAll();
+  conf.close();
+  ASSERT_TRUE(text.contains("\ncable = plugged\n"));
+  text.replace("\ncable = plugged\n", "\ncable = unplugged\n");
+  ASSERT_TRUE(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  conf.write(text);
+  conf.close();
+  Shown error;
+  ModalScript script({Press("OK", &error)});  // no save dialog before it
+  form->Read1->trigger();
+  ASSERT_TRUE(script.finished());
+  EXPECT_EQ(error.text, QString::fromUtf8(corvane::kNoAdapterMessage));
+  EXPECT_EQ(error.icon, QMessageBox::Critical);
+  EXPECT_TRUE(form->Read1->isEnabled());
 }
 
 TEST_F(OnVirtualDecoder, EachModelGetsItsOwnDecoderFolder) {
