@@ -85,6 +85,8 @@ TEST_P(AbortInWindow, AsksOnceStopsAndClosesCleanly) {
   ASSERT_TRUE(script.finished()) << "steps done: " << script.done();
   EXPECT_TRUE(question.text.startsWith(QString::fromLatin1(c.question))) << question.text.toStdString();
   EXPECT_EQ(question.icon, QMessageBox::Question);
+  EXPECT_EQ(question.text.endsWith(QStringLiteral("Yes stops and then closes Corvane; No carries on.")),
+            how == How::Close);
   EXPECT_FALSE(form->commandRunning());
   // Closing waited for the command; Escape leaves the window as it was.
   EXPECT_EQ(form->isVisible(), how == How::Escape);

@@ -15,6 +15,9 @@
 #include "support/FakeDecoderPort.h"
 #include "support/RecordingPort.h"
 
+// Failures show the text, not its code units.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace apptest {
 
 // A target over the ideal fake decoder, recording how the window brackets its link use.
@@ -63,6 +66,13 @@ class FakeTarget : public CommandTarget {
   std::string loaderDir() const override { return "/loaders"; }
   std::string logDir() const override { return "/logs"; }
   bool simulated() const override { return isSimulated; }
+};
+
+// A port whose adapter never answers.
+class DeadPort : public corvane::PortIo {
+ public:
+  uint8_t PortIn(uint16_t) override { return 0x00; }
+  void PortOut(uint16_t, uint8_t) override {}
 };
 
 // Deals with modal windows as a user would: polls for the active modal widget and hands it
