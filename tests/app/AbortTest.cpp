@@ -14,9 +14,7 @@
 #include <memory>
 
 #include "AppSupport.h"
-#include "app/Commands.h"
 #include "app/QtHost.h"
-#include "app/StationTarget.h"
 #include "app/Unit1.h"
 
 using apptest::ModalScript;
@@ -38,15 +36,7 @@ struct AbortCase {
 class AbortInWindow : public ::testing::TestWithParam<std::tuple<AbortCase, How>> {
  protected:
   void SetUp() override {
-    TForm1::Options options;
-    options.commands = RunRealCommand;
-    options.simulated = true;
-    corvane::cli::TargetOptions target;
-    target.simulateDir = dir.path().toStdString();
-    options.startTarget = [target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
-      return StationTarget::Start(target, host);
-    };
-    form = std::make_unique<TForm1>(options);
+    form = apptest::WindowOnVirtualDecoders(dir.path());
     form->show();
   }
   QTemporaryDir dir;

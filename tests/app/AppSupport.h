@@ -6,10 +6,13 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/CommandTarget.h"
+#include "app/Unit1.h"
 #include "eeprom/corvane_ee.h"
 #include "link/corvane.h"
 #include "support/FakeDecoderPort.h"
@@ -128,6 +131,10 @@ struct Shown {
 };
 // A step that records a QMessageBox and presses the button with this text.
 ModalScript::Step Press(const QString& button, Shown* shown = nullptr);
+
+// The window as the program builds it, running the real commands on the virtual decoders
+// kept under dir.
+std::unique_ptr<TForm1> WindowOnVirtualDecoders(const QString& dir);
 
 // Counts paint events of one widget.
 class PaintCounter : public QObject {

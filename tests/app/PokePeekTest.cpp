@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "AppSupport.h"
-#include "app/Commands.h"
 #include "app/QtHost.h"
 #include "app/StationTarget.h"
 #include "app/Unit1.h"
@@ -164,15 +163,8 @@ TEST_F(PokePeekFixture, UnavailableTargetIsReported) {
 // The dialog in the window as the program builds it, on the virtual decoder.
 TEST(PokePeekOnVirtualDecoder, PeeksTheDecoderWordOnceACommandHasSetItUp) {
   QTemporaryDir dir;
-  TForm1::Options options;
-  options.commands = RunRealCommand;
-  options.simulated = true;
-  corvane::cli::TargetOptions where;
-  where.simulateDir = dir.path().toStdString();
-  options.startTarget = [where](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
-    return StationTarget::Start(where, host);
-  };
-  TForm1 window(options);
+  const std::unique_ptr<TForm1> made = apptest::WindowOnVirtualDecoders(dir.path());
+  TForm1& window = *made;
   TForm3 form(window.host(), window.target(), [&window] { return window.SelectedModel(); }, &window);
   window.SetForms(nullptr, &form);
   window.show();
