@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "link/corvane.h"
+
 using corvane::Answer;
 using corvane::Buttons;
 using corvane::Dialog;
@@ -99,14 +101,19 @@ void QtHost::Flush() {
   }
 }
 
-void QtHost::Paint() {
+void QtHost::ShowNow() {
   Flush();
   statusBar_->repaint();
 }
 
+void QtHost::ServeEvents() {
+  Flush();
+  QCoreApplication::processEvents();
+}
+
 void QtHost::Repaint() {
   if (!Due()) return;
-  Paint();
+  ShowNow();
   // Transfers call Repaint and ProcessMessages per word: the frame Repaint took must still
   // give the event queue its run, or Escape and a close would wait for the whole transfer.
   eventsOwed_ = true;
@@ -116,8 +123,7 @@ void QtHost::ProcessMessages() {
   if (!eventsOwed_ && !Due()) return;
   eventsOwed_ = false;
   // The widgets' own update requests paint them in the event run: one paint a frame.
-  Flush();
-  QCoreApplication::processEvents();
+  ServeEvents();
 }
 
 Answer QtHost::MessageBox(MessageKind kind, const std::string& text, Buttons buttons) {
@@ -132,16 +138,24 @@ Answer QtHost::MessageBox(MessageKind kind, const std::string& text, Buttons but
   }
   const QMessageBox::StandardButtons shown =
       buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok;
-  QMessageBox box(icon, QGuiApplication::applicationDisplayName(), QString::fromStdString(text),
-                  shown, window_);
+  const bool question = buttons == Buttons::YesNo && abortState_ == AbortState::Asked;
+  QString shownText = QString::fromStdString(text);
+  if (question && closeRequested_) {
+    shownText += QStringLiteral("\n\nYes stops and then closes Corvane; No carries on.");
+  }
+  // The program's title is the main window's; the toolkit keeps none of its own (it would
+  // append it to every dialog's caption).
+  QMessageBox box(icon, window_->windowTitle(), shownText, shown, window_);
   box.setObjectName(QStringLiteral("MessageBox"));
   const int result = box.exec();
   // Time spent in the box is not a reason to repaint at once afterwards, but it may be.
   nextFrame_ = 0;
   if (buttons == Buttons::Ok) return Answer::Ok;
   const Answer answer = result == QMessageBox::Yes ? Answer::Yes : Answer::No;
-  if (abortState_ == AbortState::Asked) {
+  if (question) {
     abortState_ = answer == Answer::Yes ? AbortState::Confirmed : AbortState::Declined;
+    // No to a close keeps the program open; a later Escape answered Yes stops only the command.
+    if (answer == Answer::No) closeRequested_ = false;
   }
   return answer;
 }
@@ -178,10 +192,39 @@ std::optional<std::string> QtHost::RunDialog(Dialog dialog) {
   return files.first().toStdString();
 }
 
-void QtHost::RequestAbort() { abortState_ = AbortState::Requested; }
+void QtHost::RequestAbort(bool closing) {
+  abortState_ = AbortState::Requested;
+  if (closing) closeRequested_ = true;
+}
 
 bool QtHost::AbortRequested() {
   if (abortState_ != AbortState::Requested) return false;
   abortState_ = AbortState::Asked;
   return true;
+}
+
+WindowClock::WindowClock(corvane::Link& link, QtHost& host)
+    : link_(link), inner_(link.clock()), host_(host) {
+  link_.Rebind(link_.io(), *this);
+}
+
+WindowClock::~WindowClock() {
+  if (&link_.clock() == this) link_.Rebind(link_.io(), inner_);
+}
+
+void WindowClock::SleepMilliseconds(int64_t ms) {
+  // Erase polls sleep a millisecond at a time: those stay plain sleeps.
+  if (ms * 1000 < QtHost::kFrameUs) {
+    inner_.SleepMilliseconds(ms);
+    return;
+  }
+  // Whatever the command set before it waits is what the user reads while it waits.
+  host_.ShowNow();
+  // Slices of the inner clock add up to the whole wait; time spent on events counts too,
+  // so the wait ends when it would have.
+  const int64_t end = inner_.Now() + ms * 1000;
+  for (int64_t left = ms * 1000; left > 0; left = end - inner_.Now()) {
+    inner_.SleepMilliseconds(std::min<int64_t>(kSliceMs, (left + 999) / 1000));
+    host_.ServeEvents();
+  }
 }

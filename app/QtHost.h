@@ -6,7 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "link/Clock.h"
 #include "target/Host.h"
+
+namespace corvane {
+class Link;
+}
 
 class QLabel;
 class QProgressBar;
@@ -60,15 +65,25 @@ class QtHost final : public QObject, public corvane::Host {
   int ProgressMaximum() const { return progressMax_; }
   int ProgressPosition() const { return progressPos_; }
 
-  // Puts the latest status and progress on the screen now.
+  // Puts the latest status and progress into the widgets.
   void Flush();
+  // Flush, and paint the status bar at once, whatever the throttle says.
+  void ShowNow();
+  // Flush, and run the window's pending events at once.
+  void ServeEvents();
 
   // What became of the user's request to stop the running command.
   enum class AbortState { None, Requested, Asked, Confirmed, Declined };
-  // Escape or closing the window: AbortRequested returns true once after this.
-  void RequestAbort();
-  AbortState abortState() const { return abortState_; }
-  void ResetAbort() { abortState_ = AbortState::None; }
+  // Escape (closing = false) or closing the window: AbortRequested returns true once after
+  // this. The question it leads to says when Yes also closes the program.
+  void RequestAbort(bool closing = false);
+  // The window is to close when the command ends: it was asked to, and the user did not
+  // take that back by answering No.
+  bool closeRequested() const { return closeRequested_; }
+  void ResetAbort() {
+    abortState_ = AbortState::None;
+    closeRequested_ = false;
+  }
 
   // Microseconds on a steady clock; tests drive the throttle with their own.
   void SetTimeSource(std::function<int64_t()> now) { now_ = std::move(now); }
@@ -80,7 +95,6 @@ class QtHost final : public QObject, public corvane::Host {
 
  private:
   bool Due();
-  void Paint();
   TFileDialog* DialogObject(corvane::Dialog dialog) const;
 
   QWidget* window_;
@@ -100,4 +114,30 @@ class QtHost final : public QObject, public corvane::Host {
   int64_t nextFrame_ = 0;
   bool eventsOwed_ = false;  // Repaint took this frame; the next ProcessMessages runs events
   AbortState abortState_ = AbortState::None;
+  bool closeRequested_ = false;
+};
+
+// The link's clock while the window runs a command. A sleep long enough to be seen (the RAM
+// loader's 10 or 15 seconds, the reset pulse) first puts the latest status on the screen,
+// then passes in short slices with the window's events run between them, so the window
+// repaints and takes Escape or a close meanwhile. The command's sleeps, and so its link
+// traffic and its virtual time, stay exactly as they were.
+class WindowClock final : public corvane::Clock {
+ public:
+  static constexpr int64_t kSliceMs = 20;
+
+  // Takes the link's clock for its own lifetime.
+  WindowClock(corvane::Link& link, QtHost& host);
+  ~WindowClock() override;
+  WindowClock(const WindowClock&) = delete;
+  WindowClock& operator=(const WindowClock&) = delete;
+
+  void DelayMicroseconds(int64_t n) override { inner_.DelayMicroseconds(n); }
+  void SleepMilliseconds(int64_t ms) override;
+  int64_t Now() override { return inner_.Now(); }
+
+ private:
+  corvane::Link& link_;
+  corvane::Clock& inner_;
+  QtHost& host_;
 };

@@ -36,15 +36,19 @@ void TBevel::paintEvent(QPaintEvent*) {
 }
 
 TStatusBar::TStatusBar(QWidget* parent) : QWidget(parent) {
-  int x = 0;
+  // Laid out as the classic status bar lays out its parts: each part after the first begins
+  // 2 pixels past the right edge of the one before, so the progress bar, placed 2 pixels
+  // past panel 0, covers panel 1 exactly instead of overlapping its frame.
+  int right = 0;
   for (int i = 0; i < 3; ++i) {
     auto* panel = new QLabel(this);
     panel->setObjectName(QStringLiteral("Panel%1").arg(i));
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setIndent(2);
-    panel->setGeometry(x, 2, kPanelWidths[i] - 2, kHeight - 2);
+    const int left = i == 0 ? 0 : right + 2;
+    right += kPanelWidths[i];
+    panel->setGeometry(left, 2, right - left, kHeight - 2);
     panels_[i] = panel;
-    x += kPanelWidths[i];
   }
 }
 
@@ -97,6 +101,8 @@ TForm1::TForm1(Options options, QWidget* parent)
   // The client area is the form's 405 x 202 below the menu bar.
   centralWidget()->setFixedSize(kClientWidth, kClientHeight);
   setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+  // Placed now, so that a question of the start-up shows over where the window will be.
+  Centre(this);
 
   FormCreate();
 }
@@ -194,6 +200,8 @@ void TForm1::BuildMenu() {
   bar->setObjectName(QStringLiteral("MainMenu1"));
   // The menu bar belongs to the window on every desktop, as the form has it.
   bar->setNativeMenuBar(false);
+  // The menu titles in the font of their drop-downs, not in the form's fitted one.
+  bar->setFont(QApplication::font(bar));
 
   auto menu = [bar](const char* name, const char* text) {
     QMenu* m = bar->addMenu(QString::fromLatin1(text));
@@ -242,7 +250,10 @@ void TForm1::BuildMenu() {
 }
 
 void TForm1::FormCreate() {
-  QGuiApplication::setApplicationDisplayName(windowTitle());
+  // The application's title becomes the window's caption, which message boxes take as theirs.
+  // The toolkit keeps no application name: it would append one to every dialog's caption,
+  // "Passive POKE/PEEK" followed by the window's.
+  QGuiApplication::setApplicationDisplayName(QString());
 
   ProgressBar = new QProgressBar(StatusBar1);
   ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
@@ -333,7 +344,8 @@ void TForm1::PassivePOKEPEEK1Click() {
 }
 
 void TForm1::About1Click() {
-  if (!form2_) return;
+  // Its modal loop would hold the running command until the dialog is closed.
+  if (running_ || !form2_) return;
   form2_->Label1->setText(Caption());
   form2_->ShowModal();
 }
@@ -341,18 +353,21 @@ void TForm1::About1Click() {
 void TForm1::SetCommandsEnabled(bool enabled) {
   for (QAction* a : {WriteFirmware1, WriteDataArea1, ReadFirmware1, ReadDataArea1, ReadSignature1,
                      Read1, Write1, PassivePOKEPEEK1, Ramdump60711, Ramdump60721, RamdumpBCT131,
-                     RamdumpDSI1851, RamdumpTVNbox1}) {
+                     RamdumpDSI1851, RamdumpTVNbox1, About1}) {
     a->setEnabled(enabled);
   }
   for (QRadioButton* r : radioButtons_) r->setEnabled(enabled);
-  // The running command took its choice at the start; a click now would only mislead.
+  // The running command took its choices at the start; a click now would only mislead.
   VerifyAfterWriting1->setEnabled(enabled);
+  for (QCheckBox* c : {CheckBox1, CheckBox2, CheckBox3}) c->setEnabled(enabled);
   if (enabled) {
-    // The profile's own states for the items it drives.
+    // The profile's own states for the controls it drives.
     const corvane::Profile& p = corvane::ProfileOf(SelectedModel());
     ReadSignature1->setEnabled(p.readSignature);
     ReadDataArea1->setEnabled(p.readDataArea);
     WriteDataArea1->setEnabled(p.writeDataArea);
+    CheckBox1->setEnabled(p.checkBox1Enabled);
+    CheckBox2->setEnabled(p.checkBox2Enabled);
   }
 }
 
@@ -374,23 +389,31 @@ void TForm1::Run(WindowCommand command) {
   corvane::Session session{target_->link(), target_->ee(), *host_, snapshot,
                            target_->loaderDir(), target_->logDir()};
   session.verifyAfterWrite = VerifyAfterWriting1->isChecked();
-  try {
-    options_.commands(command, session);
-  } catch (const std::exception& e) {
-    // Nothing may unwind into the event loop; the command's guards have closed up.
-    host_->MessageBox(MessageKind::Error, e.what(), Buttons::Ok);
+  {
+    WindowClock clock(target_->link(), *host_);
+    try {
+      options_.commands(command, session);
+    } catch (const std::exception& e) {
+      // Nothing may unwind into the event loop; the command's guards have closed up.
+      host_->MessageBox(MessageKind::Error, e.what(), Buttons::Ok);
+    }
   }
 
   qApp->removeEventFilter(this);
   std::string endError;
   if (!target_->End(&endError)) host_->MessageBox(MessageKind::Error, endError, Buttons::Ok);
   running_ = false;
+  // Every command the menus offer opens the link before anything else.
+  if (form3_) form3_->CommandRan();
   SetCommandsEnabled(true);
+  // A command that could not connect leaves "Connecting..." behind; an idle window shows
+  // nothing.
+  host_->SetStatus("");
+  host_->SetProgressPosition(0);
   host_->Flush();
   StatusBar1->update();
 
-  const bool closeNow = closePending_ && host_->abortState() != QtHost::AbortState::Declined;
-  closePending_ = false;
+  const bool closeNow = host_->closeRequested();
   host_->ResetAbort();
   if (closeNow) close();
 }
@@ -412,8 +435,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // Destroying the window under a running command would pull its host away: ask the
   // command to stop, and close once it has.
   event->ignore();
-  closePending_ = true;
-  host_->RequestAbort();
+  host_->RequestAbort(true);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -190,6 +190,5 @@ class TForm1 : public QMainWindow {
   TForm3* form3_ = nullptr;
   QRadioButton* radioButtons_[corvane::kModelCount] = {};
   bool running_ = false;
-  bool closePending_ = false;
   bool placed_ = false;
 };

@@ -72,6 +72,13 @@ int TForm3::ShowModal() {
 template <class Op>
 void TForm3::OnLink(Op&& op) {
   if (!target_) return;
+  // Until a command has opened the link, the port's control lines are not where the
+  // handshake expects them: the first write would strobe a stray byte into the decoder and
+  // shift the frame, so the word would go to, or come from, another address.
+  if (!commandRan_) {
+    host_.MessageBox(MessageKind::Warning, kRunACommandFirst, Buttons::Ok);
+    return;
+  }
   std::string error;
   if (!target_->Begin(model_ ? model_() : corvane::Model::BCT13, &error)) {
     host_.MessageBox(MessageKind::Error, error, Buttons::Ok);

@@ -29,6 +29,15 @@ class TForm3 : public QDialog {
   QPushButton* Button2;
 
   int ShowModal();
+  // A command has run since the program started: it opened the link and left the port's
+  // lines as a poke or peek expects them.
+  void CommandRan() { commandRan_ = true; }
+
+  // POKE and PEEK before any command: nothing is sent.
+  static constexpr const char* kRunACommandFirst =
+      "No command has run yet. Passive POKE/PEEK uses the link as the last command left it: it "
+      "neither opens the link nor resets the decoder or sets up its memory. Run a command "
+      "first (cancelling its file dialog is enough), then POKE or PEEK again.";
 
  public slots:
   void Button1Click();  // POKE
@@ -41,4 +50,5 @@ class TForm3 : public QDialog {
   corvane::Host& host_;
   CommandTarget* target_;
   std::function<corvane::Model()> model_;
+  bool commandRan_ = false;
 };

@@ -47,6 +47,7 @@ class VirtualPort {
 
   uint8_t In(uint16_t port) {
     const int64_t now = Tick();
+    ecrJustRead_ = port == kEcrPort;
     switch (port) {
       case kStatusPort: {
         if (unplugged_) return kStatusOpen;
@@ -69,6 +70,8 @@ class VirtualPort {
 
   void Out(uint16_t port, uint8_t value) {
     const int64_t now = Tick();
+    const bool afterEcrRead = ecrJustRead_;
+    ecrJustRead_ = false;
     switch (port) {
       case kDataPort:
         data_ = value;
@@ -81,14 +84,17 @@ class VirtualPort {
       }
       case kEcrPort:
         ecr_ = static_cast<uint8_t>((value & 0xFC) | 0x01);  // FIFO status bits: empty
+        held_ = afterEcrRead;
         break;
       default:
         break;
     }
   }
 
-  // The ECR is not in byte mode: the link has let go of the port.
-  bool Released() const { return (ecr_ & 0xE0) != 0x20; }
+  // The link has let go of the port: it wrote the mode back since it last read the mode and
+  // then set its own. (The mode itself cannot tell: the port is in byte mode before and
+  // after a command too.)
+  bool Released() const { return !held_; }
   bool decoderInReset() const { return resetHeld_; }
   bool loaderRunning() const { return loaderPending_; }
   bool unplugged() const { return unplugged_; }
@@ -122,7 +128,11 @@ class VirtualPort {
   Stats& stats_;
   Timing t_;
 
-  uint8_t data_ = 0, control_ = 0x0C, ecr_ = 0x15;
+  // The port as the PC holds it for us: through ppdev the kernel keeps an ECP port in byte
+  // mode (0x34, read back with the FIFO empty bit) for as long as it is claimed.
+  uint8_t data_ = 0, control_ = 0x0C, ecr_ = 0x35;
+  bool ecrJustRead_ = false;  // the last access read the ECR
+  bool held_ = false;
 
   int64_t selectAt_ = kNever;  // Select is high from then until the read strobe
   int64_t replyAt_ = kNever;   // nError and the reply byte on the lines from then until acknowledged

@@ -14,9 +14,7 @@
 #include <memory>
 
 #include "AppSupport.h"
-#include "app/Commands.h"
 #include "app/QtHost.h"
-#include "app/StationTarget.h"
 #include "app/Unit1.h"
 
 using apptest::ModalScript;
@@ -38,15 +36,7 @@ struct AbortCase {
 class AbortInWindow : public ::testing::TestWithParam<std::tuple<AbortCase, How>> {
  protected:
   void SetUp() override {
-    TForm1::Options options;
-    options.commands = RunRealCommand;
-    options.simulated = true;
-    corvane::cli::TargetOptions target;
-    target.simulateDir = dir.path().toStdString();
-    options.startTarget = [target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
-      return StationTarget::Start(target, host);
-    };
-    form = std::make_unique<TForm1>(options);
+    form = apptest::WindowOnVirtualDecoders(dir.path());
     form->show();
   }
   QTemporaryDir dir;
@@ -85,6 +75,8 @@ TEST_P(AbortInWindow, AsksOnceStopsAndClosesCleanly) {
   ASSERT_TRUE(script.finished()) << "steps done: " << script.done();
   EXPECT_TRUE(question.text.startsWith(QString::fromLatin1(c.question))) << question.text.toStdString();
   EXPECT_EQ(question.icon, QMessageBox::Question);
+  EXPECT_EQ(question.text.endsWith(QStringLiteral("Yes stops and then closes Corvane; No carries on.")),
+            how == How::Close);
   EXPECT_FALSE(form->commandRunning());
   // Closing waited for the command; Escape leaves the window as it was.
   EXPECT_EQ(form->isVisible(), how == How::Escape);

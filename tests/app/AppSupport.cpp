@@ -5,6 +5,9 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 
+#include "app/Commands.h"
+#include "app/StationTarget.h"
+
 namespace apptest {
 
 ModalScript::Step Press(const QString& button, Shown* shown) {
@@ -27,6 +30,18 @@ ModalScript::Step Press(const QString& button, Shown* shown) {
     ADD_FAILURE() << "no button " << button.toStdString();
     box->reject();
   };
+}
+
+std::unique_ptr<TForm1> WindowOnVirtualDecoders(const QString& dir) {
+  TForm1::Options options;
+  options.commands = RunRealCommand;
+  options.simulated = true;
+  corvane::cli::TargetOptions target;
+  target.simulateDir = dir.toStdString();
+  options.startTarget = [target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
+    return StationTarget::Start(target, host);
+  };
+  return std::make_unique<TForm1>(std::move(options));
 }
 
 bool PaintCounter::eventFilter(QObject*, QEvent* e) {

@@ -6,14 +6,20 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/CommandTarget.h"
+#include "app/Unit1.h"
 #include "eeprom/corvane_ee.h"
 #include "link/corvane.h"
 #include "support/FakeDecoderPort.h"
 #include "support/RecordingPort.h"
+
+// Failures show the text, not its code units.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace apptest {
 
@@ -63,6 +69,13 @@ class FakeTarget : public CommandTarget {
   std::string loaderDir() const override { return "/loaders"; }
   std::string logDir() const override { return "/logs"; }
   bool simulated() const override { return isSimulated; }
+};
+
+// A port whose adapter never answers.
+class DeadPort : public corvane::PortIo {
+ public:
+  uint8_t PortIn(uint16_t) override { return 0x00; }
+  void PortOut(uint16_t, uint8_t) override {}
 };
 
 // Deals with modal windows as a user would: polls for the active modal widget and hands it
@@ -118,6 +131,10 @@ struct Shown {
 };
 // A step that records a QMessageBox and presses the button with this text.
 ModalScript::Step Press(const QString& button, Shown* shown = nullptr);
+
+// The window as the program builds it, running the real commands on the virtual decoders
+// kept under dir.
+std::unique_ptr<TForm1> WindowOnVirtualDecoders(const QString& dir);
 
 // Counts paint events of one widget.
 class PaintCounter : public QObject {

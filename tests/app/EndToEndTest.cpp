@@ -12,9 +12,7 @@
 #include <memory>
 
 #include "AppSupport.h"
-#include "app/Commands.h"
 #include "app/QtHost.h"
-#include "app/StationTarget.h"
 #include "app/Unit1.h"
 #include "link/corvane.h"
 #include "sim/VirtualDecoder.h"
@@ -40,15 +38,7 @@ struct OnVirtualDecoder : ::testing::Test {
     ASSERT_EQ(file.write(eeprom), eeprom.size());
     file.close();
 
-    TForm1::Options options;
-    options.commands = RunRealCommand;
-    options.simulated = true;
-    corvane::cli::TargetOptions target;
-    target.simulateDir = dir.path().toStdString();
-    options.startTarget = [target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
-      return StationTarget::Start(target, host);
-    };
-    form = std::make_unique<TForm1>(options);
+    form = apptest::WindowOnVirtualDecoders(dir.path());
     form->show();
   }
 

@@ -4,13 +4,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
+#include <memory>
+#include <utility>
 
 #include "AppSupport.h"
+#include "app/QtHost.h"
+#include "app/StationTarget.h"
+#include "app/Unit1.h"
 #include "app/Unit3.h"
 #include "link/Hex.h"
 #include "support/ScriptedHost.h"
 
 using apptest::FakeTarget;
+using apptest::ModalScript;
+using apptest::Shown;
 using corvane::Model;
 
 namespace {
@@ -20,6 +28,8 @@ struct PokePeekFixture : ::testing::Test {
   corvane::testing::ScriptedHost host;
   Model model = Model::TS1;
   TForm3 form{host, &target, [this] { return model; }};
+  // As after a command: the link has been opened once.
+  PokePeekFixture() { form.CommandRan(); }
 };
 
 struct FieldCase {
@@ -128,15 +138,8 @@ TEST_F(PokePeekFixture, NeitherConnectsNorResetsTheDecoder) {
   EXPECT_EQ(target.ended, 2);
 }
 
-// A port whose adapter never answers.
-class DeadPort : public corvane::PortIo {
- public:
-  uint8_t PortIn(uint16_t) override { return 0x00; }
-  void PortOut(uint16_t, uint8_t) override {}
-};
-
 TEST_F(PokePeekFixture, ADeadLinkGivesOneMessageNotAHang) {
-  DeadPort dead;
+  apptest::DeadPort dead;
   corvane::testing::ManualClock clock;
   clock.stepPerNow = 1000;  // each status poll costs a millisecond
   target.linkObject.Rebind(dead, clock);
@@ -155,6 +158,46 @@ TEST_F(PokePeekFixture, UnavailableTargetIsReported) {
   form.Button2->click();
   EXPECT_EQ(host.MessageTexts(), std::vector<std::string>{"Cannot open the virtual decoder"});
   EXPECT_TRUE(target.port.transactions.empty());
+}
+
+// The dialog in the window as the program builds it, on the virtual decoder.
+TEST(PokePeekOnVirtualDecoder, PeeksTheDecoderWordOnceACommandHasSetItUp) {
+  QTemporaryDir dir;
+  const std::unique_ptr<TForm1> made = apptest::WindowOnVirtualDecoders(dir.path());
+  TForm1& window = *made;
+  TForm3 form(window.host(), window.target(), [&window] { return window.SelectedModel(); }, &window);
+  window.SetForms(nullptr, &form);
+  window.show();
+
+  // Before any command nothing is sent; the dialog says what to do.
+  Shown first;
+  ModalScript answer({apptest::Press("OK", &first)});
+  form.Edit1->setText(QStringLiteral("80002000"));
+  form.Edit2->setText(QStringLiteral("1"));
+  form.Button2->click();
+  ASSERT_TRUE(answer.finished());
+  EXPECT_EQ(first.text, QString::fromLatin1(TForm3::kRunACommandFirst));
+  EXPECT_EQ(form.Edit2->text(), QStringLiteral("1"));
+  EXPECT_EQ(static_cast<StationTarget*>(window.target())->station()->decoder(), nullptr);
+
+  // As the message says: a command, cancelled at its file dialog.
+  ModalScript cancel({[](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); }});
+  window.Read1->trigger();
+  ASSERT_TRUE(cancel.finished());
+
+  const std::pair<const char*, const char*> words[] = {{"80002000", "C0FFEE42"},
+                                                       {"80002004", "00000001"}};
+  for (const auto& [address, value] : words) {
+    form.Edit1->setText(QString::fromLatin1(address));
+    form.Edit2->setText(QString::fromLatin1(value));
+    form.Button1->click();
+  }
+  for (const auto& [address, value] : words) {
+    form.Edit1->setText(QString::fromLatin1(address));
+    form.Edit2->clear();
+    form.Button2->click();
+    EXPECT_EQ(form.Edit2->text(), QString::fromLatin1(value)) << address;
+  }
 }
 
 struct Placed {

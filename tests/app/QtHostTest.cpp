@@ -17,6 +17,7 @@
 #include "app/QtHost.h"
 #include "app/Unit1.h"
 #include "link/Hex.h"
+#include "link/corvane.h"
 
 using apptest::ModalScript;
 using apptest::PaintCounter;
@@ -260,6 +261,33 @@ INSTANTIATE_TEST_SUITE_P(Transfers, AbortLatency,
                          ::testing::Values(PerWord{"ProcessMessages", false},
                                            PerWord{"RepaintThenProcessMessages", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- long waits ----
+
+TEST_F(HostFixture, ALongSleepOnTheRealClockKeepsServingEventsAndItsLength) {
+  ShowSettled();
+  apptest::DeadPort port;
+  corvane::RealClock real;
+  corvane::Link link(port, real);
+  std::vector<int64_t> runs{real.Now()};  // the start, then each run of the window's events
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { runs.push_back(real.Now()); });
+  ticker.start(0);
+  {
+    WindowClock clock(link, host);
+    link.clock().SleepMilliseconds(300);
+    runs.push_back(real.Now());
+    const size_t before = runs.size();
+    link.clock().SleepMilliseconds(5);  // an erase poll's sleep stays a plain sleep
+    EXPECT_EQ(runs.size(), before);
+  }
+  EXPECT_EQ(&link.clock(), &real) << "the link gets its own clock back";
+  EXPECT_GE(runs.back() - runs.front(), 300'000);
+  EXPECT_LT(runs.back() - runs.front(), 500'000);
+  int64_t longest = 0;
+  for (size_t i = 1; i < runs.size(); ++i) longest = std::max(longest, runs[i] - runs[i - 1]);
+  EXPECT_LE(longest, 100'000) << "slices of " << WindowClock::kSliceMs << " ms";
+}
 
 TEST_F(HostFixture, EmptyProgressRangeShowsAnEmptyBarNotABusyOne) {
   host.SetProgressRange(0, 0);

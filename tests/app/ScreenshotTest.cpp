@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QAction>
 #include <QDir>
+#include <QFile>
+#include <QTimer>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QLabel>
@@ -20,6 +22,7 @@
 #include "app/Unit2.h"
 #include "app/Unit3.h"
 #include "support/ScriptedHost.h"
+#include "transfer/RamLoader.h"
 
 namespace {
 
@@ -42,9 +45,25 @@ void Save(QWidget* w, const char* name) {
 TEST(Screenshots, WindowAndDialogs) {
   apptest::FakeTarget target;
   target.isSimulated = true;
+  QTemporaryDir loaders;
+  QFile trap(QDir(loaders.path()).filePath(QStringLiteral("TRAP.BIN")));
+  ASSERT_TRUE(trap.open(QIODevice::WriteOnly));
+  trap.write(QByteArray(64, '\x5A'));
+  trap.close();
   TForm1* window = nullptr;
+  QString waitShown;
   TForm1 form({&target,
-               [&window](WindowCommand, corvane::Session& s) {
+               [&](WindowCommand command, corvane::Session& s) {
+                 if (command == WindowCommand::WriteFirmware) {
+                   // The RAM loader runs on the decoder: the window waits, and stays live.
+                   s.loaderDir = loaders.path().toStdString();
+                   QTimer::singleShot(0, window, [&] {
+                     waitShown = window->StatusBar1->Panel(0)->text();
+                     Save(window, "main-window-loader-wait.png");
+                   });
+                   corvane::UploadTrapRoutine(s, "TRAP.BIN", 10000, "Writing Flash ~10 secs...");
+                   return;
+                 }
                  // Half way through a firmware read: status, progress, the rest disabled.
                  s.host.SetStatus("7FE9A2C4");
                  s.host.SetProgressRange(0, 0x80000);
@@ -56,6 +75,8 @@ TEST(Screenshots, WindowAndDialogs) {
   window = &form;
   Save(&form, "main-window.png");
   form.ReadFirmware1->trigger();
+  form.WriteFirmware1->trigger();
+  EXPECT_EQ(waitShown, QStringLiteral("Writing Flash ~10 secs..."));
   form.RadioButton1->click();
   form.CheckBox1->setChecked(true);
   Save(&form, "main-window-dsx6071.png");

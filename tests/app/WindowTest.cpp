@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "AppSupport.h"
+#include "app/Commands.h"
 #include "app/QtHost.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
@@ -65,8 +66,6 @@ struct WindowFixture : ::testing::Test {
 
 TEST_F(WindowFixture, StartsWithTheCaptionTitleAndFixedClientArea) {
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Corvane 1.5C"));
-  // FormCreate replaced the start-up title with the caption.
-  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("Corvane 1.5C"));
 
   form->show();
   EXPECT_EQ(form->centralWidget()->size(), QSize(405, 202));
@@ -81,11 +80,31 @@ TEST_F(WindowFixture, StartsWithTheCaptionTitleAndFixedClientArea) {
   EXPECT_LE(offCentre.manhattanLength(), 1);
 }
 
+TEST_F(WindowFixture, AStartUpQuestionShowsOverWhereTheWindowWillBe) {
+  TForm1::Options options;
+  options.startTarget = [](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
+    host.MessageBox(corvane::MessageKind::Confirmation, "Driver is not installed. Install it?",
+                    corvane::Buttons::YesNo);
+    return nullptr;
+  };
+  QRect box;
+  ModalScript script({[&](QWidget* modal) {
+    box = modal->frameGeometry();
+    Press("No")(modal);
+  }});
+  form = std::make_unique<TForm1>(std::move(options));
+  ASSERT_TRUE(script.finished());
+  form->show();
+  EXPECT_LE((box.center() - form->frameGeometry().center()).manhattanLength(), 2)
+      << "box at " << box.x() << "," << box.y();
+}
+
 TEST_F(WindowFixture, VirtualDecoderIsMarkedInTheTitleButNotInAbout) {
   target.isSimulated = true;
   Make();
   EXPECT_EQ(form->windowTitle(), QString::fromUtf8("Corvane 1.5C \u2014 virtual decoder"));
-  EXPECT_EQ(QGuiApplication::applicationDisplayName(), form->windowTitle());
+  // The toolkit appends its application name to every dialog's caption: it must have none.
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QString());
 
   TForm2 about(form.get());
   form->SetForms(&about, nullptr);
@@ -176,13 +195,15 @@ TEST_F(WindowFixture, TabOrderFollowsTheTableInEachGroup) {
 
 TEST_F(WindowFixture, StatusBarHasThreeEmptyPanelsAndAnEmptyProgressBar) {
   const int widths[] = {250, 100, 50};
-  int x = 0;
+  // Each part after the first begins 2 pixels past the end of the one before.
+  const QRect parts[] = {{0, 2, 250, 17}, {252, 2, 98, 17}, {352, 2, 48, 17}};
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(form->StatusBar1->PanelWidth(i), widths[i]);
-    EXPECT_EQ(form->StatusBar1->Panel(i)->x(), x);
+    EXPECT_EQ(form->StatusBar1->Panel(i)->geometry(), parts[i]);
     EXPECT_TRUE(form->StatusBar1->Panel(i)->text().isEmpty());
-    x += widths[i];
   }
+  // The bar covers panel 1 whole: none of the panel's frame shows beside or under it.
+  EXPECT_EQ(form->ProgressBar->geometry(), form->StatusBar1->Panel(1)->geometry());
   EXPECT_EQ(form->ProgressBar->parentWidget(), form->StatusBar1);
   EXPECT_EQ(form->ProgressBar->parent(), form->StatusBar1);
   EXPECT_EQ(form->host().ProgressMaximum(), 0);
@@ -220,6 +241,8 @@ TEST_F(WindowFixture, MenuTreeWithAcceleratorsAndSeparators) {
       {"&Help", {{"About1", "&About"}}},
   };
   EXPECT_EQ(form->menuBar()->objectName(), QStringLiteral("MainMenu1"));
+  // Titles and drop-downs in one font, whatever size the form's controls had to take.
+  EXPECT_EQ(form->menuBar()->font(), form->Flash1->font());
   const QList<QAction*> menus = form->menuBar()->actions();
   ASSERT_EQ(menus.size(), static_cast<qsizetype>(expected.size()));
   for (size_t m = 0; m < expected.size(); ++m) {
@@ -438,7 +461,7 @@ TEST_F(WindowFixture, VerifyAfterWritingIsCheckedByDefaultAndReachesTheCommand) 
   EXPECT_FALSE(form->VerifyAfterWriting1->isChecked());
 }
 
-TEST_F(WindowFixture, WhileACommandRunsOtherCommandsAndModelsAreDisabled) {
+TEST_F(WindowFixture, WhileACommandRunsOtherCommandsModelsAndOptionsAreDisabled) {
   form->RadioButton1->click();  // DSX6071/6072: Read Data Area and Write Data Area are off
   std::vector<std::string> disabledInside;
   bool first = true;
@@ -447,13 +470,17 @@ TEST_F(WindowFixture, WhileACommandRunsOtherCommandsAndModelsAreDisabled) {
     for (QAction* a : {form->WriteFirmware1, form->WriteDataArea1, form->ReadFirmware1,
                        form->ReadDataArea1, form->ReadSignature1, form->Read1, form->Write1,
                        form->PassivePOKEPEEK1, form->Ramdump60711, form->Ramdump60721,
-                       form->RamdumpBCT131, form->RamdumpDSI1851, form->RamdumpTVNbox1}) {
+                       form->RamdumpBCT131, form->RamdumpDSI1851, form->RamdumpTVNbox1,
+                       form->About1}) {
       if (!a->isEnabled()) disabledInside.push_back(a->objectName().toStdString());
     }
     for (int i = 0; i < corvane::kModelCount; ++i) {
       if (!Radio(i)->isEnabled()) disabledInside.push_back(Radio(i)->objectName().toStdString());
     }
-    EXPECT_TRUE(form->About1->isEnabled());
+    // The command took the options at its start: they are locked like the models.
+    for (QCheckBox* c : {form->CheckBox1, form->CheckBox2, form->CheckBox3}) {
+      if (!c->isEnabled()) disabledInside.push_back(c->objectName().toStdString());
+    }
     EXPECT_TRUE(form->Exit1->isEnabled());
     EXPECT_TRUE(form->commandRunning());
     // A second request by any road is refused while the link is in use.
@@ -461,9 +488,11 @@ TEST_F(WindowFixture, WhileACommandRunsOtherCommandsAndModelsAreDisabled) {
     form->Button2->click();
     form->Read1Click();
     Radio(4)->click();
+    form->CheckBox2->click();
   };
   form->ReadSignature1->trigger();
-  EXPECT_EQ(disabledInside.size(), 13u + 8u);
+  EXPECT_EQ(disabledInside.size(), 14u + 8u + 3u);
+  EXPECT_TRUE(form->CheckBox2->isChecked());
   EXPECT_EQ(ran, std::vector<WindowCommand>{WindowCommand::ReadSignature});
   EXPECT_EQ(target.begun.size(), 1u);
   EXPECT_EQ(target.ended, 1);
@@ -474,7 +503,49 @@ TEST_F(WindowFixture, WhileACommandRunsOtherCommandsAndModelsAreDisabled) {
   EXPECT_FALSE(form->ReadDataArea1->isEnabled());
   EXPECT_FALSE(form->WriteDataArea1->isEnabled());
   EXPECT_TRUE(form->ReadFirmware1->isEnabled());
+  EXPECT_TRUE(form->About1->isEnabled());
   for (int i = 0; i < corvane::kModelCount; ++i) EXPECT_TRUE(Radio(i)->isEnabled());
+  for (QCheckBox* c : {form->CheckBox1, form->CheckBox2, form->CheckBox3}) {
+    EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+  }
+  // And where the profile disables an option, it stays so.
+  form->RadioButton3->click();
+  form->ReadFirmware1->trigger();
+  EXPECT_FALSE(form->CheckBox1->isEnabled());
+  EXPECT_TRUE(form->CheckBox3->isEnabled());
+}
+
+TEST_F(WindowFixture, AboutDuringACommandDoesNotHoldTheTransfer) {
+  TForm2 about(form.get());
+  form->SetForms(&about, nullptr);
+  form->show();
+  // Were About to open, its modal loop would hold the command until closed: this closes it.
+  ModalScript watch({[](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); }});
+  int64_t now = 0;
+  form->host().SetTimeSource([&] { return now; });
+  int framesAfterAbout = 0, last = -1;
+  during = [&](corvane::Session& s) {
+    s.host.SetProgressRange(0, 999);
+    for (int i = 0; i < 1000; ++i) {
+      if (i == 100) {  // Help > About, by the menu and by its handler
+        QTimer::singleShot(0, form->About1, &QAction::trigger);
+        QTimer::singleShot(0, form.get(), &TForm1::About1Click);
+      }
+      s.host.SetProgressPosition(i);
+      s.host.Repaint();
+      s.host.ProcessMessages();
+      if (i > 100 && form->ProgressBar->value() != last) {
+        last = form->ProgressBar->value();
+        ++framesAfterAbout;
+      }
+      now += 1000;  // a word takes a millisecond
+    }
+  };
+  form->WriteFirmware1->trigger();
+  EXPECT_EQ(watch.done(), 0) << "About opened during the command";
+  // The bar went on, a frame every 34 words, to the end.
+  EXPECT_GE(framesAfterAbout, 25);
+  EXPECT_GE(last, 999 - 34);
 }
 
 TEST_F(WindowFixture, EscapeDuringACommandAsksOnce) {
@@ -498,44 +569,82 @@ TEST_F(WindowFixture, EscapeDuringACommandAsksOnce) {
   EXPECT_EQ(answers, std::vector<bool>{false});
 }
 
-struct CloseCase {
-  const char* name;
-  bool asks;          // the command notices the request and asks its question
-  const char* press;  // the user's answer
-  bool closed;        // the window is gone after the command
+// A request to stop, by Escape or by closing the window, and the user's answer to the
+// question the command asks next ("": the command ends before it looks).
+struct StopRequest {
+  bool close;
+  const char* press;
 };
 
-class CloseDuringCommand : public WindowFixture, public ::testing::WithParamInterface<CloseCase> {};
+struct StopCase {
+  const char* name;
+  std::vector<StopRequest> requests;
+  bool closed;  // the window is gone after the command
+};
 
-TEST_P(CloseDuringCommand, WindowStaysUntilTheCommandHasEnded) {
-  const CloseCase& c = GetParam();
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
+class StopDuringCommand : public WindowFixture, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopDuringCommand, OnlyAConfirmedCloseClosesAndOnlyOnceTheCommandHasEnded) {
+  const StopCase& c = GetParam();
+  const QString question = QStringLiteral("Stop now? The flash is left half written.");
   form->show();
-  bool visibleAfterClose = false, aborted = false, closing = false;
+  std::vector<Shown> shown(c.requests.size());
+  std::vector<ModalScript::Step> steps;
+  for (size_t i = 0; i < c.requests.size(); ++i) {
+    if (*c.requests[i].press) steps.push_back(Press(c.requests[i].press, &shown[i]));
+  }
+  ModalScript script(steps);
+  bool closeRefused = true, visibleInside = true;
   during = [&](corvane::Session& s) {
-    closing = form->close();
-    visibleAfterClose = form->isVisible();
-    if (!c.asks) return;
-    try {
-      s.CheckAbort("Stop now? The flash is left half written.");
-    } catch (const corvane::AbortError&) {
-      aborted = true;
+    for (const StopRequest& r : c.requests) {
+      if (r.close) {
+        closeRefused = closeRefused && !form->close();
+        visibleInside = visibleInside && form->isVisible();
+      } else {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(form.get(), &escape);
+      }
+      if (!*r.press) return;
+      try {
+        s.CheckAbort(question.toStdString());
+      } catch (const corvane::AbortError&) {
+        return;
+      }
     }
   };
-  std::unique_ptr<ModalScript> script;
-  if (c.asks) script = std::make_unique<ModalScript>(std::vector<ModalScript::Step>{Press(c.press)});
   form->WriteFirmware1->trigger();
-  EXPECT_FALSE(closing);
-  EXPECT_TRUE(visibleAfterClose);
-  EXPECT_EQ(aborted, c.asks && std::string(c.press) == "Yes");
+  ASSERT_TRUE(script.finished()) << "questions answered: " << script.done();
+  for (size_t i = 0; i < c.requests.size(); ++i) {
+    if (!*c.requests[i].press) continue;
+    EXPECT_TRUE(shown[i].text.startsWith(question)) << shown[i].text.toStdString();
+    // Only the question a close led to says that Yes closes the program.
+    EXPECT_EQ(shown[i].text.contains(QStringLiteral("closes Corvane")), c.requests[i].close) << i;
+  }
+  EXPECT_TRUE(closeRefused);
+  EXPECT_TRUE(visibleInside);
   EXPECT_EQ(!form->isVisible(), c.closed);
   EXPECT_EQ(target.ended, 1);
+  // Left open, the window is idle, and nothing of the earlier requests reaches the next command.
+  EXPECT_FALSE(form->commandRunning());
+  EXPECT_TRUE(form->WriteFirmware1->isEnabled());
+  if (c.closed) return;
+  bool askedAgain = true;
+  during = [&](corvane::Session& s) { askedAgain = s.host.AbortRequested(); };
+  form->ReadFirmware1->trigger();
+  EXPECT_FALSE(askedAgain);
+  EXPECT_TRUE(form->isVisible());
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Answers, CloseDuringCommand,
-    ::testing::Values(CloseCase{"ConfirmedStop", true, "Yes", true},
-                      CloseCase{"DeclinedStop", true, "No", false},
-                      CloseCase{"CommandEndedFirst", false, "", true}),
+    Answers, StopDuringCommand,
+    ::testing::Values(
+        StopCase{"CloseConfirmed", {{true, "Yes"}}, true},
+        StopCase{"CloseDeclined", {{true, "No"}}, false},
+        StopCase{"CloseDeclinedThenEscapeConfirmed", {{true, "No"}, {false, "Yes"}}, false},
+        StopCase{"EscapeDeclinedThenCloseConfirmed", {{false, "No"}, {true, "Yes"}}, true},
+        StopCase{"CommandEndedFirst", {{true, ""}}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowFixture, StatusAndProgressShowWhileRunningAndClearWhenTheCommandEnds) {
@@ -556,6 +665,68 @@ TEST_F(WindowFixture, StatusAndProgressShowWhileRunningAndClearWhenTheCommandEnd
   EXPECT_EQ(barWhileRunning, 40);
   EXPECT_EQ(form->StatusBar1->Panel(0)->text(), QString());
   EXPECT_EQ(form->ProgressBar->value(), 0);
+}
+
+TEST_F(WindowFixture, TheTextSetBeforeALongWaitIsOnScreenWhileTheWindowServesEvents) {
+  form->show();
+  for (int i = 0; i < 10; ++i) QApplication::processEvents();
+  // A frozen clock: after the first frame no Repaint is due, as on the word before a wait.
+  form->host().SetTimeSource([] { return int64_t{0}; });
+  target.clock.stepPerNow = 0;
+  const QString waitText = QStringLiteral("Writing Flash ~10 secs...");
+  QString panelInWait;
+  int barInWait = -1, eventRuns = 0;
+  bool screenShowsIt = false, escapeNoticed = false;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++eventRuns; });
+  during = [&](corvane::Session& s) {
+    s.host.SetProgressRange(0, 0x3FFFF);
+    s.host.SetProgressPosition(0x3FFFF);
+    s.host.SetStatus("80101FFC  FFFFFF");
+    s.host.Repaint();
+    s.host.SetProgressPosition(0);
+    s.host.SetStatus(waitText.toStdString());
+    s.host.Repaint();
+    QTimer::singleShot(0, form.get(), [&] {
+      panelInWait = form->StatusBar1->Panel(0)->text();
+      barInWait = form->ProgressBar->value();
+      // The screen holds what the status bar paints now, not an older frame.
+      const QRect r(form->StatusBar1->mapTo(form.get(), QPoint()), form->StatusBar1->size());
+      const QImage screen = form->screen()
+                                ->grabWindow(form->winId(), r.x(), r.y(), r.width(), r.height())
+                                .toImage()
+                                .convertToFormat(QImage::Format_RGB32);
+      screenShowsIt = !screen.isNull() &&
+                      screen == form->StatusBar1->grab().toImage().convertToFormat(QImage::Format_RGB32);
+      QCoreApplication::postEvent(form.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape,
+                                                            Qt::NoModifier));
+    });
+    ticker.start(0);
+    s.clock().SleepMilliseconds(10000);
+    ticker.stop();
+    escapeNoticed = s.host.AbortRequested();
+  };
+  form->WriteFirmware1->trigger();
+  EXPECT_EQ(panelInWait, waitText);
+  EXPECT_EQ(barInWait, 0);
+  EXPECT_TRUE(screenShowsIt);
+  EXPECT_TRUE(escapeNoticed) << "Escape pressed during the wait";
+  // The events ran once per slice of the wait, and the wait kept its length.
+  EXPECT_GE(eventRuns, 10000 / WindowClock::kSliceMs - 1);
+  EXPECT_EQ(target.clock.sleptMs, 10000);
+}
+
+TEST_F(WindowFixture, AFailedConnectLeavesNoStatusBehind) {
+  form->show();
+  apptest::DeadPort dead;
+  target.linkObject.Rebind(dead, target.clock);
+  during = [](corvane::Session& s) { RunRealCommand(WindowCommand::WriteFirmware, s); };
+  Shown error;
+  ModalScript script({Press("OK", &error)});
+  form->WriteFirmware1->trigger();
+  ASSERT_TRUE(script.finished());
+  EXPECT_EQ(error.text.toStdString(), corvane::kLinkErrorMessage);
+  EXPECT_EQ(form->StatusBar1->Panel(0)->text(), QString()) << "not \"Connecting...\"";
 }
 
 struct FailureCase {

@@ -123,17 +123,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PortRegisters, PowerOnLevelsAndTheEcrModeField) {
   SimRig rig(Model::DSX6170);
   sim::VirtualDecoder& vd = rig.vd();
-  EXPECT_EQ(vd.PortIn(kEcrPort), 0x15);
+  // Byte mode, as the kernel keeps a claimed port.
+  EXPECT_EQ(vd.PortIn(kEcrPort), 0x35);
   EXPECT_EQ(vd.PortIn(kControlPort), 0x0C);
   EXPECT_EQ(vd.PortIn(kStatusPort), 0xC7);  // idle: neither nError nor Select
   EXPECT_TRUE(vd.PortReleased());
   rig.link.LinkOpen();
   EXPECT_FALSE(vd.PortReleased());
-  EXPECT_EQ(rig.link.SavedEcr, 0x15);
-  vd.PortOut(kEcrPort, 0x34);  // the FIFO status bits are read-only: empty, not full
-  EXPECT_EQ(vd.PortIn(kEcrPort), 0x35);
+  EXPECT_EQ(rig.link.SavedEcr, 0x35);
+  rig.link.Poke(0x80000000, 1);
   rig.link.LinkClose();
   EXPECT_TRUE(vd.PortReleased());
+  EXPECT_EQ(vd.PortIn(kEcrPort), 0x35);
+  vd.PortOut(kEcrPort, 0x14);  // the FIFO status bits are read-only: empty, not full
   EXPECT_EQ(vd.PortIn(kEcrPort), 0x15);
 }
 
