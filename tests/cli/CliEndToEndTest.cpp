@@ -163,6 +163,20 @@ TEST_F(CliEndToEnd, PokeThenPeekInTheNextRunGivesTheWordBack) {
   EXPECT_EQ(peek.out, "12345678\n");
 }
 
+// A real decoder stays switched on between runs: its set-up and its flash chips' command
+// state last until decoder.state is deleted, which switches it off and on.
+TEST_F(CliEndToEnd, TheDecoderKeepsItsStateFromOneRunToTheNext) {
+  ASSERT_EQ(Sim({"--model", "TS1", "--connect", "poke", "80000000", "12345678"}).status, 0);
+  EXPECT_EQ(Sim({"--model", "TS1", "peek", "80000000"}).out, "12345678\n");
+  ASSERT_EQ(Sim({"--model", "TS1", "script", "-"},
+                "poke 7FE01554 00AA00AA\npoke 7FE02AA8 00550055\npoke 7FE01554 00900090\n")
+                .status,
+            0);
+  EXPECT_EQ(Sim({"--model", "TS1", "peek", "7FE00000"}).out, "00040004\n") << "maker codes";
+  ASSERT_TRUE(fs::remove(Path("TS1/decoder.state")));
+  EXPECT_EQ(Sim({"--model", "TS1", "peek", "80000000"}).out, "00000000\n");
+}
+
 // Without --connect nothing resets the decoder, but the port still has to be in byte mode
 // for a reply to be read: a fresh run must not return the port's own latch.
 TEST_F(CliEndToEnd, BarePeekReadsTheDecoderWithoutResettingIt) {
