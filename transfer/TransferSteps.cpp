@@ -50,10 +50,15 @@ bool OpenInput(Session& s, ImageReader& image, const std::string& path, uint64_t
 
 void ReadWord(ImageReader& image, uint8_t* bytes, uint64_t offset) {
   if (!image.Read(bytes, 4)) {
-    throw TransferFileError("Reading the input file failed at offset " +
+    throw TransferError("Reading the input file failed at offset " +
                             Hex8(static_cast<uint32_t>(offset)) +
                             ". The transfer was stopped there.");
   }
+}
+
+void StopTransfer(Session& s, const std::string& reason) {
+  if (s.LogFile) s.LogFile->WriteLog(reason);
+  throw TransferError(reason);
 }
 
 CommandOpening::CommandOpening(Session& s, Dialog dialog, const char* filter,
@@ -70,7 +75,7 @@ CommandOpening::CommandOpening(Session& s, Dialog dialog, const char* filter,
 
 void SkipBytes(ImageReader& image, uint64_t to) {
   if (!image.Seek(to)) {
-    throw TransferFileError("Reading the input file failed at offset " +
+    throw TransferError("Reading the input file failed at offset " +
                             Hex8(static_cast<uint32_t>(to)) + ". The transfer was stopped there.");
   }
 }

@@ -74,15 +74,23 @@ struct FaultCase {
   bool verify = true;
   double maxVirtualSeconds = 5;
   std::vector<Answer> answers = {};
+  bool usedFlash = false;  // the flash holds zeros, not erased words
 };
 
 const std::string kDead = kLinkErrorMessage;
+const std::string kPartly =
+    "Writing stopped; the decoder may not start until a complete image is written.";
 
 class FaultSuite : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
   const FaultCase& c = GetParam();
   SimRig rig(c.model, c.conf);
+  if (c.usedFlash) {
+    SimRig::WriteFile(rig.decoderDir() + "/flash.bin",
+                      std::vector<uint8_t>(SimRig::ReadFile(rig.decoderDir() + "/flash.bin").size()));
+    rig.Reopen();
+  }
   rig.session.verifyAfterWrite = c.verify;
   for (Answer a : c.answers) rig.host.answers.push_back(a);
   const std::string in = rig.path("in.bin"), out = rig.path("out.bin");
@@ -172,9 +180,20 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     // names the first wrong word.
     FaultCase{"StuckBit", Cmd::WriteFirmware, Model::DSI185, "stuck_bits = 0x7FF00004:0x00010000",
               {"Verify failed: 1 word differs, first at 7FF00004."}, Log::Done, false, true, 600},
+    // A sector that ignores program: a run of failed words ends the write there.
     FaultCase{"ProtectedSectorKept", Cmd::WriteFirmware, Model::DSX6170,
               "protected_sectors = 0x7FC00000",
-              {"Verify failed: 16 words differ, first at 7FC00000."}, Log::Done, false, true, 600},
+              {"Programming the flash failed at 7FC00000: 8 words in a row do not take their "
+               "values (the sector may be protected or failing). " + kPartly},
+              Log::Stopped, false, true, 120},
+    // A protected block the user chose to write anyway: its erase fails and the write ends
+    // there, in seconds instead of hours.
+    FaultCase{"ProtectedBlockAnsweredNo", Cmd::WriteFirmware, Model::DSX6071_6072,
+              "protected_sectors = 0x7FE20000",
+              {"Sector 7FE20000 is protected. Do you want to skip this sector?",
+               "Erasing the flash failed at 7FE20000: it does not read erased (the sector may be "
+               "protected). " + kPartly},
+              Log::Stopped, false, true, 60, {Answer::No}, true},
     // Corrupted reply bytes: the read-back of the data area catches them.
     FaultCase{"FlippedBitsDataArea", Cmd::WriteDataArea, Model::TS1, "flip_bits_every = 100000",
               {"Verify failed: 5 words differ, first at C001869C."}, Log::Done, false, true, 600}

@@ -140,7 +140,7 @@ TEST(CopyImageToRam, StopsAtAShortReadWithoutPokingUnreadBytes) {
   ImageReader reader;
   ASSERT_TRUE(reader.Open(b.dir / "image.bin", nullptr));
   b.rig.link.LinkOpen();
-  EXPECT_THROW(CopyImageToRam(b.s(), reader, 0x80002000, 2), TransferFileError);
+  EXPECT_THROW(CopyImageToRam(b.s(), reader, 0x80002000, 2), TransferError);
   EXPECT_EQ(b.rig.port.Lines(), (std::vector<std::string>{"poke 80002000 04030201"}));
 }
 
