@@ -432,13 +432,16 @@ TEST(WriteFirmwareBct13, CopiesEveryWordToRamThenUploadsTheLoader) {
 
   const auto after = kit::AfterConnect(b.rig);
   const size_t copies = 0x40000;
-  ASSERT_EQ(after.size(), copies + 1);
+  ASSERT_EQ(after.size(), copies + 2);
   EXPECT_EQ(after.front().address, 0x80002000u);
   EXPECT_EQ(after.front().value, 0x78563412u);
   EXPECT_EQ(after[copies - 1].address, 0x80101FFCu);
   EXPECT_EQ(after[copies - 1].value, 0xFFFFFFFFu);  // erased words are copied too
-  EXPECT_EQ(after.back().kind, FakeDecoderPort::Kind::Code);
-  EXPECT_EQ(after.back().code, loader);
+  EXPECT_EQ(after[copies].kind, FakeDecoderPort::Kind::Code);
+  EXPECT_EQ(after[copies].code, loader);
+  // The decoder answers at once after the wait: one read of its PIO input, nothing more.
+  EXPECT_EQ(after.back().kind, FakeDecoderPort::Kind::Peek);
+  EXPECT_EQ(after.back().address, 0x2000D010u);
   EXPECT_EQ(b.rig.clock.sleptMs, 100 + 10000);
   EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Writing Flash completed."}));
   const auto log = kit::LogLines(b.LogPath());
