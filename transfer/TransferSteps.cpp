@@ -82,6 +82,7 @@ void SkipBytes(ImageReader& image, uint64_t to) {
 
 WriteLogScope::~WriteLogScope() {
   if (!log_) return;
+  log_->OnFirstFailure(nullptr);  // no box while the command unwinds
   log_->WriteLog("Stopped " + LocalDateTime());
   session_.LogFile = nullptr;
 }
@@ -89,12 +90,26 @@ WriteLogScope::~WriteLogScope() {
 bool WriteLogScope::Open() {
   std::string error;
   log_ = FirmwareLog::CreateLog(LogPath(session_), &error);
+  if (log_) {
+    log_->WriteLog("Firmware log file " + LocalDateTime());
+    if (log_->failed()) {
+      error = "Cannot write the firmware log " + log_->path() + ": " + log_->failure();
+      log_.reset();
+    }
+  }
   if (!log_) {
     session_.host.MessageBox(MessageKind::Error, error + ". Nothing was written to the decoder.",
                              Buttons::Ok);
     return false;
   }
-  log_->WriteLog("Firmware log file " + LocalDateTime());
+  // Said when it happens, once: the write goes on, but its record is incomplete.
+  log_->OnFirstFailure([this] {
+    session_.host.MessageBox(MessageKind::Warning,
+                             "Cannot write the firmware log " + log_->path() + ": " +
+                                 log_->failure() +
+                                 ". The write goes on; the log will miss what follows.",
+                             Buttons::Ok);
+  });
   session_.LogFile = log_.get();
   return true;
 }

@@ -105,6 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"read-signature"}, 2, "corvane-cli: read-signature is not offered for BCT13\n"},
         Refusal{{"--model", "STB3100", "read-data-area", "f"}, 2,
                 "corvane-cli: read-data-area is not offered for STB3100\n"},
+        Refusal{{"--model", "TVN box", "read-data-area", "f"}, 2,
+                "corvane-cli: read-data-area is not offered for TVN box\n"},
+        Refusal{{"--model", "DSX6170", "write-data-area", "f"}, 2,
+                "corvane-cli: write-data-area is not offered for DSX6170\n"},
         Refusal{{"--model", "nope", "models"}, 2,
                 "corvane-cli: unknown model 'nope' (see: corvane-cli models)\n"},
         Refusal{{"peek", "0x0"}, 2,
@@ -145,9 +149,9 @@ TEST_F(CliEndToEnd, HelpAndModelsNeedNoDecoder) {
             "BCT13         3            2 KB, 1 address byte    2000D000  Read Data Area, Write Data Area\n"
             "TS1           4            8 KB, 2 address bytes   2000F000  Read Signature, Read Data Area, Write Data Area\n"
             "DSX6070       5            2 KB, 1 address byte    2000D000  Read Signature, Read Data Area, Write Data Area\n"
-            "TVN box       6            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area, Write Data Area\n"
+            "TVN box       6            8 KB, 2 address bytes   2000D000  Read Signature\n"
             "STB3100       6            8 KB, 2 address bytes   2000F000  Read Signature\n"
-            "DSX6170       8            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area, Write Data Area\n");
+            "DSX6170       8            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area\n");
 }
 
 // ---- words by hand -------------------------------------------------------------------------

@@ -67,7 +67,7 @@ struct FaultCase {
   const char* name;
   Cmd cmd;
   Model model;
-  std::string conf;  // decoder.conf lines
+  std::string conf = "";  // decoder.conf lines
   std::vector<std::string> messages;
   Log log = Log::None;
   bool saved = false;        // a read command's output is complete under the chosen name
@@ -76,12 +76,16 @@ struct FaultCase {
   std::vector<Answer> answers = {};
   bool usedFlash = false;  // the flash holds zeros, not erased words
   bool holdsImage = false;  // the loader's copy lands: the flash or data area holds the input
+  bool fullDevice = false;  // a read saves to /dev/full, a write logs to it
 };
 
 const std::string kDead = kLinkErrorMessage;
 const std::string kStillWriting =
     "It may still be writing: leave it switched on for a few minutes, then read back what it "
     "holds before you try again.";
+const std::string kFull =
+    "Cannot write the file /dev/full: No space left on device. An existing file of that name "
+    "was left as it was.";
 const std::string kPartly =
     "Writing stopped; the decoder may not start until a complete image is written.";
 
@@ -99,12 +103,14 @@ TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
   for (Answer a : c.answers) rig.host.answers.push_back(a);
   const std::string in = rig.path("in.bin"), out = rig.path("out.bin");
   const std::vector<uint8_t> previous = {'o', 'l', 'd'};
+  const bool keepsOut = Saves(c.cmd) && !c.fullDevice;
   if (Writes(c.cmd)) {
     SimRig::WriteFile(in, InputFor(c.cmd, c.model));
     rig.host.dialogPaths.push_back(in);
+    if (c.fullDevice) rig.session.logDir = "/dev/full";
   } else if (Saves(c.cmd)) {
-    SimRig::WriteFile(out, previous);
-    rig.host.dialogPaths.push_back(out);
+    if (keepsOut) SimRig::WriteFile(out, previous);
+    rig.host.dialogPaths.push_back(c.fullDevice ? "/dev/full" : out);
   }
 
   const auto wallStart = std::chrono::steady_clock::now();
@@ -127,9 +133,9 @@ TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
   std::vector<std::string> expected;
   if (c.log != Log::None) expected.push_back("Firmware.log");
   if (Writes(c.cmd)) expected.push_back("in.bin");
-  if (Saves(c.cmd)) expected.push_back("out.bin");
+  if (keepsOut) expected.push_back("out.bin");
   EXPECT_EQ(names, expected);
-  if (Saves(c.cmd)) {
+  if (keepsOut) {
     const auto bytes = SimRig::ReadFile(out);
     if (c.saved) EXPECT_GT(bytes.size(), previous.size());
     else EXPECT_EQ(bytes, previous) << "an existing file keeps its contents";
@@ -176,6 +182,31 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     FaultCase{"NoEepromRead", Cmd::ReadEeprom, Model::DSI185, "eeprom_present = 0", {"NO ACK"},
               Log::None, false, true, 10},
     FaultCase{"NoEepromWrite", Cmd::WriteEeprom, Model::STB3100, "eeprom_present = 0", {"NO ACK1"}},
+    // An EEPROM that falls silent after its control byte: the address byte that follows is
+    // the one refused, the high one on the 8 KB part, the only one on the 2 KB part.
+    FaultCase{.name = "EepromSilentAtHighAddress", .cmd = Cmd::WriteEeprom, .model = Model::TS1,
+              .conf = "eeprom_acks = 1", .messages = {"NO ACK2"}},
+    FaultCase{.name = "EepromSilentAtAddress", .cmd = Cmd::WriteEeprom, .model = Model::BCT13,
+              .conf = "eeprom_acks = 1", .messages = {"NO ACK3"}},
+    // Write-protected: every page refuses its data; the second in a row ends the write.
+    FaultCase{.name = "EepromWriteProtected", .cmd = Cmd::WriteEeprom, .model = Model::TS1,
+              .conf = "eeprom_write_protect = 1", .messages = {"NO ACK4"},
+              .maxVirtualSeconds = 15},
+    // A write cycle that never ends: acknowledge polling gives up after the first page.
+    FaultCase{.name = "EepromNeverReady", .cmd = Cmd::WriteEeprom, .model = Model::BCT13,
+              .conf = "eeprom_never_ready = 1", .messages = {"POLL FAIL"},
+              .maxVirtualSeconds = 20},
+    // Outputs that take nothing stop a read at the first write, long before its end; a log
+    // that takes nothing stops a write before the decoder is touched.
+    FaultCase{.name = "EepromReadToFullDevice", .cmd = Cmd::ReadEeprom, .model = Model::TS1,
+              .messages = {kFull}, .maxVirtualSeconds = 0.5, .fullDevice = true},
+    FaultCase{.name = "DataAreaReadToFullDevice", .cmd = Cmd::ReadDataArea,
+              .model = Model::DSX6070, .messages = {kFull}, .maxVirtualSeconds = 0.5,
+              .fullDevice = true},
+    FaultCase{.name = "LogToFullDevice", .cmd = Cmd::WriteFirmware, .model = Model::TS1,
+              .messages = {"Cannot write the firmware log /dev/full: No space left on device. "
+                           "Nothing was written to the decoder."},
+              .maxVirtualSeconds = 0.5, .fullDevice = true},
     // A write cycle 200 times the usual: the acknowledge polling waits it out, page by page.
     FaultCase{"SlowEepromWrite", Cmd::WriteEeprom, Model::BCT13, "eeprom_busy_ms = 1000",
               {"Writing Eeprom completed."}, Log::None, false, true, 200},
