@@ -141,40 +141,24 @@ INSTANTIATE_TEST_SUITE_P(Options, Dsx6071DataAreaSim,
                                            RegionCase{"erase", true, 0x10000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The data area is left out to keep the loop short; the protected block is the one before
-// last, so the last block shows where writing picks up again.
-TEST(WriteFirmwareSim, ProtectedBlockSkippedKeepsItsWordsAndTheNextComesFromItsOwnOffset) {
-  SimRig rig(Model::DSX6071_6072, "protected_sectors = 0x7FFC0000");
-  std::vector<uint8_t> old(0x200000, 0xFF);
-  for (size_t i = 0x1C0000; i < 0x1E0000; ++i) old[i] = static_cast<uint8_t>(i * 7);
-  SimRig::WriteFile(rig.decoderDir() + "/flash.bin", old);
-  rig.Reopen();
-  std::vector<uint8_t> image(0x200000, 0xFF);
-  for (size_t offset : {0x80000u, 0x1BFFFCu, 0x1C0000u, 0x1DFFFCu, 0x1E0000u, 0x1E0004u})
-    kit::PutFileWord(image, offset / 4, 0xA0000000 + static_cast<uint32_t>(offset));
-  SimRig::WriteFile(rig.path("image.bin"), image);
-  rig.session.profile.writeDataArea = false;
-  rig.host.dialogPaths = {rig.path("image.bin")};
-  rig.host.answers = {Answer::Yes};
-
-  WriteFirmware(rig.session);
-
-  // The read-back passes over the skipped block, so it has nothing to report.
-  EXPECT_EQ(
-      rig.host.MessageTexts(),
-      (std::vector<std::string>{"Sector 7FFC0000 is protected. Do you want to skip this sector?",
-                                "Writing Flash completed."}));
-  const auto flash = FlashFile(rig);
-  EXPECT_TRUE(SameRange(flash, 0, 0x80000, old));
-  EXPECT_TRUE(SameRange(flash, 0x80000, 0x1C0000, image));
-  EXPECT_TRUE(SameRange(flash, 0x1C0000, 0x1E0000, old));
-  EXPECT_TRUE(SameRange(flash, 0x1E0000, 0x200000, image));
+// A protected block answered Yes keeps every old word, and the read-back passes over it:
+// the one before last with the data area left out, so the last block shows where writing
+// picks up again at its own file offset; and the first, which holds the data-area sectors
+// that the data area's own erases must not have touched.
+struct SkippedBlockCase {
+  const char* name;
+  uint32_t block;       // offset of the protected block
+  bool writeDataArea;
+};
+void PrintTo(const SkippedBlockCase& c, std::ostream* os) {
+  *os << c.name;
 }
 
-// The data-area erases lie in the first block: with that block protected and skipped they
-// must not have run, and the read-back passes over what was kept.
-TEST(WriteFirmwareSim, AProtectedFirstBlockSkippedKeepsEveryOldWord) {
-  SimRig rig(Model::DSX6071_6072, "protected_sectors = 0x7FE00000");
+class SkippedBlockSim : public ::testing::TestWithParam<SkippedBlockCase> {};
+
+TEST_P(SkippedBlockSim, KeepsEveryOldWordAndWritesTheRest) {
+  const SkippedBlockCase& c = GetParam();
+  SimRig rig(Model::DSX6071_6072, "protected_sectors = 0x" + Hex8(0x7FE00000 + c.block));
   std::vector<uint8_t> old(0x200000);
   std::mt19937 random(71);
   for (auto& b : old) b = static_cast<uint8_t>(random());
@@ -182,19 +166,28 @@ TEST(WriteFirmwareSim, AProtectedFirstBlockSkippedKeepsEveryOldWord) {
   rig.Reopen();
   const auto image = RandomImage(0x200000, 72);
   SimRig::WriteFile(rig.path("image.bin"), image);
+  rig.session.profile.writeDataArea = c.writeDataArea;
   rig.host.dialogPaths = {rig.path("image.bin")};
   rig.host.answers = {Answer::Yes};
 
   WriteFirmware(rig.session);
 
-  EXPECT_EQ(
-      rig.host.MessageTexts(),
-      (std::vector<std::string>{"Sector 7FE00000 is protected. Do you want to skip this sector?",
-                                "Writing Flash completed."}));
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{"Sector " + Hex8(0x7FE00000 + c.block) +
+                                          " is protected. Do you want to skip this sector?",
+                                      "Writing Flash completed."}));
   const auto flash = FlashFile(rig);
-  EXPECT_TRUE(SameRange(flash, 0, 0x20000, old));
-  EXPECT_TRUE(SameRange(flash, 0x20000, 0x200000, image));
+  const size_t written = c.writeDataArea ? 0 : 0x80000;
+  EXPECT_TRUE(SameRange(flash, 0, written, old));
+  EXPECT_TRUE(SameRange(flash, written, c.block, image));
+  EXPECT_TRUE(SameRange(flash, c.block, c.block + 0x20000, old));
+  EXPECT_TRUE(SameRange(flash, c.block + 0x20000, 0x200000, image));
 }
+
+INSTANTIATE_TEST_SUITE_P(Blocks, SkippedBlockSim,
+                         ::testing::Values(SkippedBlockCase{"oneBeforeLast", 0x1C0000, false},
+                                           SkippedBlockCase{"first", 0, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Top-boot chips keep four sectors in the last block. The flash starts all zero and the image
 // has data in the first and last blocks only: every sector must be erased for the read-back
