@@ -185,9 +185,11 @@ TEST(WriteFirmwareDsi185, ErasesTheBottomSectorsThenEveryBlock) {
   EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Writing Flash completed."}));
 }
 
+const std::string kPartlyWritten =
+    "Writing stopped; the decoder may not start until a complete image is written.";
 const std::string kErase7FE40000Failed =
     "Erasing the flash failed at 7FE40000: it does not read erased (the sector may be "
-    "protected). Writing stopped; the decoder may not start until a complete image is written.";
+    "protected). " + kPartlyWritten;
 
 // Every sector of the flash is erased whichever side the chips keep their boot block on,
 // each once; chips the tables do not name get the sector starts of both sides.
@@ -299,6 +301,21 @@ INSTANTIATE_TEST_SUITE_P(
                        kErase7FE40000Failed},
                       "Stopped "}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Failures that never come eight in a row still end the write, at the 64th.
+TEST(WriteFirmware, ScatteredFailedWordsEndTheWriteAtTheSixtyFourth) {
+  FirmwareBench b(Model::TS1, 0x7FE00000, 0x200000);
+  for (uint32_t w = 0; w < 130; ++w) {
+    kit::PutFileWord(b.image, w, 0);
+    if (w % 2 == 0) b.flash.stuckHigh[0x7FE00000 + 4 * w] = 1;
+  }
+  b.Run();
+  EXPECT_EQ(b.host().MessageTexts(),
+            std::vector<std::string>{"Programming the flash failed at 7FE001F8: 64 words do not "
+                                     "take their values (the flash may be failing). " +
+                                     kPartlyWritten});
+  EXPECT_EQ(b.flash.programmed.back(), 0x7FE001F8u) << "nothing after it";
+}
 
 // DSX6170: the exact traffic of the chip erase and the first words, the status forms, and an
 // Escape answered Yes after the fifth word.
