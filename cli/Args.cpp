@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "link/Hex.h"
+#include "transfer/DataArea.h"
 
 namespace corvane::cli {
 
@@ -279,15 +280,24 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     return std::string(row->name) + " needs a FILE name that is not empty";
   }
 
-  // The window greys these items out for the model; the shell refuses them the same way.
   const Profile& profile = o.profile.profile();
-  const bool offered = (o.verb != Verb::ReadSignature || profile.readSignature) &&
-                       (o.verb != Verb::ReadDataArea || profile.readDataArea) &&
-                       (o.verb != Verb::WriteDataArea || profile.writeDataArea);
-  if (!offered) {
+  if (!CommandOffered(profile, o.verb)) {
     return std::string(row->name) + " is not offered for " + profile.caption;
   }
   return o;
+}
+
+bool CommandOffered(const Profile& profile, Verb verb) {
+  switch (verb) {
+    case Verb::ReadSignature:
+      return profile.readSignature;
+    case Verb::ReadDataArea:
+      return profile.readDataArea && ReadDataAreaOffered(profile.model);
+    case Verb::WriteDataArea:
+      return profile.writeDataArea && WriteDataAreaOffered(profile.model);
+    default:
+      return true;
+  }
 }
 
 ParsedScript ParseScript(const std::string& text) {

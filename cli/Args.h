@@ -52,6 +52,11 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args);
 // --help: every option on one line.
 std::string UsageText();
 
+// Whether the model offers the command: the window greys out what it does not, and the
+// shell refuses it as a usage error, as it does the data-area commands that have nothing to
+// move for the model.
+bool CommandOffered(const Profile& profile, Verb verb);
+
 // One script line: poke, peek or sleep.
 struct ScriptStep {
   enum Kind { Poke, Peek, Sleep } kind;

@@ -167,9 +167,9 @@ std::string ModelsTable() {
       if (!commands.empty()) commands += ", ";
       commands += name;
     };
-    add(p.readSignature, "Read Signature");
-    add(p.readDataArea, "Read Data Area");
-    add(p.writeDataArea, "Write Data Area");
+    add(CommandOffered(p, Verb::ReadSignature), "Read Signature");
+    add(CommandOffered(p, Verb::ReadDataArea), "Read Data Area");
+    add(CommandOffered(p, Verb::WriteDataArea), "Write Data Area");
     if (commands.empty()) commands = "-";
     table += Pad(p.caption, 14) + Pad(std::to_string(p.DecoderType), 13) + Pad(eeprom, 24) +
              Pad(Hex8(p.PioBase), 10) + commands + "\n";

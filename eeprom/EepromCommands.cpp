@@ -111,6 +111,7 @@ void ReadEeprom(Session& s) {
         s.host.SetStatus(Hex4(a));
         const uint8_t b = ee.EeReceiveByte();
         file.Write(&b, 1);
+        if (!file.ok()) break;  // the commit says why; reading on would only waste time
         s.host.ProcessMessages();
         try {
           s.CheckAbort(kReadAbortQuestion);
@@ -181,9 +182,11 @@ void WriteEeprom(Session& s) {
     uint16_t page = 0;
     // A refused data byte ends that page's data only; the next page still takes its own
     // bytes (the image index is the EEPROM address). Any error means no completion message,
-    // and "NO ACK4" is shown once, not once per page of a write-protected part.
+    // and "NO ACK4" is shown once. Two pages in a row that refuse their data are a
+    // write-protected part: the write ends there instead of trying every page.
     bool failed = false;
     bool dataRefused = false;
+    int refusedPages = 0;
     for (uint32_t n = 0; n < pageCount && !failed; ++n) {
       ee.EeStart();
       const uint8_t control =
@@ -208,6 +211,7 @@ void WriteEeprom(Session& s) {
         failed = true;
         break;
       }
+      bool pageRefused = false;
       for (uint32_t k = 0; k < pageSize; ++k) {
         const uint32_t at = page + k;
         s.host.SetProgressPosition(static_cast<int>(at));
@@ -217,7 +221,7 @@ void WriteEeprom(Session& s) {
         ee.EeSendByte(image[at]);
         if (!ee.EeWaitAck(kAckTries)) {
           if (!dataRefused) ShowError(s, "NO ACK4");
-          dataRefused = true;
+          dataRefused = pageRefused = true;
           break;
         }
         s.host.ProcessMessages();
@@ -237,6 +241,8 @@ void WriteEeprom(Session& s) {
         failed = true;
         break;
       }
+      refusedPages = pageRefused ? refusedPages + 1 : 0;
+      if (refusedPages == 2) break;
       page = static_cast<uint16_t>(page + pageSize);
       s.host.ProcessMessages();
     }

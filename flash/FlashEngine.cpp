@@ -10,9 +10,12 @@ namespace corvane {
 // more on a slow link. The slowest whole-chip erase of the chips these boards carry takes
 // tens of seconds (data sheets: 14-25 s typical for the 8 and 16 Mbit parts), so 120
 // passes leave it several times its typical time before the erase is logged as failed.
-// Repeating the sequence during an embedded erase is harmless: the chips ignore commands
-// until it ends.
-const int kEraseSequenceLimit = 120;
+// A sector erase takes about a second and at most 15 s by the same data sheets: 30 passes
+// give it twice that, and a sector that will not erase (a protected one) costs half a
+// minute, not two. Repeating the sequence during an embedded erase is harmless: the chips
+// ignore commands until it ends.
+const int kSectorEraseSequenceLimit = 30;
+const int kChipEraseSequenceLimit = 120;
 // An attempt waits at least 60 ms for a word the chips program in microseconds, so a
 // failed attempt means a lost cycle on the link or a word that cannot be programmed; two
 // retries cover the first, more would only slow down the second.
@@ -46,7 +49,7 @@ void LeadingReset(Session& s, const FlashModel& f) {
 // Polls, rewrites the erase sequence while the word at `watched` does not read erased, and
 // logs the failure once the limit is reached.
 template <class Sequence>
-void EraseAndWatch(Session& s, uint32_t watched, Sequence&& sequence) {
+bool EraseAndWatch(Session& s, uint32_t watched, int passes, Sequence&& sequence) {
   for (int pass = 1;; ++pass) {
     sequence();
     int polls = 0;
@@ -59,9 +62,11 @@ void EraseAndWatch(Session& s, uint32_t watched, Sequence&& sequence) {
       // noticed (it is acted on between words, never inside this sequence).
       s.host.ProcessMessages();
     } while (value != kErased && polls <= kErasePolls);
-    if (ReadFlash(s, watched) == kErased || pass >= kEraseSequenceLimit) break;
+    if (ReadFlash(s, watched) == kErased || pass >= passes) break;
   }
-  if (ReadFlash(s, watched) != kErased) Log(s, "Erase error address : " + Hex8(watched));
+  if (ReadFlash(s, watched) == kErased) return true;
+  Log(s, "Erase error address : " + Hex8(watched));
+  return false;
 }
 
 void SectorEraseSequence(Session& s, const FlashModel& f, uint32_t sector) {
@@ -91,25 +96,26 @@ void ResetFlash(Session& s) {
   ReadFlash(s, f.readBackAddress);
 }
 
-void EraseFlash(Session& s, uint32_t address) {
+bool EraseFlash(Session& s, uint32_t address) {
   const FlashModel& f = FlashModelOf(s.model());
   // Without a sector erase there is nothing to wait for: polling would only run out the limit.
-  if (!f.sectorCommands) return;
-  EraseAndWatch(s, address, [&] { SectorEraseSequence(s, f, address); });
+  if (!f.sectorCommands) return false;
+  return EraseAndWatch(s, address, kSectorEraseSequenceLimit,
+                       [&] { SectorEraseSequence(s, f, address); });
 }
 
-void EraseChip(Session& s, uint32_t address) {
+bool EraseChip(Session& s, uint32_t address) {
   const FlashModel& f = FlashModelOf(s.model());
   switch (f.eraseChip) {
     case EraseMethod::None:
-      return;
+      return false;
     case EraseMethod::Sector:
-      EraseAndWatch(s, address, [&] { SectorEraseSequence(s, f, address); });
-      return;
+      return EraseAndWatch(s, address, kSectorEraseSequenceLimit,
+                           [&] { SectorEraseSequence(s, f, address); });
     case EraseMethod::Chip:
-      EraseAndWatch(s, address, [&] { ChipEraseSequence(s, f); });
-      return;
+      return EraseAndWatch(s, address, kChipEraseSequenceLimit, [&] { ChipEraseSequence(s, f); });
   }
+  return false;
 }
 
 bool CheckSector(Session& s, uint32_t address) {
@@ -122,9 +128,21 @@ bool CheckSector(Session& s, uint32_t address) {
   return (status & f.protectionBit) != 0;
 }
 
-void ProgramFlash(Session& s, uint32_t address, uint32_t value) {
+ChipId ReadChipId(Session& s) {
   const FlashModel& f = FlashModelOf(s.model());
-  if (!f.commanded) return;
+  if (!f.commanded) return {};
+  LeadingReset(s, f);
+  Command(s, f, f.autoselect);
+  ChipId id;
+  id.manufacturer = ReadFlash(s, f.readBackAddress);
+  id.device = ReadFlash(s, f.readBackAddress + 4);
+  ResetFlash(s);
+  return id;
+}
+
+bool ProgramFlash(Session& s, uint32_t address, uint32_t value) {
+  const FlashModel& f = FlashModelOf(s.model());
+  if (!f.commanded) return false;
   const uint32_t bus = ByteSwap(value);
   for (int attempt = 1; attempt <= kProgramAttemptLimit; ++attempt) {
     LeadingReset(s, f);
@@ -143,10 +161,9 @@ void ProgramFlash(Session& s, uint32_t address, uint32_t value) {
     ResetFlash(s);
   }
   const uint32_t last = ReadFlash(s, address);
-  if (last != value) {
-    Log(s, "Data not equal!!!!!!!!!! " + Hex8(address) + " : " + Hex8(last) + " / " +
-               Hex8(value));
-  }
+  if (last == value) return true;
+  Log(s, "Data not equal!!!!!!!!!! " + Hex8(address) + " : " + Hex8(last) + " / " + Hex8(value));
+  return false;
 }
 
 }  // namespace corvane

@@ -7,20 +7,32 @@ namespace corvane {
 
 // Bounds on the retries the flash engine makes before it logs the failure and returns.
 // An erase pass polls about a thousand 1 ms sleeps; a whole-chip erase may need tens of
-// seconds, so erase sequences may repeat many times.
-extern const int kEraseSequenceLimit;
+// seconds, so its sequence may repeat many times, a sector's fewer.
+extern const int kSectorEraseSequenceLimit;
+extern const int kChipEraseSequenceLimit;
 extern const int kProgramAttemptLimit;
+
+// The autoselect words at device words 0 and 1, in image order.
+struct ChipId {
+  uint32_t manufacturer = 0;
+  uint32_t device = 0;
+};
 
 // The general word read (image order: byte at the lowest address most significant).
 uint32_t ReadFlash(Session& session, uint32_t address);
 // The general word write (bus order: one plain poke).
 void WriteFlash(Session& session, uint32_t address, uint32_t value);
 void ResetFlash(Session& session);
-void EraseFlash(Session& session, uint32_t address);
-void EraseChip(Session& session, uint32_t address);
+// The erases and ProgramFlash log their failures and return false when the word at the
+// address does not read erased, or as value, at the end.
+bool EraseFlash(Session& session, uint32_t address);
+bool EraseChip(Session& session, uint32_t address);
 bool CheckSector(Session& session, uint32_t address);
 // value in image order.
-void ProgramFlash(Session& session, uint32_t address, uint32_t value);
+bool ProgramFlash(Session& session, uint32_t address, uint32_t value);
+// Asks the chips who they are with the engine's own command addresses; zeros for a flash
+// the engine never commands.
+ChipId ReadChipId(Session& session);
 
 inline uint32_t ByteSwap(uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);

@@ -1,44 +1,47 @@
 #include "flash/FlashModels.h"
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
 
 constexpr uint32_t kWhole = 0xFFFFFFFF;
 constexpr uint32_t kHigh = 0xFFFF0000;  // AMD device words but DSX6071/6072's: low half ignored
+constexpr BootBlock kTop = BootBlock::Top, kBottom = BootBlock::Bottom;
 
 // clang-format off
 constexpr ChipName kDsx6071Amd[] = {
-  {kWhole, 0xDA225B44, "AM29LV800BT"},
-  {kWhole, 0x5B22DA44, "AM29LV800BB"},
+  {kWhole, 0xDA225B44, "AM29LV800BT", kTop},
+  {kWhole, 0x5B22DA44, "AM29LV800BB", kBottom},
 };
 constexpr ChipName kDsx6071Sgs[] = {
-  {kWhole, 0xD700EB00, "M29W800AT"},
-  {kWhole, 0x5B00DA00, "M29W800AB"},
-  {kWhole, 0x5B22DA44, "M29W800DB"},
+  {kWhole, 0xD700EB00, "M29W800AT", kTop},
+  {kWhole, 0x5B00DA00, "M29W800AB", kBottom},
+  {kWhole, 0x5B22DA44, "M29W800DB", kBottom},
 };
 constexpr ChipName kDsi185Amd[] = {
-  {kHigh, 0xAB220000, "AM29F400BB"},
-  {kHigh, 0x23220000, "AM29F800BT"},
+  {kHigh, 0xAB220000, "AM29F400BB", kBottom},
+  {kHigh, 0x23220000, "AM29F800BT", kTop},
 };
 constexpr ChipName kDsi185Sgs[] = {
-  {kWhole, 0xD700EB00, "M29W800AT"},
-  {kWhole, 0x5B00DA00, "M29W800AB"},
+  {kWhole, 0xD700EB00, "M29W800AT", kTop},
+  {kWhole, 0x5B00DA00, "M29W800AB", kBottom},
 };
 constexpr ChipName kTs1Amd[] = {
-  {kHigh, 0xD6220000, "AM29F800BT"},
-  {kHigh, 0x58220000, "AM29F800BB"},
+  {kHigh, 0xD6220000, "AM29F800BT", kTop},
+  {kHigh, 0x58220000, "AM29F800BB", kBottom},
 };
 // Also the DSX6070/DSX6170 list.
 constexpr ChipName kTs1Sgs[] = {
-  {kWhole, 0xD622D622, "M29W800AT"},
-  {kWhole, 0x5B00DA00, "M29W800AB"},
+  {kWhole, 0xD622D622, "M29W800AT", kTop},
+  {kWhole, 0x5B00DA00, "M29W800AB", kBottom},
 };
 constexpr ChipName kDsx6070Amd[] = {
-  {kHigh, 0xAAC40000, "AM29F400BB"},
-  {kHigh, 0xD6220000, "AM29F800BT"},
-  {kHigh, 0x48C40000, "AM29LV160DB"},
-  {kHigh, 0x58220000, "AM29F800BB"},
+  {kHigh, 0xAAC40000, "AM29F400BB", kBottom},
+  {kHigh, 0xD6220000, "AM29F800BT", kTop},
+  {kHigh, 0x48C40000, "AM29LV160DB", kBottom},
+  {kHigh, 0x58220000, "AM29F800BB", kBottom},
 };
 
 // The TS1 command set, also used by TVN box and STB3100.
@@ -131,5 +134,59 @@ static_assert(RowsInModelOrder(), "one row per model, in the order of the Model 
 }  // namespace
 
 const FlashModel& FlashModelOf(Model model) { return kFlashModels[static_cast<int>(model)]; }
+
+const ChipName* MatchChip(std::span<const ChipName> names, uint32_t device) {
+  for (const ChipName& n : names) {
+    if ((device & n.mask) == n.value) return &n;
+  }
+  return nullptr;
+}
+
+BootBlock BootBlockOf(const FlashModel& flash, uint32_t manufacturer, uint32_t device) {
+  const SignatureRead& sig = flash.signature;
+  const ChipName* chip = !sig.available                 ? nullptr
+                         : manufacturer == sig.amd        ? MatchChip(sig.amdDevices, device)
+                         : manufacturer == sig.sgsThomson ? MatchChip(sig.sgsDevices, device)
+                                                          : nullptr;
+  return chip ? chip->boot : BootBlock::Unknown;
+}
+
+SectorMap::SectorMap(const FlashModel& flash, BootBlock boot) {
+  // Bus bytes: every chip word takes four.
+  constexpr uint32_t kBootSectors[] = {0x8000, 0x4000, 0x4000, 0x10000};
+  constexpr uint32_t kSector = 0x20000;
+  const uint32_t size = flash.words * 4;
+  if (boot != BootBlock::Top) {
+    uint32_t at = 0;
+    for (uint32_t s : kBootSectors) {
+      starts_.push_back(flash.base + at);
+      at += s;
+    }
+    for (; at < size; at += kSector) starts_.push_back(flash.base + at);
+  }
+  if (boot != BootBlock::Bottom) {
+    uint32_t at = size;
+    for (uint32_t s : kBootSectors) {
+      at -= s;
+      starts_.push_back(flash.base + at);
+    }
+    for (uint32_t a = 0; a < at; a += kSector) starts_.push_back(flash.base + a);
+  }
+  std::sort(starts_.begin(), starts_.end());
+  starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
+}
+
+std::vector<uint32_t> SectorMap::StartsIn(uint32_t from, uint32_t to) const {
+  std::vector<uint32_t> out;
+  for (uint32_t s : starts_) {
+    if (s >= from && s < to) out.push_back(s);
+  }
+  return out;
+}
+
+uint32_t SectorMap::SectorOf(uint32_t address) const {
+  const auto above = std::upper_bound(starts_.begin(), starts_.end(), address);
+  return above == starts_.begin() ? address : *(above - 1);
+}
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "target/Profiles.h"
 
@@ -13,11 +14,15 @@ enum class EraseMethod {
   Chip,    // the chip-erase sequence at the command address
 };
 
+// Where a chip keeps its small boot-block sectors.
+enum class BootBlock { Bottom, Top, Unknown };
+
 // One name in a signature table: the word matches when (word & mask) == value.
 struct ChipName {
   uint32_t mask;
   uint32_t value;
   const char* name;
+  BootBlock boot;
 };
 
 // The autoselect read of Read Signature, with its own addresses.
@@ -62,5 +67,27 @@ struct FlashModel {
 };
 
 const FlashModel& FlashModelOf(Model model);
+
+// The entry of a signature table that a device word matches; null when none does.
+const ChipName* MatchChip(std::span<const ChipName> names, uint32_t device);
+// The boot-block side of the chips that answered with these autoselect words (image order);
+// Unknown when the tables do not name them.
+BootBlock BootBlockOf(const FlashModel& flash, uint32_t manufacturer, uint32_t device);
+
+// The sectors of a board's flash as bus addresses: 32K-word sectors with the boot block of
+// 8K, 4K, 4K and 16K words at the bottom, or the same mirrored at the top. Unknown takes the
+// starts of both: erasing at a start that is none erases the sector around it once more,
+// which costs time and nothing else.
+class SectorMap {
+ public:
+  SectorMap(const FlashModel& flash, BootBlock boot);
+  // Starts in [from, to), ascending.
+  std::vector<uint32_t> StartsIn(uint32_t from, uint32_t to) const;
+  // The start of the sector that holds address.
+  uint32_t SectorOf(uint32_t address) const;
+
+ private:
+  std::vector<uint32_t> starts_;
+};
 
 }  // namespace corvane

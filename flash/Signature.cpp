@@ -12,10 +12,8 @@ namespace {
 std::string Unknown(uint32_t word) { return "Unknown " + Hex8(word); }
 
 std::string DeviceName(std::span<const ChipName> names, uint32_t device) {
-  for (const ChipName& n : names) {
-    if ((device & n.mask) == n.value) return n.name;
-  }
-  return Unknown(device);
+  const ChipName* chip = MatchChip(names, device);
+  return chip ? chip->name : Unknown(device);
 }
 
 }  // namespace

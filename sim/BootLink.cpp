@@ -19,6 +19,33 @@ BootLink::Result BootLink::Take(uint8_t byte) {
   return Complete();
 }
 
+std::vector<uint32_t> BootLink::State() const {
+  if (need_ == 0) return {};
+  std::vector<uint32_t> out = {kind_, static_cast<uint32_t>(need_)};
+  out.insert(out.end(), buf_, buf_ + have_);
+  return out;
+}
+
+bool BootLink::Restore(std::span<const uint32_t> state) {
+  if (state.empty()) {
+    Reset();
+    return true;
+  }
+  const uint32_t kind = state[0];
+  const uint32_t need = kind == 0 ? 8 : kind == 1 ? 4 : kind;
+  if (kind > 0xFF || state.size() < 2 || state[1] != need || state.size() - 2 >= need) {
+    return false;
+  }
+  for (size_t i = 2; i < state.size(); ++i) {
+    if (state[i] > 0xFF) return false;
+    buf_[i - 2] = static_cast<uint8_t>(state[i]);
+  }
+  kind_ = static_cast<uint8_t>(kind);
+  need_ = static_cast<int>(need);
+  have_ = static_cast<int>(state.size() - 2);
+  return true;
+}
+
 BootLink::Result BootLink::Complete() {
   if (kind_ == 0) {
     ++stats_.pokes;

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "sim/Decoder.h"
 #include "sim/VirtualLoader.h"
@@ -19,6 +21,10 @@ class BootLink {
 
   // Back to waiting for the first byte of a frame.
   void Reset() { need_ = have_ = 0; }
+  // A frame begun and not finished, which a powered decoder still waits to complete; and
+  // taking it back, false when the words are no such frame.
+  std::vector<uint32_t> State() const;
+  bool Restore(std::span<const uint32_t> state);
   // One byte from the PC. Reply: a peek's four bytes are ready in reply(). Run: a loader
   // that fits the board was loaded and starts (loader()).
   Result Take(uint8_t byte);

@@ -36,6 +36,36 @@ void Decoder::Reset() {
   DriveEeprom();
 }
 
+std::vector<uint32_t> Decoder::State() const {
+  std::vector<uint32_t> out = {external_ ? 1u : 0u, static_cast<uint32_t>(setupIndex_),
+                               setupAlive_};
+  out.insert(out.end(), std::begin(miBlock_), std::end(miBlock_));
+  out.insert(out.end(), std::begin(miWindow_), std::end(miWindow_));
+  for (const Pio& p : pio_) {
+    out.push_back(p.output);
+    out.push_back(p.mode);
+  }
+  return out;
+}
+
+bool Decoder::Restore(std::span<const uint32_t> state) {
+  constexpr size_t kBlock = sizeof miBlock_ / sizeof miBlock_[0];
+  constexpr size_t kWindow = sizeof miWindow_ / sizeof miWindow_[0];
+  if (state.size() != 3 + kBlock + kWindow + 4 || state[0] > 1) return false;
+  size_t at = 0;
+  external_ = state[at++] == 1;
+  setupIndex_ = state[at++];
+  setupAlive_ = state[at++];
+  for (uint32_t& r : miBlock_) r = state[at++];
+  for (uint32_t& r : miWindow_) r = state[at++];
+  for (Pio& p : pio_) {
+    p.output = state[at++];
+    p.mode = state[at++];
+  }
+  DriveEeprom();
+  return true;
+}
+
 void Decoder::SetTrace(VcdWriter* trace) {
   trace_ = trace;
   if (trace_) trace_->Change(clock_.now(), (pio_[eepromPio_].output & 4) != 0, SdaWire());

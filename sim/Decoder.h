@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "sim/BusDevice.h"
@@ -37,6 +38,10 @@ class Decoder {
 
   // The CPU's reset: the memory interface forgets its set-up, the PIO its pins.
   void Reset();
+  // The on-chip registers and the set-up's progress, which a powered decoder keeps between
+  // runs of the program, and taking them back; false when the words do not fit.
+  std::vector<uint32_t> State() const;
+  bool Restore(std::span<const uint32_t> state);
 
   bool externalOpen() const { return external_; }
   // Whether a loader with these parameters can do its work on this board now.

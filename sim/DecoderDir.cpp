@@ -35,6 +35,9 @@ constexpr KeyRule kRules[] = {
     {"dead_after_bytes", &DecoderSettings::deadAfterBytes, 0, INT64_MAX},
     {"loader_seconds", &DecoderSettings::loaderSeconds, 0, 3600},
     {"eeprom_busy_ms", &DecoderSettings::eepromBusyMs, 0, 1000},
+    {"eeprom_write_protect", &DecoderSettings::eepromWriteProtect, 0, 1},
+    {"eeprom_never_ready", &DecoderSettings::eepromNeverReady, 0, 1},
+    {"eeprom_acks", &DecoderSettings::eepromAcks, 0, INT64_MAX},
     {"flip_bits_every", &DecoderSettings::flipBitsEvery, 0, INT64_MAX},
     {"unplug_after_bytes", &DecoderSettings::unplugAfterBytes, 0, INT64_MAX},
 };
@@ -128,6 +131,15 @@ std::string DefaultDecoderConf(const DecoderModel& model) {
   s += "eeprom_present = 1\n\n";
   s += "# Write cycle of the EEPROM in milliseconds; it does not acknowledge meanwhile.\n";
   s += "eeprom_busy_ms = 5\n\n";
+  s += "# 1 = the EEPROM's write-protect pin is tied high: it acknowledges its control and\n";
+  s += "# address bytes but no data byte, and keeps what it holds.\n";
+  s += "eeprom_write_protect = 0\n\n";
+  s += "# 1 = a failed EEPROM: the first write cycle never ends, so it never acknowledges\n";
+  s += "# again.\n";
+  s += "eeprom_never_ready = 0\n\n";
+  s += "# The EEPROM acknowledges only this many bytes after the virtual decoder is opened,\n";
+  s += "# then falls silent, as with a loose contact. 0 = no limit.\n";
+  s += "eeprom_acks = 0\n\n";
   s += "# Every Nth byte from the decoder arrives with one bit flipped. 0 = never.\n";
   s += "flip_bits_every = 0\n\n";
   s += FlashConfDefaults(model.caption);

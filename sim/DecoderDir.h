@@ -18,6 +18,9 @@ struct DecoderSettings {
   int64_t loaderSeconds = 3;
   bool eepromPresent = true;
   int64_t eepromBusyMs = 5;
+  int64_t eepromWriteProtect = 0;
+  int64_t eepromNeverReady = 0;
+  int64_t eepromAcks = 0;
   int64_t flipBitsEvery = 0;
   bool cablePlugged = true;
   int64_t unplugAfterBytes = 0;

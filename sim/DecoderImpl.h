@@ -39,11 +39,15 @@ class DecoderImpl {
  private:
   bool SaveImage(const char* name, const std::vector<uint8_t>& now, std::vector<uint8_t>& saved,
                  std::string* error);
+  // decoder.state: what the decoder keeps while it stays switched on between runs.
+  bool LoadState(std::string* error);
+  bool SaveState(std::string* error);
 
   const DecoderModel& model_;
   const FlashBoardGeometry& flash_;
   DecoderFiles files_;
   std::vector<uint8_t> savedFlash_, savedData_, savedEeprom_;
+  std::string savedState_;
 
   VirtualClock clock_;
   Stats stats_;

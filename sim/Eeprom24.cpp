@@ -23,7 +23,8 @@ enum class Phase {
 }  // namespace
 
 struct Eeprom24::State {
-  State(std::vector<uint8_t>& c, VirtualClock& k, int64_t cycle) : contents(c), clock(k) {
+  State(std::vector<uint8_t>& c, VirtualClock& k, int64_t cycle, EepromFaults f)
+      : contents(c), clock(k), faults(f) {
     if (contents.size() < kSmallSize) {
       contents.resize(kSmallSize, 0xFF);
     } else if (contents.size() > kSmallSize && contents.size() < kLargeSize) {
@@ -41,6 +42,8 @@ struct Eeprom24::State {
   uint32_t mask = 0;
   uint32_t pageSize = 16;
   int64_t writeCycleUs = 5000;
+  EepromFaults faults;
+  int64_t acksGiven = 0;
 
   // Lines as last driven by the master, and the device's own pull on SDA.
   bool scl = true, sdaMaster = true, sdaOut = true;
@@ -89,7 +92,7 @@ struct Eeprom24::State {
         if (page[i] >= 0) contents[pageBase + i] = static_cast<uint8_t>(page[i]);
       }
       dirty = true;
-      busyUntil = clock.now() + writeCycleUs;
+      busyUntil = faults.neverReady ? INT64_MAX : clock.now() + writeCycleUs;
     }
     ClearPage();
     sdaOut = true;
@@ -97,6 +100,7 @@ struct Eeprom24::State {
   }
 
   void Acknowledge(Phase next) {
+    if (faults.acks != 0 && acksGiven++ >= faults.acks) return Ignore();
     sdaOut = false;
     afterAck = next;
     phase = Phase::DeviceAck;
@@ -134,6 +138,7 @@ struct Eeprom24::State {
         SetWordAddress(wide ? (highAddress << 8) | value : (address & 0x700) | value);
         return Acknowledge(Phase::WriteData);
       case Phase::WriteData: {
+        if (faults.writeProtect) return Ignore();
         const uint32_t offset = address & (pageSize - 1);
         if (page[offset] < 0) ++pageCount;
         page[offset] = value;
@@ -221,8 +226,9 @@ struct Eeprom24::State {
   }
 };
 
-Eeprom24::Eeprom24(std::vector<uint8_t>& contents, VirtualClock& clock, int64_t writeCycleUs)
-    : s_(std::make_unique<State>(contents, clock, writeCycleUs)) {
+Eeprom24::Eeprom24(std::vector<uint8_t>& contents, VirtualClock& clock, int64_t writeCycleUs,
+                   EepromFaults faults)
+    : s_(std::make_unique<State>(contents, clock, writeCycleUs, faults)) {
   s_->ClearPage();
 }
 

@@ -189,6 +189,22 @@ class ChipBoard final : public BusDevice {
     array_ = low_.ReadsArray() && high_.ReadsArray();
   }
 
+  std::vector<uint32_t> State() override {
+    std::vector<uint32_t> out;
+    for (FlashChip* chip : {&low_, &high_}) {
+      const auto words = chip->State();
+      out.insert(out.end(), words.begin(), words.end());
+    }
+    return out;
+  }
+  bool Restore(std::span<const uint32_t> state) override {
+    if (state.size() != 6 || !low_.Restore(state.first(3)) || !high_.Restore(state.last(3))) {
+      return false;
+    }
+    array_ = low_.ReadsArray() && high_.ReadsArray();
+    return true;
+  }
+
   FlashChip& low() { return low_; }
   FlashChip& high() { return high_; }
 

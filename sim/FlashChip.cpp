@@ -114,6 +114,25 @@ FlashChip::FlashChip(const ChipType& type, uint16_t maker, const Wiring& wiring,
   }
 }
 
+std::array<uint32_t, 3> FlashChip::State() {
+  if (mode_ == Mode::Busy) Finish();
+  return {static_cast<uint32_t>(mode_), static_cast<uint32_t>(seq_), dataDq7_};
+}
+
+bool FlashChip::Restore(std::span<const uint32_t> state) {
+  if (state.size() != 3 || state[0] > static_cast<uint32_t>(Mode::ProgramFailed) ||
+      state[0] == static_cast<uint32_t>(Mode::Busy) ||
+      state[1] > static_cast<uint32_t>(Seq::EraseUnlock2) || state[2] > 1) {
+    return false;
+  }
+  mode_ = static_cast<Mode>(state[0]);
+  seq_ = static_cast<Seq>(state[1]);
+  dataDq7_ = static_cast<uint8_t>(state[2]);
+  op_ = Op::Program;
+  failing_ = mode_ == Mode::ProgramFailed;
+  return true;
+}
+
 void FlashChip::SetProtected(uint32_t sector, bool on) {
   if (sector < protected_.size()) protected_[sector] = on;
 }
@@ -218,7 +237,7 @@ void FlashChip::Write(uint32_t word, uint16_t value) {
         mode_ = Mode::Autoselect;
         return;
       }
-      // Identification mode leaves only by reset.
+      // No program or erase in identification mode: it is left only by reset.
       if (mode_ == Mode::Autoselect) break;
       if (cmd == 0xA0) {
         seq_ = Seq::ProgramSetup;
@@ -256,9 +275,10 @@ void FlashChip::Write(uint32_t word, uint16_t value) {
     case Seq::ProgramSetup:
       break;
   }
-  // A wrong address or value, or a cycle out of order, sends the chip back to reading
-  // the array, as the data sheets say.
-  Abandon();
+  // A wrong address or value, or a cycle out of order, ends the command sequence and sends
+  // the chip back to reading the array; in autoselect mode it keeps showing the codes,
+  // which only a reset ends, as the data sheets say.
+  seq_ = Seq::None;
 }
 
 void FlashChip::StartBusy(Op op, int64_t us) {

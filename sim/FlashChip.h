@@ -70,6 +70,11 @@ class FlashChip {
     if (mode_ == Mode::Busy && clock_.now() >= busyUntil_) Finish();
   }
 
+  // The command state a powered chip keeps: an embedded operation still running is taken
+  // to its end, as it would be by the time anyone looks again.
+  std::array<uint32_t, 3> State();
+  bool Restore(std::span<const uint32_t> state);
+
   // Sector protection is set with a programmer, not over the bus.
   void SetProtected(uint32_t sector, bool on);
   // Bits (bus form) of word n that never program: they stay 1.

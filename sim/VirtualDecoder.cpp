@@ -16,7 +16,9 @@ bool DecoderImpl::Build(std::string* error) {
   }
   const DecoderSettings& s = files_.settings;
   if (s.eepromPresent) {
-    eeprom_ = std::make_unique<Eeprom24>(files_.eeprom, clock_, s.eepromBusyMs * 1000);
+    eeprom_ = std::make_unique<Eeprom24>(
+        files_.eeprom, clock_, s.eepromBusyMs * 1000,
+        EepromFaults{s.eepromWriteProtect == 1, s.eepromNeverReady == 1, s.eepromAcks});
   }
   decoder_ = std::make_unique<Decoder>(Decoder::Parts{
       &model_, flash_.base, flash_.size, flash_.mirrorBase, flash_.mirrorSize, board_.get(),
@@ -39,6 +41,7 @@ bool DecoderImpl::Build(std::string* error) {
   t.unplugged = !s.cablePlugged;
   t.unplugAfterBytes = static_cast<uint64_t>(s.unplugAfterBytes);
   port_ = std::make_unique<VirtualPort>(clock_, *link_, *decoder_, stats_, t);
+  if (!LoadState(error)) return false;
   savedFlash_ = files_.flash;
   savedData_ = files_.data;
   savedEeprom_ = files_.eeprom;
@@ -54,10 +57,11 @@ bool DecoderImpl::SaveImage(const char* name, const std::vector<uint8_t>& now,
 }
 
 bool DecoderImpl::Save(std::string* error) {
-  port_->Catch();  // a loader that has finished by now has written its copy
+  port_->LetLoaderFinish();
   std::string scratch;
   if (!error) error = &scratch;
   bool ok = SaveImage("flash.bin", files_.flash, savedFlash_, error);
+  if (ok) ok = SaveState(error);
   if (ok && model_.dataSize != 0) ok = SaveImage("data.bin", files_.data, savedData_, error);
   if (ok) ok = SaveImage("eeprom.bin", files_.eeprom, savedEeprom_, error);
   SparseRam& ram = decoder_->ram();

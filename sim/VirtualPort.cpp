@@ -33,15 +33,18 @@ void VirtualPort::Pins(uint8_t old, uint8_t value, int64_t now) {
 }
 
 void VirtualPort::Latch(uint8_t byte, int64_t now) {
-  selectAt_ = kNever;
-  if (dead_) return;
+  // The adapter takes a byte only once it has passed on the one before: a strobe while that
+  // byte is still going out on the serial link is lost.
+  if (dead_ || now < adapterFreeAt_) return;
+  adapterFreeAt_ = now + t_.byteUs;
   ++bytesLatched_;
   if (t_.deadAfterBytes != 0 && bytesLatched_ >= t_.deadAfterBytes) dead_ = true;
   // Pulled right after this byte went in: the decoder has it, the port sees open lines.
   if (t_.unplugAfterBytes != 0 && bytesLatched_ >= t_.unplugAfterBytes) unplugged_ = true;
   // A decoder in reset, running a loader or still sending does not take the byte.
   if (resetHeld_ || loaderPending_ || replying_) return;
-  selectAt_ = now + t_.byteUs;
+  // Select stays up from an earlier byte until the read strobe takes it down.
+  if (selectAt_ == kNever) selectAt_ = now + t_.byteUs;
   switch (link_.Take(byte)) {
     case BootLink::Result::None:
       break;
@@ -50,11 +53,11 @@ void VirtualPort::Latch(uint8_t byte, int64_t now) {
       replying_ = true;
       replyIndex_ = 0;
       replyByte_ = ReplyByte(0);
-      replyAt_ = selectAt_ + t_.byteUs;
+      replyAt_ = adapterFreeAt_ + t_.byteUs;
       break;
     case BootLink::Result::Run:
       loaderPending_ = true;
-      loaderDoneAt_ = selectAt_ + t_.loaderUs;
+      loaderDoneAt_ = adapterFreeAt_ + t_.loaderUs;
       Reschedule();
       break;
   }
@@ -108,6 +111,15 @@ void VirtualPort::Service() {
       break;
     }
   }
+  Reschedule();
+}
+
+void VirtualPort::LetLoaderFinish() {
+  Catch();
+  if (!loaderPending_) return;
+  loaderPending_ = false;
+  loaderDoneAt_ = kNever;
+  decoder_.RunLoader(link_.loader());
   Reschedule();
 }
 

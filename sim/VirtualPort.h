@@ -102,6 +102,9 @@ class VirtualPort {
   void Catch() {
     if (clock_.now() >= nextEvent_) Service();
   }
+  // The program has let go; the decoder stays switched on, so a loader still running
+  // finishes its copy.
+  void LetLoaderFinish();
 
  private:
   int64_t Tick() {
@@ -141,6 +144,7 @@ class VirtualPort {
   bool replying_ = false;
   uint64_t repliesSent_ = 0;
 
+  int64_t adapterFreeAt_ = 0;  // the adapter is passing a byte on until then
   uint64_t bytesLatched_ = 0;
   bool dead_ = false;
   bool unplugged_;  // the adapter no longer sees the port's lines, nor the port its

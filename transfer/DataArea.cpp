@@ -44,9 +44,19 @@ const std::string kStopReading = "Stop reading the data area? No file will be sa
 
 }  // namespace
 
+bool WriteDataAreaOffered(Model model) {
+  const DataAreaRow* row = RowOf(model);
+  return row && row->loader;
+}
+
+bool ReadDataAreaOffered(Model model) {
+  const DataAreaRow* row = RowOf(model);
+  return row && row->readBytes != 0;
+}
+
 void WriteDataArea(Session& s) {
   const DataAreaRow* row = RowOf(s.model());
-  if (!row || !row->loader) {
+  if (!WriteDataAreaOffered(s.model())) {
     // Said before the decoder is touched: there is nothing to connect for.
     s.host.MessageBox(MessageKind::Error,
                       std::string("Write Data Area is not available for ") +
@@ -88,7 +98,7 @@ void WriteDataArea(Session& s) {
 
 void ReadDataArea(Session& s) {
   const DataAreaRow* row = RowOf(s.model());
-  if (!row || row->readBytes == 0) {
+  if (!ReadDataAreaOffered(s.model())) {
     s.host.MessageBox(MessageKind::Error,
                       std::string("Read Data Area is not available for ") +
                           ProfileOf(s.model()).caption + ": nothing was read.",

@@ -75,10 +75,14 @@ void FirmwareLog::WriteLog(const std::string& text) {
   line.reserve(text.size() + 2);
   line += text;
   line += "\r\n";
-  if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() ||
-      std::fflush(file_) != 0) {
-    failed_ = true;
+  if (std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
+      std::fflush(file_) == 0) {
+    return;
   }
+  if (failed_) return;
+  failed_ = true;
+  failure_ = std::strerror(errno);
+  if (onFailure_) onFailure_();
 }
 
 std::string LogPath(const Session& session) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,12 +21,18 @@ class FirmwareLog {
   const std::string& path() const { return path_; }
   // A line could not be written (disk full, ...): the log is incomplete.
   bool failed() const { return failed_; }
+  // The system's reason for the first line that could not be written.
+  const std::string& failure() const { return failure_; }
+  // Called once, at the first line that could not be written.
+  void OnFirstFailure(std::function<void()> handler) { onFailure_ = std::move(handler); }
 
  private:
   FirmwareLog(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {}
   std::FILE* file_;
   std::string path_;
   bool failed_ = false;
+  std::string failure_;
+  std::function<void()> onFailure_;
 };
 
 // The log's folder: the session's logDir when set, else beside the executable when that

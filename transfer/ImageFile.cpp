@@ -13,8 +13,12 @@ namespace corvane {
 
 namespace {
 
-// A 4 MB read is a million four-byte writes: keep them out of the kernel.
+// A 4 MB image is a million four-byte reads: keep them out of the kernel.
 constexpr size_t kBufferSize = size_t{1} << 20;
+// Output goes to the disk in pieces small enough that a full disk stops a read early,
+// large enough that words do not cost a system call each. A device or a pipe gets each
+// write as it comes: what cannot take a byte says so at the first.
+constexpr size_t kWriteBufferSize = size_t{64} << 10;
 
 std::string SystemText(int error) { return std::strerror(error); }
 
@@ -71,8 +75,7 @@ bool AtomicFile::Open(const std::string& path, std::string* error) {
       if (error) *error = "Cannot create the file " + path + ": " + SystemText(errno);
       return false;
     }
-    buffer_ = std::make_unique<char[]>(kBufferSize);
-    std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
+    std::setvbuf(file_, nullptr, _IONBF, 0);
     return true;
   }
   std::string pattern = FolderOf(target) + "/." + NameOf(target) + ".XXXXXX";
@@ -93,8 +96,8 @@ bool AtomicFile::Open(const std::string& path, std::string* error) {
     if (error) *error = "Cannot create the file " + path + ": " + SystemText(e);
     return false;
   }
-  buffer_ = std::make_unique<char[]>(kBufferSize);
-  std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
+  buffer_ = std::make_unique<char[]>(kWriteBufferSize);
+  std::setvbuf(file_, buffer_.get(), _IOFBF, kWriteBufferSize);
   return true;
 }
 

@@ -1,7 +1,9 @@
 #include "transfer/RamLoader.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "flash/FlashEngine.h"
@@ -14,6 +16,13 @@ namespace {
 // The boot link takes the block length as one byte, and 0 and 1 there mean poke and peek.
 constexpr size_t kLoaderMin = 2;
 constexpr size_t kLoaderMax = 255;
+
+// A loader slower than its fixed wait is still writing: the decoder answers again when it is
+// done. How much longer we wait for that before saying so.
+constexpr int64_t kLoaderGraceUs = 20'000'000;
+constexpr int64_t kRetryMs = 500;
+// Read while waiting: the PIO input register answers on every model and changes nothing.
+constexpr uint32_t kPioInput = 0x10;
 
 void LogLine(Session& s, const std::string& text) {
   if (s.LogFile) s.LogFile->WriteLog(text);
@@ -51,19 +60,22 @@ bool UploadTrapRoutine(Session& s, const std::string& loaderName, int waitMs,
   std::array<uint8_t, kLoaderMax + 1> code{};
   size_t n = 0;
   bool opened = false;
+  std::string openError;
   if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
     opened = true;
     n = std::fread(code.data(), 1, code.size(), f);
     std::fclose(f);
+  } else {
+    openError = std::strerror(errno);
   }
   if (n < kLoaderMin || n > kLoaderMax) {
     // The box keeps its one wording for every loader; the log says what was wrong.
     s.host.MessageBox(MessageKind::Error, "Error opening TRAP.BIN !", Buttons::Ok);
     LogLine(s, "Loader " + path + " not sent: " +
-                   (!opened ? std::string("cannot open it")
+                   (!opened ? "cannot open it (" + openError + ")"
                             : (n > kLoaderMax ? std::string("more than 255 bytes")
-                                              : std::to_string(n) + " bytes")) +
-                   ", a loader must be 2 to 255 bytes long");
+                                              : std::to_string(n) + " bytes") +
+                                  ", a loader must be 2 to 255 bytes long"));
     return false;
   }
   s.host.SetProgressPosition(0);
@@ -84,7 +96,37 @@ bool UploadTrapRoutine(Session& s, const std::string& loaderName, int waitMs,
   // The loader gives no sign when it is done and the boot link is silent meanwhile: wait the
   // loader's whole time, with no messages processed so nothing else reaches the link.
   s.clock().SleepMilliseconds(waitMs);
+  WaitForDecoder(s, loaderName, waitMs);
   return true;
+}
+
+void WaitForDecoder(Session& s, const std::string& loaderName, int waitMs) {
+  const int64_t start = s.clock().Now();
+  bool told = false;
+  for (;;) {
+    try {
+      s.link.Peek(s.profile.profile().PioBase + kPioInput);
+      return;
+    } catch (const LinkError&) {
+      // Still writing; each try waits as long as any other byte may take.
+    }
+    const int64_t waited = s.clock().Now() - start;
+    if (waited >= kLoaderGraceUs) break;
+    if (!told) {
+      s.host.SetStatus("Waiting for the decoder to finish (up to " +
+                       std::to_string(kLoaderGraceUs / 1'000'000) + " s)...");
+      s.host.Repaint();
+      told = true;
+    }
+    s.host.ProcessMessages();
+    // However a try fails, it is never more often than this.
+    s.clock().SleepMilliseconds(kRetryMs);
+  }
+  const int64_t total = (waitMs * 1000ll + kLoaderGraceUs) / 1'000'000;
+  StopTransfer(s, "The decoder has not come back after the loader " + loaderName +
+                      ": it has not answered for " + std::to_string(total) +
+                      " s. It may still be writing: leave it switched on for a few minutes, "
+                      "then read back what it holds before you try again.");
 }
 
 }  // namespace corvane

@@ -50,10 +50,15 @@ bool OpenInput(Session& s, ImageReader& image, const std::string& path, uint64_t
 
 void ReadWord(ImageReader& image, uint8_t* bytes, uint64_t offset) {
   if (!image.Read(bytes, 4)) {
-    throw TransferFileError("Reading the input file failed at offset " +
+    throw TransferError("Reading the input file failed at offset " +
                             Hex8(static_cast<uint32_t>(offset)) +
                             ". The transfer was stopped there.");
   }
+}
+
+void StopTransfer(Session& s, const std::string& reason) {
+  if (s.LogFile) s.LogFile->WriteLog(reason);
+  throw TransferError(reason);
 }
 
 CommandOpening::CommandOpening(Session& s, Dialog dialog, const char* filter,
@@ -70,13 +75,14 @@ CommandOpening::CommandOpening(Session& s, Dialog dialog, const char* filter,
 
 void SkipBytes(ImageReader& image, uint64_t to) {
   if (!image.Seek(to)) {
-    throw TransferFileError("Reading the input file failed at offset " +
+    throw TransferError("Reading the input file failed at offset " +
                             Hex8(static_cast<uint32_t>(to)) + ". The transfer was stopped there.");
   }
 }
 
 WriteLogScope::~WriteLogScope() {
   if (!log_) return;
+  log_->OnFirstFailure(nullptr);  // no box while the command unwinds
   log_->WriteLog("Stopped " + LocalDateTime());
   session_.LogFile = nullptr;
 }
@@ -84,12 +90,26 @@ WriteLogScope::~WriteLogScope() {
 bool WriteLogScope::Open() {
   std::string error;
   log_ = FirmwareLog::CreateLog(LogPath(session_), &error);
+  if (log_) {
+    log_->WriteLog("Firmware log file " + LocalDateTime());
+    if (log_->failed()) {
+      error = "Cannot write the firmware log " + log_->path() + ": " + log_->failure();
+      log_.reset();
+    }
+  }
   if (!log_) {
     session_.host.MessageBox(MessageKind::Error, error + ". Nothing was written to the decoder.",
                              Buttons::Ok);
     return false;
   }
-  log_->WriteLog("Firmware log file " + LocalDateTime());
+  // Said when it happens, once: the write goes on, but its record is incomplete.
+  log_->OnFirstFailure([this] {
+    session_.host.MessageBox(MessageKind::Warning,
+                             "Cannot write the firmware log " + log_->path() + ": " +
+                                 log_->failure() +
+                                 ". The write goes on; the log will miss what follows.",
+                             Buttons::Ok);
+  });
   session_.LogFile = log_.get();
   return true;
 }

@@ -14,20 +14,24 @@
 // the read-back check, and reading a region of the decoder into a file.
 namespace corvane {
 
-// A file a command reads or writes failed half-way; the command stops and says so once.
-class TransferFileError : public std::runtime_error {
+// A transfer cannot go on (a file failed half-way, the flash refuses a sector, the decoder
+// stays silent after its loader): the command stops and says so once.
+class TransferError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// RunCommand that also turns a TransferFileError into one error message after the body's
+// Writes the reason into the firmware log when one is open, then throws it.
+[[noreturn]] void StopTransfer(Session& session, const std::string& reason);
+
+// RunCommand that also turns a TransferError into one error message after the body's
 // guards have closed what it opened.
 template <class Body>
 void RunTransfer(Session& session, Body&& body) {
   RunCommand(session, [&] {
     try {
       body();
-    } catch (const TransferFileError& e) {
+    } catch (const TransferError& e) {
       session.host.MessageBox(MessageKind::Error, e.what(), Buttons::Ok);
     }
   });

@@ -1,4 +1,10 @@
+#include <algorithm>
+#include <optional>
+#include <span>
+#include <vector>
+
 #include "flash/FlashEngine.h"
+#include "flash/FlashModels.h"
 #include "link/Hex.h"
 #include "target/Connection.h"
 #include "transfer/Firmware.h"
@@ -59,6 +65,14 @@ const std::string kStopWriting =
 const std::string kStopVerifying =
     "Stop verifying? The flash has been written; only the check that it holds the image is "
     "skipped.";
+const std::string kLeftPartlyWritten =
+    "Writing stopped; the decoder may not start until a complete image is written.";
+
+// A word that fails every attempt costs about a second: a few may be stuck bits the
+// read-back will name, a run of them or many in all mean a sector or chip that will not
+// program, and going on would take hours for nothing.
+constexpr int kFailedWordRun = 8;
+constexpr int kFailedWordLimit = 64;
 
 class FirmwareWriter {
  public:
@@ -72,9 +86,17 @@ class FirmwareWriter {
   bool Verify(WriteLogScope& log);
 
  private:
-  void WriteWords(uint32_t first, bool blockSteps);
-  bool SkipProtectedBlock(uint32_t address);
+  void WriteBlocks();
+  void LearnSectors();
+  uint32_t BlockOf(uint32_t address) const { return (address - row_.base) / kBlockBytes; }
   bool Skipped(uint32_t word) const { return (skippedBlocks_ >> (word / kBlockWords)) & 1; }
+  // The block step's question, asked once per block before anything in it is erased.
+  bool SkipProtectedBlock(uint32_t address);
+  void EraseSectors(std::span<const uint32_t> addresses);
+  void EraseBlock(uint32_t address);
+  void Erase(uint32_t address);
+  void Program(uint32_t address, uint32_t value);
+  void WriteWords(uint32_t first, bool blockSteps);
   void SetStatus(const char* text) {
     s_.host.SetStatus(text);
     s_.host.Repaint();
@@ -84,7 +106,12 @@ class FirmwareWriter {
   ImageReader& image_;
   const FirmwareRow& row_;
   uint32_t firstWord_ = 0;
+  uint32_t askedBlocks_ = 0;    // bit b: block b's protection was checked
   uint32_t skippedBlocks_ = 0;  // bit b: block b was protected and left alone
+  std::optional<SectorMap> sectors_;
+  std::vector<uint32_t> erasedSectors_;  // erased during this write
+  int failedRun_ = 0, failedWords_ = 0;
+  uint32_t firstFailed_ = 0;
   bool loaderSent_ = false;
 };
 
@@ -92,34 +119,11 @@ void FirmwareWriter::Run() {
   const uint32_t last = row_.words - 1;
   switch (row_.method) {
     case Method::Blocks:
-      if (row_.model == Model::DSX6071_6072) {
-        if (s_.profile.writeDataArea) {
-          SetStatus("Erasing Data Area...");
-          for (uint32_t a : kDataAreaSectorsWritten) EraseFlash(s_, a);
-        } else {
-          firstWord_ = kDataAreaWords;
-          if (s_.profile.eraseDataArea) {
-            SetStatus("Erasing Data Area...");
-            for (uint32_t a : kDataAreaSectorsErased) EraseFlash(s_, a);
-          }
-        }
-        SetStatus("Writing Flash...");
-        // File offset stays flash offset: the data area's bytes are passed over, not dropped.
-        if (firstWord_ != 0) SkipBytes(image_, 4ull * firstWord_);
-        s_.host.SetProgressRange(static_cast<int>(firstWord_), static_cast<int>(last));
-        s_.host.SetProgressPosition(0);
-      } else {
-        s_.host.SetProgressRange(0, static_cast<int>(last));
-        s_.host.SetProgressPosition(0);
-        SetStatus("Erasing...");
-        for (uint32_t a : kDsi185BottomSectors) EraseFlash(s_, a);
-        SetStatus("Writing Flash...");
-      }
-      WriteWords(firstWord_, true);
+      WriteBlocks();
       break;
     case Method::ChipErase:
       SetStatus("Writing Flash...");
-      EraseChip(s_, row_.base);
+      Erase(row_.base);
       s_.host.SetProgressRange(0, static_cast<int>(last));
       s_.host.SetProgressPosition(0);
       WriteWords(0, false);
@@ -131,13 +135,111 @@ void FirmwareWriter::Run() {
   }
 }
 
-// The block step: true when the block at `address` is protected and the user chose to skip it.
+// Everything that decides what gets erased comes before the first erase.
+void FirmwareWriter::WriteBlocks() {
+  const uint32_t last = row_.words - 1;
+  LearnSectors();
+  if (row_.model == Model::DSX6071_6072) {
+    if (s_.profile.writeDataArea) {
+      // The data-area sectors lie in the first block: a "skip" must find it untouched.
+      if (!SkipProtectedBlock(row_.base)) {
+        SetStatus("Erasing Data Area...");
+        EraseSectors(kDataAreaSectorsWritten);
+      }
+    } else {
+      firstWord_ = kDataAreaWords;
+      if (s_.profile.eraseDataArea) {
+        SetStatus("Erasing Data Area...");
+        EraseSectors(kDataAreaSectorsErased);
+      }
+    }
+    SetStatus("Writing Flash...");
+    // File offset stays flash offset: the data area's bytes are passed over, not dropped.
+    if (firstWord_ != 0) SkipBytes(image_, 4ull * firstWord_);
+    s_.host.SetProgressRange(static_cast<int>(firstWord_), static_cast<int>(last));
+    s_.host.SetProgressPosition(0);
+  } else {
+    s_.host.SetProgressRange(0, static_cast<int>(last));
+    s_.host.SetProgressPosition(0);
+    SetStatus("Erasing...");
+    EraseSectors(kDsi185BottomSectors);
+    SetStatus("Writing Flash...");
+  }
+  WriteWords(firstWord_, true);
+}
+
+// Which side the chips keep their small sectors on: a block step erases every sector that
+// starts in its block, and a top-boot chip has four in the last one.
+void FirmwareWriter::LearnSectors() {
+  const FlashModel& f = FlashModelOf(row_.model);
+  const ChipId id = ReadChipId(s_);
+  sectors_.emplace(f, BootBlockOf(f, id.manufacturer, id.device));
+}
+
 bool FirmwareWriter::SkipProtectedBlock(uint32_t address) {
-  if (!row_.checkProtection || !CheckSector(s_, address)) return false;
-  return s_.host.MessageBox(
-             MessageKind::Confirmation,
-             "Sector " + Hex8(address) + " is protected. Do you want to skip this sector?",
-             Buttons::YesNo) == Answer::Yes;
+  const uint32_t block = BlockOf(address);
+  if (askedBlocks_ & (1u << block)) return Skipped(block * kBlockWords);
+  askedBlocks_ |= 1u << block;
+  if (!row_.checkProtection) return false;
+  for (uint32_t sector : sectors_->StartsIn(address, address + kBlockBytes)) {
+    if (!CheckSector(s_, sector)) continue;
+    const bool skip =
+        s_.host.MessageBox(
+            MessageKind::Confirmation,
+            "Sector " + Hex8(sector) + " is protected. Do you want to skip this sector?",
+            Buttons::YesNo) == Answer::Yes;
+    if (skip) skippedBlocks_ |= 1u << block;
+    return skip;
+  }
+  return false;
+}
+
+// The sector erases before the word loop: each once, and none the block step repeats.
+void FirmwareWriter::EraseSectors(std::span<const uint32_t> addresses) {
+  for (uint32_t a : addresses) {
+    if (std::find(erasedSectors_.begin(), erasedSectors_.end(), sectors_->SectorOf(a)) ==
+        erasedSectors_.end()) {
+      Erase(a);
+    }
+  }
+}
+
+void FirmwareWriter::EraseBlock(uint32_t address) {
+  EraseSectors(sectors_->StartsIn(address, address + kBlockBytes));
+}
+
+// One erase, or the end of the write: programming over a sector that did not erase only
+// fails word by word.
+void FirmwareWriter::Erase(uint32_t address) {
+  const bool erased = row_.method == Method::ChipErase ? EraseChip(s_, address)
+                                                       : EraseFlash(s_, address);
+  if (!erased) {
+    StopTransfer(s_, "Erasing the flash failed at " + Hex8(address) +
+                         ": it does not read erased (the sector may be protected). " +
+                         kLeftPartlyWritten);
+  }
+  if (sectors_) erasedSectors_.push_back(sectors_->SectorOf(address));
+}
+
+void FirmwareWriter::Program(uint32_t address, uint32_t value) {
+  if (ProgramFlash(s_, address, value)) {
+    failedRun_ = 0;
+    return;
+  }
+  if (failedRun_++ == 0) firstFailed_ = address;
+  ++failedWords_;
+  if (failedRun_ >= kFailedWordRun) {
+    StopTransfer(s_, "Programming the flash failed at " + Hex8(firstFailed_) + ": " +
+                         std::to_string(failedRun_) +
+                         " words in a row do not take their values (the sector may be "
+                         "protected or failing). " + kLeftPartlyWritten);
+  }
+  if (failedWords_ >= kFailedWordLimit) {
+    StopTransfer(s_, "Programming the flash failed at " + Hex8(address) + ": " +
+                         std::to_string(failedWords_) +
+                         " words do not take their values (the flash may be failing). " +
+                         kLeftPartlyWritten);
+  }
 }
 
 void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {
@@ -148,19 +250,18 @@ void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {
     const uint32_t a = row_.base + 4 * i;
     if (blockSteps && (4 * i) % kBlockBytes == 0) {
       if (SkipProtectedBlock(a)) {
-        skippedBlocks_ |= 1u << (i / kBlockWords);
         // The next block comes from its own file offset, as if this one had been written.
         i += kBlockWords;
         SkipBytes(image_, 4ull * i);
         s_.CheckAbort(kStopWriting);
         continue;
       }
-      EraseFlash(s_, a);
+      EraseBlock(a);
     }
     ReadWord(image_, b, 4ull * i);
     const uint32_t value = FlashValue(b);
     // Erased flash already holds it.
-    if (value != kErasedWord) ProgramFlash(s_, a, value);
+    if (value != kErasedWord) Program(a, value);
     s_.host.SetProgressPosition(static_cast<int>(i));
     s_.host.SetStatus(status.AddressValue(a, value));
     s_.host.Repaint();

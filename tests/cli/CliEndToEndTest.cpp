@@ -105,6 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"read-signature"}, 2, "corvane-cli: read-signature is not offered for BCT13\n"},
         Refusal{{"--model", "STB3100", "read-data-area", "f"}, 2,
                 "corvane-cli: read-data-area is not offered for STB3100\n"},
+        Refusal{{"--model", "TVN box", "read-data-area", "f"}, 2,
+                "corvane-cli: read-data-area is not offered for TVN box\n"},
+        Refusal{{"--model", "DSX6170", "write-data-area", "f"}, 2,
+                "corvane-cli: write-data-area is not offered for DSX6170\n"},
         Refusal{{"--model", "nope", "models"}, 2,
                 "corvane-cli: unknown model 'nope' (see: corvane-cli models)\n"},
         Refusal{{"peek", "0x0"}, 2,
@@ -145,9 +149,9 @@ TEST_F(CliEndToEnd, HelpAndModelsNeedNoDecoder) {
             "BCT13         3            2 KB, 1 address byte    2000D000  Read Data Area, Write Data Area\n"
             "TS1           4            8 KB, 2 address bytes   2000F000  Read Signature, Read Data Area, Write Data Area\n"
             "DSX6070       5            2 KB, 1 address byte    2000D000  Read Signature, Read Data Area, Write Data Area\n"
-            "TVN box       6            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area, Write Data Area\n"
+            "TVN box       6            8 KB, 2 address bytes   2000D000  Read Signature\n"
             "STB3100       6            8 KB, 2 address bytes   2000F000  Read Signature\n"
-            "DSX6170       8            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area, Write Data Area\n");
+            "DSX6170       8            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area\n");
 }
 
 // ---- words by hand -------------------------------------------------------------------------
@@ -161,6 +165,20 @@ TEST_F(CliEndToEnd, PokeThenPeekInTheNextRunGivesTheWordBack) {
   Outcome peek = Sim({"--model", "ts1", "--connect", "peek", "80000000"});
   EXPECT_EQ(peek.status, 0) << peek.err;
   EXPECT_EQ(peek.out, "12345678\n");
+}
+
+// A real decoder stays switched on between runs: its set-up and its flash chips' command
+// state last until decoder.state is deleted, which switches it off and on.
+TEST_F(CliEndToEnd, TheDecoderKeepsItsStateFromOneRunToTheNext) {
+  ASSERT_EQ(Sim({"--model", "TS1", "--connect", "poke", "80000000", "12345678"}).status, 0);
+  EXPECT_EQ(Sim({"--model", "TS1", "peek", "80000000"}).out, "12345678\n");
+  ASSERT_EQ(Sim({"--model", "TS1", "script", "-"},
+                "poke 7FE01554 00AA00AA\npoke 7FE02AA8 00550055\npoke 7FE01554 00900090\n")
+                .status,
+            0);
+  EXPECT_EQ(Sim({"--model", "TS1", "peek", "7FE00000"}).out, "00040004\n") << "maker codes";
+  ASSERT_TRUE(fs::remove(Path("TS1/decoder.state")));
+  EXPECT_EQ(Sim({"--model", "TS1", "peek", "80000000"}).out, "00000000\n");
 }
 
 // Without --connect nothing resets the decoder, but the port still has to be in byte mode

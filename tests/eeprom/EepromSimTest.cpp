@@ -100,6 +100,23 @@ INSTANTIATE_TEST_SUITE_P(
                       AbsentCase{Model::DSI185, false, {"NO ACK1"}},
                       AbsentCase{Model::DSX6170, false, {"NO ACK1"}}));
 
+// Every page refuses its data: the write ends after the second, at its first byte, and the
+// part keeps what it holds.
+TEST(EepromOnVirtualDecoder, AWriteProtectedPartEndsTheWriteAfterTwoRefusedPages) {
+  SimRig rig(Model::TS1, "eeprom_write_protect = 1");
+  SimRig::WriteFile(rig.path("ee.bin"), RandomImage(8192, 6));
+  rig.host.dialogPaths.push_back(rig.path("ee.bin"));
+  rig.host.recordStatusHistory = true;
+
+  WriteEeprom(rig.session);
+
+  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"NO ACK4"});
+  const auto& h = rig.host.statusHistory;
+  ASSERT_GE(h.size(), 2u);
+  EXPECT_EQ(h[h.size() - 2], "0020");
+  EXPECT_EQ(EepromBin(rig), std::vector<uint8_t>(8192, 0xFF));
+}
+
 TEST(EepromOnVirtualDecoder, ShortFileLeavesTheEepromAsItWas) {
   SimRig rig(Model::DSX6071_6072);
   SimRig::WriteFile(rig.path("short.bin"), RandomImage(1000, 4));

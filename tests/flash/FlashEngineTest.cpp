@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -273,7 +274,7 @@ struct ErasePollCase {
   std::vector<std::string> log;
 };
 
-const int kLimit = kEraseSequenceLimit;
+const int kLimit = kSectorEraseSequenceLimit;
 const std::string kEraseError = "Erase error address : 7FE08000";
 
 // clang-format off
@@ -300,7 +301,7 @@ TEST_P(ErasePolling, CountsAndLog) {
     EXPECT_EQ(a, 0x7FE08000u);
     return c.erased(++reads) ? 0xFFFFFFFFu : 0x12345678u;
   };
-  EraseFlash(rig.session, 0x7FE08000);
+  EXPECT_EQ(EraseFlash(rig.session, 0x7FE08000), c.log.empty());
   EXPECT_EQ(rig.port.Pokes().size(), static_cast<size_t>(c.pokes));
   EXPECT_EQ(reads, c.reads);
   EXPECT_EQ(rig.clock.sleptMs, c.sleptMs);
@@ -318,9 +319,9 @@ TEST(ErasePolling, ChipEraseThatNeverEndsRepeatsTheWholeSequenceThenLogsTheWatch
   LogFixture log;
   log.Attach(rig.session);
   rig.port.onPeek = [](uint32_t) { return 0u; };
-  EraseChip(rig.session, 0x7FF00000);
+  EXPECT_FALSE(EraseChip(rig.session, 0x7FF00000));
   const auto pokes = rig.port.Pokes();
-  ASSERT_EQ(pokes.size(), 7u * kLimit);
+  ASSERT_EQ(pokes.size(), 7u * kChipEraseSequenceLimit);
   for (size_t i = 0; i < pokes.size(); i += 7) {
     EXPECT_EQ(pokes[i].value, 0x00F000F0u) << "each pass starts with the lone reset";
     EXPECT_EQ(pokes[i + 6].address, 0x7FF15554u);
@@ -368,7 +369,8 @@ TEST_P(ProgramPolling, CountsAndLog) {
     if (a != 0x7FE00010) return 0xFFFFFFFFu;  // the reset's read-back
     return c.verified(++reads) ? 0x78563412u : 0x00003412u;
   };
-  ProgramFlash(rig.session, 0x7FE00010, 0x12345678);
+  const bool verified = ProgramFlash(rig.session, 0x7FE00010, 0x12345678);
+  EXPECT_EQ(verified, std::find(c.log.begin(), c.log.end(), kNotEqual) == c.log.end());
   EXPECT_EQ(rig.port.Pokes().size(), static_cast<size_t>(c.pokes));
   EXPECT_EQ(reads, c.reads);
   EXPECT_EQ(rig.clock.delayedUs, c.delayedUs);

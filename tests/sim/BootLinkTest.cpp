@@ -55,9 +55,11 @@ TEST(BootLink, PeekRepliesLeastSignificantByteFirstEachAfterItsAcknowledge) {
   rig.link.Poke(kRam, 0x78563412);
   sim::VirtualDecoder& vd = rig.vd();
   Link& link = rig.link;
-  link.SendByte(0x01);
-  link.WaitSendDone();
-  for (int shift = 0; shift < 32; shift += 8) link.SendByte(static_cast<uint8_t>(kRam >> shift));
+  for (int shift = -8; shift < 24; shift += 8) {
+    link.SendByte(shift < 0 ? 0x01 : static_cast<uint8_t>(kRam >> shift));
+    link.WaitSendDone();
+  }
+  link.SendByte(static_cast<uint8_t>(kRam >> 24));
   // The last address byte goes out, then the first reply comes back: two byte times.
   int quiet = 0;
   while (!(vd.PortIn(kStatusPort) & 0x08) && quiet < 100) ++quiet;

@@ -55,7 +55,8 @@ TEST_P(NewDecoder, StartsErasedWithADocumentedConf) {
   const std::pair<const char*, const char*> keys[] = {
       {"port_access_us", "1"}, {"link_byte_us", "3"},   {"dead_after_bytes", "0"},
       {"loader_seconds", "3"}, {"eeprom_present", "1"}, {"eeprom_busy_ms", "5"},
-      {"flip_bits_every", "0"}, {"cable", "plugged"},     {"unplug_after_bytes", "0"}};
+      {"flip_bits_every", "0"}, {"cable", "plugged"},     {"unplug_after_bytes", "0"},
+      {"eeprom_write_protect", "0"}, {"eeprom_never_ready", "0"}, {"eeprom_acks", "0"}};
   for (const auto& [key, value] : keys) {
     EXPECT_EQ(conf.GetString(key, "missing"), value) << key;
     const size_t at = text.find(std::string("\n") + key + " = ");

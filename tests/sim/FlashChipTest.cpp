@@ -121,8 +121,14 @@ TEST_F(ChipTest, AutoselectDecodesA1A0InEverySector) {
     EXPECT_EQ(chip.Read(sector + 1), 0x225B);
     EXPECT_EQ(chip.Read(sector + 2), sector == 0x10000 ? 1 : 0);
   }
+  // Program, erase and stray cycles are ignored there: only a reset leaves it.
+  Program(0x40, 0x1234);
+  EraseSector(0x10000);
+  chip.Write(0x777, 0x55);
+  EXPECT_EQ(chip.Read(0x41), 0x225B);
   chip.Write(0x12345, 0xF0);  // reset anywhere
   EXPECT_EQ(chip.Read(0), 0xFFFF);
+  EXPECT_EQ(chip.Read(0x40), 0xFFFF);
 }
 
 TEST_F(ChipTest, CommandsDecodeTheCommandByteAndElevenAddressLines) {
@@ -194,6 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
         MapCase{"AM29LV160DB", 35, {0, 0x2000, 0x3000, 0x4000, 0x8000}, 0xF8000},
         // Top boot: the same blocks mirrored to the top.
         MapCase{"AM29LV800BT", 19, {0, 0x8000, 0x10000, 0x18000, 0x20000}, 0x7E000},
+        MapCase{"M29W800AT", 19, {0, 0x8000, 0x10000, 0x18000, 0x20000}, 0x7E000},
         MapCase{"AM29F400BT", 11, {0, 0x8000, 0x10000, 0x18000, 0x20000}, 0x3E000}),
     [](const auto& info) { return std::string(info.param.chip); });
 

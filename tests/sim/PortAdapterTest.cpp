@@ -76,6 +76,29 @@ TEST(ReadStrobe, OnlyItsRisingEdgeClearsSelect) {
   EXPECT_EQ(pins.ReadsUntil(kSelect, 100), -1);
 }
 
+TEST(Adapter, TakesAByteOnlyAfterPassingOnTheOneBeforeAndKeepsSelectForTheReadStrobe) {
+  SimRig rig(Model::BCT13, "link_byte_us = 10");
+  ASSERT_TRUE(Connect(rig.session));
+  Pins pins{rig.vd()};
+  // The poke's first byte strobed twice: the second comes while the first is still going
+  // out and is lost, so the frame stays whole.
+  rig.link.SendByte(0x00);
+  rig.link.SendByte(0x00);
+  rig.link.WaitSendDone();
+  for (uint32_t word : {0x80002000u, 0x12345678u}) {
+    for (int shift = 0; shift < 32; shift += 8) {
+      rig.link.SendByte(static_cast<uint8_t>(word >> shift));
+      rig.link.WaitSendDone();
+    }
+  }
+  EXPECT_EQ(rig.link.Peek(0x80002000), 0x12345678u);
+  // A byte strobed without the read strobe after the one before: Select stays up.
+  pins.Strobe(0x01);
+  ASSERT_GE(pins.ReadsUntil(kSelect), 0);
+  pins.Strobe(0x00);
+  EXPECT_TRUE(pins.Status() & kSelect);
+}
+
 TEST(WritePulse, WithAutoFeedHighIsAnAcknowledgeNotAByte) {
   SimRig rig(Model::BCT13);
   ASSERT_TRUE(Connect(rig.session));

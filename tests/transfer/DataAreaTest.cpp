@@ -67,7 +67,7 @@ TEST_P(WriteDataAreaTest, CopiesUploadsTheProfilesLoaderAndReadsBack) {
   WriteDataArea(b.s());
 
   const auto after = kit::AfterConnect(b.rig);
-  ASSERT_EQ(after.size(), 2 * kWords + 1);
+  ASSERT_EQ(after.size(), 2 * kWords + 2);
   for (uint32_t i : {0u, 1u, kWords - 1}) {
     EXPECT_EQ(after[i].kind, Kind::Poke);
     EXPECT_EQ(after[i].address, c.ramBase + 4 * i);
@@ -75,9 +75,12 @@ TEST_P(WriteDataAreaTest, CopiesUploadsTheProfilesLoaderAndReadsBack) {
   }
   EXPECT_EQ(after[kWords].kind, Kind::Code);
   EXPECT_EQ(after[kWords].code, loader);
-  // The read-back covers the data area word for word.
+  // After the wait, one read to see the decoder answers again.
   EXPECT_EQ(after[kWords + 1].kind, Kind::Peek);
-  EXPECT_EQ(after[kWords + 1].address, c.readStart);
+  EXPECT_EQ(after[kWords + 1].address, ProfileOf(c.model).PioBase + 0x10);
+  // The read-back covers the data area word for word.
+  EXPECT_EQ(after[kWords + 2].kind, Kind::Peek);
+  EXPECT_EQ(after[kWords + 2].address, c.readStart);
   EXPECT_EQ(after.back().address, c.readStart + 4 * (kWords - 1));
   EXPECT_EQ(b.rig.clock.sleptMs, 100 + 15000);
   EXPECT_EQ(b.host().MessageTexts(), c.messages);

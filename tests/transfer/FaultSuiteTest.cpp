@@ -67,33 +67,51 @@ struct FaultCase {
   const char* name;
   Cmd cmd;
   Model model;
-  std::string conf;  // decoder.conf lines
+  std::string conf = "";  // decoder.conf lines
   std::vector<std::string> messages;
   Log log = Log::None;
   bool saved = false;        // a read command's output is complete under the chosen name
   bool verify = true;
   double maxVirtualSeconds = 5;
   std::vector<Answer> answers = {};
+  bool usedFlash = false;  // the flash holds zeros, not erased words
+  bool holdsImage = false;  // the loader's copy lands: the flash or data area holds the input
+  bool fullDevice = false;  // a read saves to /dev/full, a write logs to it
 };
 
 const std::string kDead = kLinkErrorMessage;
 const std::string kNoAdapter = kNoAdapterMessage;
+const std::string kStillWriting =
+    "It may still be writing: leave it switched on for a few minutes, then read back what it "
+    "holds before you try again.";
+const std::string kFull =
+    "Cannot write the file /dev/full: No space left on device. An existing file of that name "
+    "was left as it was.";
+const std::string kPartly =
+    "Writing stopped; the decoder may not start until a complete image is written.";
 
 class FaultSuite : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
   const FaultCase& c = GetParam();
   SimRig rig(c.model, c.conf);
+  if (c.usedFlash) {
+    SimRig::WriteFile(rig.decoderDir() + "/flash.bin",
+                      std::vector<uint8_t>(SimRig::ReadFile(rig.decoderDir() + "/flash.bin").size()));
+    rig.Reopen();
+  }
   rig.session.verifyAfterWrite = c.verify;
   for (Answer a : c.answers) rig.host.answers.push_back(a);
   const std::string in = rig.path("in.bin"), out = rig.path("out.bin");
   const std::vector<uint8_t> previous = {'o', 'l', 'd'};
+  const bool keepsOut = Saves(c.cmd) && !c.fullDevice;
   if (Writes(c.cmd)) {
     SimRig::WriteFile(in, InputFor(c.cmd, c.model));
     rig.host.dialogPaths.push_back(in);
+    if (c.fullDevice) rig.session.logDir = "/dev/full";
   } else if (Saves(c.cmd)) {
-    SimRig::WriteFile(out, previous);
-    rig.host.dialogPaths.push_back(out);
+    if (keepsOut) SimRig::WriteFile(out, previous);
+    rig.host.dialogPaths.push_back(c.fullDevice ? "/dev/full" : out);
   }
 
   const auto wallStart = std::chrono::steady_clock::now();
@@ -116,12 +134,19 @@ TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
   std::vector<std::string> expected;
   if (c.log != Log::None) expected.push_back("Firmware.log");
   if (Writes(c.cmd)) expected.push_back("in.bin");
-  if (Saves(c.cmd)) expected.push_back("out.bin");
+  if (keepsOut) expected.push_back("out.bin");
   EXPECT_EQ(names, expected);
-  if (Saves(c.cmd)) {
+  if (keepsOut) {
     const auto bytes = SimRig::ReadFile(out);
     if (c.saved) EXPECT_GT(bytes.size(), previous.size());
     else EXPECT_EQ(bytes, previous) << "an existing file keeps its contents";
+  }
+  if (c.holdsImage) {
+    ASSERT_TRUE(rig.vd().Save());
+    const auto input = SimRig::ReadFile(in);
+    const auto held = SimRig::ReadFile(
+        rig.decoderDir() + (c.cmd == Cmd::WriteFirmware ? "/flash.bin" : "/data.bin"));
+    EXPECT_TRUE(held == input) << "the loader's copy is in place";
   }
   if (c.log != Log::None) {
     const auto lines = testing::kit::LogLines(rig.path("Firmware.log"));
@@ -181,27 +206,68 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     FaultCase{"NoEepromRead", Cmd::ReadEeprom, Model::DSI185, "eeprom_present = 0", {"NO ACK"},
               Log::None, false, true, 10},
     FaultCase{"NoEepromWrite", Cmd::WriteEeprom, Model::STB3100, "eeprom_present = 0", {"NO ACK1"}},
+    // An EEPROM that falls silent after its control byte: the address byte that follows is
+    // the one refused, the high one on the 8 KB part, the only one on the 2 KB part.
+    FaultCase{.name = "EepromSilentAtHighAddress", .cmd = Cmd::WriteEeprom, .model = Model::TS1,
+              .conf = "eeprom_acks = 1", .messages = {"NO ACK2"}},
+    FaultCase{.name = "EepromSilentAtAddress", .cmd = Cmd::WriteEeprom, .model = Model::BCT13,
+              .conf = "eeprom_acks = 1", .messages = {"NO ACK3"}},
+    // Write-protected: every page refuses its data; the second in a row ends the write.
+    FaultCase{.name = "EepromWriteProtected", .cmd = Cmd::WriteEeprom, .model = Model::TS1,
+              .conf = "eeprom_write_protect = 1", .messages = {"NO ACK4"},
+              .maxVirtualSeconds = 15},
+    // A write cycle that never ends: acknowledge polling gives up after the first page.
+    FaultCase{.name = "EepromNeverReady", .cmd = Cmd::WriteEeprom, .model = Model::BCT13,
+              .conf = "eeprom_never_ready = 1", .messages = {"POLL FAIL"},
+              .maxVirtualSeconds = 20},
+    // Outputs that take nothing stop a read at the first write, long before its end; a log
+    // that takes nothing stops a write before the decoder is touched.
+    FaultCase{.name = "EepromReadToFullDevice", .cmd = Cmd::ReadEeprom, .model = Model::TS1,
+              .messages = {kFull}, .maxVirtualSeconds = 0.5, .fullDevice = true},
+    FaultCase{.name = "DataAreaReadToFullDevice", .cmd = Cmd::ReadDataArea,
+              .model = Model::DSX6070, .messages = {kFull}, .maxVirtualSeconds = 0.5,
+              .fullDevice = true},
+    FaultCase{.name = "LogToFullDevice", .cmd = Cmd::WriteFirmware, .model = Model::TS1,
+              .messages = {"Cannot write the firmware log /dev/full: No space left on device. "
+                           "Nothing was written to the decoder."},
+              .maxVirtualSeconds = 0.5, .fullDevice = true},
     // A write cycle 200 times the usual: the acknowledge polling waits it out, page by page.
     FaultCase{"SlowEepromWrite", Cmd::WriteEeprom, Model::BCT13, "eeprom_busy_ms = 1000",
               {"Writing Eeprom completed."}, Log::None, false, true, 200},
-    // A loader slower than the tool's wait: the read-back finds the link still silent.
-    FaultCase{"SlowLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 30",
-              {kDead}, Log::Stopped, false, true, 60},
-    FaultCase{"SlowLoaderDataArea", Cmd::WriteDataArea, Model::DSX6070, "loader_seconds = 30",
-              {kDead}, Log::Stopped, false, true, 60},
-    // Without the read-back the tool cannot know.
-    FaultCase{"SlowLoaderNoVerify", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 30",
-              {"Writing Flash completed."}, Log::Done, false, false, 60},
+    // A loader slower than the tool's fixed wait: the tool waits for the decoder to answer
+    // again, a bounded time, with or without a read-back to follow; the decoder finishes
+    // its copy either way.
+    FaultCase{"LateLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 12",
+              {"Writing Flash completed."}, Log::Done, false, true, 90, {}, false, true},
+    FaultCase{"SlowLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 40",
+              {"The decoder has not come back after the loader TRAP.BIN: it has not answered "
+               "for 30 s. " + kStillWriting},
+              Log::Stopped, false, false, 60, {}, false, true},
+    FaultCase{"SlowLoaderDataArea", Cmd::WriteDataArea, Model::DSX6070, "loader_seconds = 40",
+              {"The decoder has not come back after the loader TRAP6070.bin: it has not "
+               "answered for 35 s. " + kStillWriting},
+              Log::Stopped, false, true, 60, {}, false, true},
     // Bits that never program, and a sector that ignores erase and program: the read-back
     // names the first wrong word.
     FaultCase{"StuckBit", Cmd::WriteFirmware, Model::DSI185, "stuck_bits = 0x7FF00004:0x00010000",
               {"Verify failed: 1 word differs, first at 7FF00004."}, Log::Done, false, true, 600},
+    // A sector that ignores program: a run of failed words ends the write there.
     FaultCase{"ProtectedSectorKept", Cmd::WriteFirmware, Model::DSX6170,
               "protected_sectors = 0x7FC00000",
-              {"Verify failed: 16 words differ, first at 7FC00000."}, Log::Done, false, true, 600},
+              {"Programming the flash failed at 7FC00000: 8 words in a row do not take their "
+               "values (the sector may be protected or failing). " + kPartly},
+              Log::Stopped, false, true, 120},
+    // A protected block the user chose to write anyway: its erase fails and the write ends
+    // there, in seconds instead of hours.
+    FaultCase{"ProtectedBlockAnsweredNo", Cmd::WriteFirmware, Model::DSX6071_6072,
+              "protected_sectors = 0x7FE20000",
+              {"Sector 7FE20000 is protected. Do you want to skip this sector?",
+               "Erasing the flash failed at 7FE20000: it does not read erased (the sector may be "
+               "protected). " + kPartly},
+              Log::Stopped, false, true, 60, {Answer::No}, true},
     // Corrupted reply bytes: the read-back of the data area catches them.
     FaultCase{"FlippedBitsDataArea", Cmd::WriteDataArea, Model::TS1, "flip_bits_every = 100000",
-              {"Verify failed: 5 words differ, first at C001869C."}, Log::Done, false, true, 600}
+              {"Verify failed: 5 words differ, first at C0018698."}, Log::Done, false, true, 600}
 ), [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

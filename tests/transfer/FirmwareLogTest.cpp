@@ -66,12 +66,16 @@ TEST(FirmwareLog, ALogThatCannotBeCreatedSaysWhere) {
   ::signal(SIGXFSZ, SIG_IGN);
   const rlimit limit{16, 16};
   ::setrlimit(RLIMIT_FSIZE, &limit);
+  int told = 0;
+  log->OnFirstFailure([&] { ++told; });
   log->WriteLog("short");
-  const bool firstOk = !log->failed();
+  const bool firstOk = !log->failed() && told == 0;
   log->WriteLog("a line too long for what is left");
-  ::_exit(firstOk && log->failed() ? 0 : 1);
+  log->WriteLog("and another");
+  ::_exit(firstOk && log->failed() && told == 1 && log->failure() == "File too large" ? 0 : 1);
 }
 
+// The first failure is told once, with the system's reason.
 TEST(FirmwareLogDeathTest, AFullDiskMarksTheLogFailed) {
   TempDir dir;
   EXPECT_EXIT(WriteUntilFull(dir / "Firmware.log"), ::testing::ExitedWithCode(0), "");

@@ -85,6 +85,7 @@ class FakeFlash {
   uint32_t oldContent = 0x5A5A5A5A;           // bus value
   std::map<uint32_t, uint32_t> stuckHigh;     // address -> bus bits that never program
   std::function<uint32_t(uint32_t)> outside;  // peeks outside the flash; default 0
+  std::map<uint32_t, uint32_t> ids;           // autoselect words (bus order) by address
 
   void Attach(FakeDecoderPort& port) {
     port.onPoke = [this](uint32_t a, uint32_t v) { Poke(a, v); };
@@ -120,6 +121,7 @@ class FakeFlash {
     programmed.push_back(a);
   }
   uint32_t Peek(uint32_t a) {
+    if (autoselect_ && ids.count(a)) return ids.at(a);
     if (!InFlash(a)) return outside ? outside(a) : 0;
     if (autoselect_) return protectedBlocks.count(a - 8) ? 0x00800000 : 0;
     if (InProtected(a)) return oldContent;
