@@ -19,7 +19,7 @@ constexpr size_t kLoaderMax = 255;
 
 // A loader slower than its fixed wait is still writing: the decoder answers again when it is
 // done. How much longer we wait for that before saying so.
-constexpr int64_t kLoaderGraceUs = 20'000'000;
+constexpr int64_t kLoaderGraceUs = 60'000'000;
 constexpr int64_t kRetryMs = 500;
 // Read while waiting: the PIO input register answers on every model and changes nothing.
 constexpr uint32_t kPioInput = 0x10;
@@ -107,6 +107,8 @@ void WaitForDecoder(Session& s, const std::string& loaderName, int waitMs) {
     try {
       s.link.Peek(s.profile.profile().PioBase + kPioInput);
       return;
+    } catch (const NoAdapterError&) {
+      throw;  // the cable is out: waiting longer would not bring the decoder back
     } catch (const LinkError&) {
       // Still writing; each try waits as long as any other byte may take.
     }

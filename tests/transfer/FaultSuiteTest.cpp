@@ -239,14 +239,19 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     // its copy either way.
     FaultCase{"LateLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 12",
               {"Writing Flash completed."}, Log::Done, false, true, 90, {}, false, true},
-    FaultCase{"SlowLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 40",
+    FaultCase{"SlowLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 90",
               {"The decoder has not come back after the loader TRAP.BIN: it has not answered "
-               "for 30 s. " + kStillWriting},
-              Log::Stopped, false, false, 60, {}, false, true},
-    FaultCase{"SlowLoaderDataArea", Cmd::WriteDataArea, Model::DSX6070, "loader_seconds = 40",
+               "for 70 s. " + kStillWriting},
+              Log::Stopped, false, false, 100, {}, false, true},
+    FaultCase{"SlowLoaderDataArea", Cmd::WriteDataArea, Model::DSX6070, "loader_seconds = 90",
               {"The decoder has not come back after the loader TRAP6070.bin: it has not "
-               "answered for 35 s. " + kStillWriting},
-              Log::Stopped, false, true, 60, {}, false, true},
+               "answered for 75 s. " + kStillWriting},
+              Log::Stopped, false, true, 100, {}, false, true},
+    // The cable pulled while the loader runs (at the first byte after the fixed wait) is
+    // the cable, not a slow loader.
+    FaultCase{"PulledDuringLoaderWait", Cmd::WriteFirmware, Model::BCT13,
+              "loader_seconds = 30\nunplug_after_bytes = 2359550", {kNoAdapter}, Log::Stopped,
+              false, true, 40},
     // Bits that never program, and a sector that ignores erase and program: the read-back
     // names the first wrong word.
     FaultCase{"StuckBit", Cmd::WriteFirmware, Model::DSI185, "stuck_bits = 0x7FF00004:0x00010000",
