@@ -19,6 +19,8 @@ class CommandTarget {
   virtual corvane::EeBus& ee() = 0;
   virtual std::string loaderDir() const = 0;
   virtual std::string logDir() const { return {}; }
+  // Where a link test keeps its measurement of this port; empty: nowhere.
+  virtual std::string linkCostPath() const { return {}; }
   // True on the virtual decoder; the window says so in its title.
   virtual bool simulated() const = 0;
 };

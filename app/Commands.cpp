@@ -2,6 +2,7 @@
 
 #include "eeprom/EepromCommands.h"
 #include "flash/Signature.h"
+#include "target/LinkTest.h"
 #include "transfer/DataArea.h"
 #include "transfer/Firmware.h"
 #include "transfer/RamDump.h"
@@ -21,5 +22,7 @@ void RunRealCommand(WindowCommand command, corvane::Session& s) {
     case WindowCommand::RamDumpBCT13: return corvane::RamDump(s, RamDumpKind::BCT13);
     case WindowCommand::RamDumpDSI185: return corvane::RamDump(s, RamDumpKind::DSI185);
     case WindowCommand::RamDumpTVNbox: return corvane::RamDump(s, RamDumpKind::TVNbox);
+    case WindowCommand::VerifyFirmware: return corvane::VerifyFirmware(s);
+    case WindowCommand::LinkTest: return corvane::LinkTest(s, corvane::kLinkTestRounds);
   }
 }

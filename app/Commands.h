@@ -17,6 +17,8 @@ enum class WindowCommand {
   RamDumpBCT13,
   RamDumpDSI185,
   RamDumpTVNbox,
+  VerifyFirmware,
+  LinkTest,
 };
 
 using CommandRunner = std::function<void(WindowCommand, corvane::Session&)>;

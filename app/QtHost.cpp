@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "link/corvane.h"
+#include "target/LinkCost.h"
 
 using corvane::Answer;
 using corvane::Buttons;
@@ -99,6 +100,28 @@ void QtHost::Flush() {
     }
     progressDirty_ = false;
   }
+  if (budgetClock_) {
+    const int64_t left = budgetEnd_ - budgetClock_->Now();
+    const std::string text = corvane::AboutText(left > 0 ? left : 0) + " left";
+    if (text != leftShown_) {
+      leftShown_ = text;
+      window_->setWindowTitle(titleBefore_ + QStringLiteral(" — ") + QString::fromStdString(text));
+    }
+  }
+}
+
+corvane::Answer QtHost::AnnounceDuration(const std::string& text, bool ask) {
+  if (!ask) return corvane::Answer::Yes;
+  return MessageBox(corvane::MessageKind::Confirmation, text + "\n\nStart now?",
+                    corvane::Buttons::YesNo);
+}
+
+void QtHost::SetTimeBudget(int64_t microseconds, corvane::Clock* clock) {
+  if (clock && !budgetClock_) titleBefore_ = window_->windowTitle();
+  if (!clock && budgetClock_) window_->setWindowTitle(titleBefore_);
+  budgetClock_ = clock;
+  leftShown_.clear();
+  if (clock) budgetEnd_ = clock->Now() + microseconds;
 }
 
 void QtHost::ShowNow() {

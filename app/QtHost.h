@@ -60,6 +60,10 @@ class QtHost final : public QObject, public corvane::Host {
   void SetDialogFilter(corvane::Dialog dialog, const std::string& filter) override;
   std::optional<std::string> RunDialog(corvane::Dialog dialog) override;
   bool AbortRequested() override;
+  // A write's estimate is a Yes/No question; a read's shows only as the time left.
+  corvane::Answer AnnounceDuration(const std::string& text, bool ask) override;
+  // The time left goes into the window's title: the status panels keep their layout.
+  void SetTimeBudget(int64_t microseconds, corvane::Clock* clock) override;
 
   int ProgressMinimum() const { return progressMin_; }
   int ProgressMaximum() const { return progressMax_; }
@@ -115,6 +119,10 @@ class QtHost final : public QObject, public corvane::Host {
   bool eventsOwed_ = false;  // Repaint took this frame; the next ProcessMessages runs events
   AbortState abortState_ = AbortState::None;
   bool closeRequested_ = false;
+  corvane::Clock* budgetClock_ = nullptr;
+  int64_t budgetEnd_ = 0;
+  QString titleBefore_;
+  std::string leftShown_;
 };
 
 // The link's clock while the window runs a command. A sleep long enough to be seen (the RAM

@@ -18,6 +18,7 @@ class StationTarget final : public CommandTarget {
   corvane::Link& link() override { return station_->link(); }
   corvane::EeBus& ee() override { return station_->ee(); }
   std::string loaderDir() const override { return station_->loaderDir(model_); }
+  std::string linkCostPath() const override { return station_->linkCostPath(model_); }
   bool simulated() const override { return !options_.simulateDir.empty(); }
   corvane::cli::Station* station() { return station_.get(); }
 

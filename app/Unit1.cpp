@@ -21,6 +21,7 @@
 #include "app/QtHost.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
+#include "target/LinkCost.h"
 #include "target/Session.h"
 
 using corvane::Buttons;
@@ -223,11 +224,17 @@ void TForm1::BuildMenu() {
   ReadFirmware1 = item(Flash1, "ReadFirmware1", "&Read Firmware", &TForm1::ReadFirmware1Click);
   ReadDataArea1 = item(Flash1, "ReadDataArea1", "Read Data &Area", &TForm1::ReadDataArea1Click);
   ReadSignature1 = item(Flash1, "ReadSignature1", "Read &Signature", &TForm1::ReadSignature1Click);
+  VerifyFirmware1 = item(Flash1, "VerifyFirmware1", "Verify &Firmware...", &TForm1::VerifyFirmware1Click);
   separator(Flash1, "N2");
-  VerifyAfterWriting1 = Flash1->addAction(QStringLiteral("&Verify after writing"));
-  VerifyAfterWriting1->setObjectName(QStringLiteral("VerifyAfterWriting1"));
-  VerifyAfterWriting1->setCheckable(true);
-  VerifyAfterWriting1->setChecked(true);
+  auto option = [this](QMenu* m, const char* name, const char* text) {
+    QAction* a = m->addAction(QString::fromLatin1(text));
+    a->setObjectName(QString::fromLatin1(name));
+    a->setCheckable(true);
+    a->setChecked(true);
+    return a;
+  };
+  VerifyAfterWriting1 = option(Flash1, "VerifyAfterWriting1", "&Verify after writing");
+  BackUpBeforeWriting1 = option(Flash1, "BackUpBeforeWriting1", "&Back up before writing");
   separator(Flash1, "N3");
   Exit1 = item(Flash1, "Exit1", "E&xit", &TForm1::Exit1Click);
 
@@ -237,6 +244,7 @@ void TForm1::BuildMenu() {
 
   Debug1 = menu("Debug1", "Debug");
   PassivePOKEPEEK1 = item(Debug1, "PassivePOKEPEEK1", "Passive POKE/PEEK", &TForm1::PassivePOKEPEEK1Click);
+  LinkTest1 = item(Debug1, "LinkTest1", "Link Test", &TForm1::LinkTest1Click);
 
   Ram1 = menu("Ram1", "Ram");
   Ramdump60711 = item(Ram1, "Ramdump60711", "Ramdump 6071", &TForm1::Ramdump60711Click);
@@ -325,6 +333,8 @@ void TForm1::WriteDataArea1Click() { Run(WindowCommand::WriteDataArea); }
 void TForm1::ReadFirmware1Click() { Run(WindowCommand::ReadFirmware); }
 void TForm1::ReadDataArea1Click() { Run(WindowCommand::ReadDataArea); }
 void TForm1::ReadSignature1Click() { Run(WindowCommand::ReadSignature); }
+void TForm1::VerifyFirmware1Click() { Run(WindowCommand::VerifyFirmware); }
+void TForm1::LinkTest1Click() { Run(WindowCommand::LinkTest); }
 void TForm1::Read1Click() { Run(WindowCommand::ReadEeprom); }
 void TForm1::Write1Click() { Run(WindowCommand::WriteEeprom); }
 void TForm1::Ramdump60711Click() { Button2->click(); }
@@ -352,13 +362,14 @@ void TForm1::About1Click() {
 
 void TForm1::SetCommandsEnabled(bool enabled) {
   for (QAction* a : {WriteFirmware1, WriteDataArea1, ReadFirmware1, ReadDataArea1, ReadSignature1,
-                     Read1, Write1, PassivePOKEPEEK1, Ramdump60711, Ramdump60721, RamdumpBCT131,
-                     RamdumpDSI1851, RamdumpTVNbox1, About1}) {
+                     VerifyFirmware1, Read1, Write1, PassivePOKEPEEK1, LinkTest1, Ramdump60711,
+                     Ramdump60721, RamdumpBCT131, RamdumpDSI1851, RamdumpTVNbox1, About1}) {
     a->setEnabled(enabled);
   }
   for (QRadioButton* r : radioButtons_) r->setEnabled(enabled);
   // The running command took its choices at the start; a click now would only mislead.
   VerifyAfterWriting1->setEnabled(enabled);
+  BackUpBeforeWriting1->setEnabled(enabled);
   for (QCheckBox* c : {CheckBox1, CheckBox2, CheckBox3}) c->setEnabled(enabled);
   if (enabled) {
     // The profile's own states for the controls it drives.
@@ -389,6 +400,9 @@ void TForm1::Run(WindowCommand command) {
   corvane::Session session{target_->link(), target_->ee(), *host_, snapshot,
                            target_->loaderDir(), target_->logDir()};
   session.verifyAfterWrite = VerifyAfterWriting1->isChecked();
+  if (BackUpBeforeWriting1->isChecked()) session.backup = std::string();
+  session.linkCostPath = target_->linkCostPath();
+  corvane::LoadLinkCost(session.linkCostPath, &session.linkCost);
   {
     WindowClock clock(target_->link(), *host_);
     try {

@@ -113,14 +113,18 @@ class TForm1 : public QMainWindow {
   QAction* ReadFirmware1;
   QAction* ReadDataArea1;
   QAction* ReadSignature1;
+  QAction* VerifyFirmware1;
   // Checked: Write Firmware and Write Data Area read back what they wrote.
   QAction* VerifyAfterWriting1;
+  // Checked: they first save what they will overwrite, beside the firmware log.
+  QAction* BackUpBeforeWriting1;
   QAction* Exit1;
   QMenu* Eeprom1;
   QAction* Read1;
   QAction* Write1;
   QMenu* Debug1;
   QAction* PassivePOKEPEEK1;
+  QAction* LinkTest1;
   QMenu* Ram1;
   QAction* Ramdump60711;
   QAction* Ramdump60721;
@@ -156,6 +160,8 @@ class TForm1 : public QMainWindow {
   void ReadFirmware1Click();
   void ReadDataArea1Click();
   void ReadSignature1Click();
+  void VerifyFirmware1Click();
+  void LinkTest1Click();
   void Exit1Click();
   void Read1Click();
   void Write1Click();

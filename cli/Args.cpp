@@ -27,9 +27,11 @@ struct VerbRow {
   int count;
 };
 
-constexpr std::array<VerbRow, 13> kVerbs{{
+constexpr std::array<VerbRow, 15> kVerbs{{
     {"write-firmware", Verb::WriteFirmware, "FILE", 1},
     {"read-firmware", Verb::ReadFirmware, "FILE", 1},
+    {"verify-firmware", Verb::VerifyFirmware, "FILE", 1},
+    {"link-test", Verb::LinkTest, "[ROUNDS]", 0},
     {"write-data-area", Verb::WriteDataArea, "FILE", 1},
     {"read-data-area", Verb::ReadDataArea, "FILE", 1},
     {"read-signature", Verb::ReadSignature, "", 0},
@@ -107,10 +109,15 @@ std::string UsageText() {
          "  --verify               read back what a write put into the decoder (default)\n"
          "  --no-verify            do not read back after writing\n"
          "  --connect              poke, peek, script: connect first, disconnect after\n"
+         "backup:\n"
+         "  --backup FILE          write-firmware, write-data-area: save what they overwrite to FILE\n"
+         "                         (default: backup-MODEL-DATE-TIME.bin beside the firmware log)\n"
+         "  --no-backup            write without saving the old contents first\n"
          "  --help                 this text\n"
          "commands:\n"
          "  write-firmware FILE    erase the flash and write the image FILE\n"
          "  read-firmware FILE     save the whole flash to FILE\n"
+         "  verify-firmware FILE   compare the flash with FILE; change nothing\n"
          "  write-data-area FILE   write FILE into the data area\n"
          "  read-data-area FILE    save the data area to FILE\n"
          "  read-signature         show the maker and type of the flash\n"
@@ -120,6 +127,8 @@ std::string UsageText() {
          "  poke ADDRESS VALUE     write one word (hexadecimal, 1 to 8 digits)\n"
          "  peek ADDRESS           read one word and print it\n"
          "  script FILE|-          run poke, peek and sleep lines from FILE or standard input\n"
+         "  link-test [ROUNDS]     connect and write/read a RAM word ROUNDS times (1000):\n"
+         "                         tells a bad cable from a bad decoder, measures the port\n"
          "  models                 list the decoder models and what each offers\n"
          "exit status: 0 done, 1 an error was reported, 2 usage error\n";
 }
@@ -128,7 +137,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   CliOptions o;
   bool help = false;
   bool yes = false, no = false, verify = false, noVerify = false;
-  bool haveModel = false;
+  bool haveModel = false, haveBackup = false, noBackup = false;
   std::vector<std::string> positional;
   bool optionsEnded = false;
 
@@ -155,8 +164,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     else if (name == "--port") target = &o.target.port;
     else if (name == "--trace") target = &o.target.traceFile;
     else if (name == "--bus-trace") target = &o.target.busTraceFile;
-    std::string modelName;
+    std::string modelName, backupFile;
     if (name == "--model") target = &modelName;
+    if (name == "--backup") target = &backupFile;
     if (target) {
       std::string value;
       if (inlineValue) {
@@ -167,7 +177,11 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
         return "option " + name + " needs a value";
       }
       if (value.empty()) return "option " + name + " needs a value";
-      if (name == "--model") {
+      if (name == "--backup") {
+        if (haveBackup) return "option --backup given twice";
+        haveBackup = true;
+        o.backup = value;
+      } else if (name == "--model") {
         if (haveModel) return "option --model given twice";
         const auto model = ModelFromName(value);
         if (!model) return "unknown model " + Quoted(value) + " (see: corvane-cli models)";
@@ -185,7 +199,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
                    name == "--no-write-data-area" || name == "--reloaded" || name == "--yes" ||
                    name == "--no" || name == "--stats" || name == "--quiet" ||
                    name == "--verify" || name == "--no-verify" || name == "--connect" ||
-                   name == "--help";
+                   name == "--no-backup" || name == "--help";
       if (known) return "option " + name + " takes no value";
       return "unknown option " + Quoted(name);
     }
@@ -200,6 +214,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     else if (arg == "--verify") verify = true;
     else if (arg == "--no-verify") noVerify = true;
     else if (arg == "--connect") o.connect = true;
+    else if (arg == "--no-backup") noBackup = true;
     else if (arg == "--help" || arg == "-h") help = true;
     else return "unknown option " + Quoted(arg);
   }
@@ -212,6 +227,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   if (yes && no) return "--yes and --no cannot be used together";
   if (yes || no) o.answer = yes;
   if (verify && noVerify) return "--verify and --no-verify cannot be used together";
+  if (haveBackup && noBackup) return "--backup and --no-backup cannot be used together";
+  if (noBackup) o.backup.reset();
   o.verify = !noVerify;
 
   const bool simulated = !o.target.simulateDir.empty();
@@ -234,7 +251,22 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   }
   if (!row) return "unknown command " + Quoted(command) + " (see: corvane-cli --help)";
   o.verb = row->verb;
-  const size_t operands = positional.size() - 1;
+  size_t operands = positional.size() - 1;
+  if (o.verb == Verb::LinkTest && operands == 1) {
+    const std::string& n = positional[1];
+    int rounds = 0;
+    bool ok = !n.empty() && n.size() <= 7;
+    for (char c : n) {
+      if (c < '0' || c > '9') ok = false;
+      else rounds = rounds * 10 + (c - '0');
+    }
+    if (!ok || rounds < 1 || rounds > 1000000) {
+      return "invalid round trips " + Quoted(n) + " (a decimal number from 1 to 1000000)";
+    }
+    o.rounds = rounds;
+    positional.pop_back();
+    operands = 0;
+  }
   if (operands < static_cast<size_t>(row->count)) {
     return std::string(row->name) + " needs " + row->operands;
   }

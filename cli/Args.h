@@ -25,6 +25,8 @@ enum class Verb {
   Poke,
   Peek,
   Script,
+  VerifyFirmware,
+  LinkTest,
 };
 
 struct CliOptions {
@@ -35,6 +37,9 @@ struct CliOptions {
   bool stats = false;
   bool quiet = false;
   bool connect = false;
+  // Back up before a write: nothing = --no-backup, "" = a new file beside the firmware log.
+  std::optional<std::string> backup = std::string();
+  int rounds = 1000;  // link-test
 
   Verb verb = Verb::Help;
   std::string file;  // the command's FILE (script: "-" is standard input)

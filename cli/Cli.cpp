@@ -20,6 +20,7 @@
 #include "link/Hex.h"
 #include "sim/VirtualDecoder.h"
 #include "target/Connection.h"
+#include "target/LinkTest.h"
 #include "transfer/DataArea.h"
 #include "transfer/Firmware.h"
 #include "transfer/RamDump.h"
@@ -145,6 +146,8 @@ void RunCommandOf(Session& session, const CliOptions& o, const std::vector<Scrip
     case Verb::ReadEeprom: ReadEeprom(session); break;
     case Verb::WriteEeprom: WriteEeprom(session); break;
     case Verb::RamDump: RamDump(session, o.ramdump); break;
+    case Verb::VerifyFirmware: VerifyFirmware(session); break;
+    case Verb::LinkTest: LinkTest(session, o.rounds); break;
     case Verb::Poke:
     case Verb::Peek:
     case Verb::Script: RunWords(session, o, steps, out); break;
@@ -211,7 +214,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     steps = std::move(std::get<std::vector<ScriptStep>>(script));
   }
   if (o.verb == Verb::WriteFirmware || o.verb == Verb::WriteDataArea ||
-      o.verb == Verb::WriteEeprom) {
+      o.verb == Verb::WriteEeprom || o.verb == Verb::VerifyFirmware) {
     std::string error;
     if (!CheckInputFile(o.file, &error)) {
       err << kProgram << error << '\n';
@@ -248,6 +251,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   // logDir empty: the log goes beside the executable, else into the user's data folder.
   Session session{station->link(), station->ee(), host,    o.profile,
                   station->loaderDir(o.profile.model), "",  o.verify, nullptr};
+  session.backup = o.backup;
+  session.linkCostPath = station->linkCostPath(o.profile.model);
+  LoadLinkCost(session.linkCostPath, &session.linkCost);
   RunCommandOf(session, o, steps, out);
 
   const bool saved = station->End(&error);
@@ -269,6 +275,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         << "pokes: " << s.pokes << '\n'
         << "peeks: " << s.peeks << '\n'
         << "virtual time: " << seconds << " s\n";
+    for (const std::string& line : session.details) out << line << '\n';
   }
   out << std::flush;
   return status;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 
 #include "link/Driver.h"
@@ -144,6 +145,26 @@ std::string Station::loaderDir(Model model) const {
     return (std::filesystem::path(options_.simulateDir) / ModelFolderName(model)).string();
   }
   return ExecutableDir();
+}
+
+std::string Station::linkCostPath(Model model) const {
+  if (simulated()) return loaderDir(model) + "/link.measured";
+  std::string name = "direct-io-378";
+  if (!options_.directIo) {
+    // The device the port was opened as: one measurement per port.
+    std::string device = options_.port.empty() ? "parport" : options_.port;
+    if (shared_) device = shared_->path();
+    name = device.substr(device.find_last_of('/') + 1);
+  }
+  std::string config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+    config = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && home[0]) {
+    config = std::string(home) + "/.config";
+  } else {
+    return {};
+  }
+  return config + "/corvane/link-" + name + ".conf";
 }
 
 std::string ExecutableDir() {

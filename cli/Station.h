@@ -58,6 +58,9 @@ class Station {
 
   // Where the loader files are: the virtual decoder's folder, else the executable's.
   std::string loaderDir(Model model) const;
+  // Where a link test keeps what it measured on this port: the virtual decoder's folder,
+  // else the user's configuration folder, one file per port.
+  std::string linkCostPath(Model model) const;
   bool simulated() const { return !options_.simulateDir.empty(); }
   // The decoder of the last Begin, or null (real port, or before the first Begin).
   sim::VirtualDecoder* decoder() { return current_; }

@@ -5,6 +5,9 @@
 #include <istream>
 #include <ostream>
 
+#include "link/Clock.h"
+#include "target/LinkCost.h"
+
 namespace corvane::cli {
 
 namespace {
@@ -118,6 +121,10 @@ std::string TerminalHost::Compose() const {
     if (percent > 100) percent = 100;
     line += "  " + std::to_string(percent) + "%";
   }
+  if (budgetClock_) {
+    const int64_t left = budgetEnd_ - budgetClock_->Now();
+    line += "  " + AboutText(left > 0 ? left : 0) + " left";
+  }
   for (char& c : line) {
     if (c == '\n' || c == '\r' || c == '\t') c = ' ';
   }
@@ -151,6 +158,17 @@ void TerminalHost::ClearLine() {
 }
 
 void TerminalHost::Finish() { ClearLine(); }
+
+Answer TerminalHost::AnnounceDuration(const std::string& text, bool) {
+  ClearLine();
+  out_ << AsLines(text) << '\n' << std::flush;
+  return Answer::Yes;
+}
+
+void TerminalHost::SetTimeBudget(int64_t microseconds, Clock* clock) {
+  budgetClock_ = clock;
+  if (clock) budgetEnd_ = clock->Now() + microseconds;
+}
 
 Answer TerminalHost::MessageBox(MessageKind kind, const std::string& text, Buttons buttons) {
   ClearLine();

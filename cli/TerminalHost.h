@@ -37,6 +37,9 @@ class TerminalHost final : public Host {
   void SetDialogFilter(Dialog dialog, const std::string& filter) override;
   std::optional<std::string> RunDialog(Dialog dialog) override;
   bool AbortRequested() override;
+  // The shell asks nothing: a bench script runs on; the estimate is the command's first line.
+  Answer AnnounceDuration(const std::string& text, bool ask) override;
+  void SetTimeBudget(int64_t microseconds, Clock* clock) override;
 
   // Removes the progress line, if one is shown.
   void Finish();
@@ -71,6 +74,8 @@ class TerminalHost final : public Host {
   bool abortPending_ = false;
   bool errorShown_ = false;
   bool stoppedByUser_ = false;
+  Clock* budgetClock_ = nullptr;  // set while a time budget runs
+  int64_t budgetEnd_ = 0;         // on budgetClock_
 };
 
 // Ctrl-C while installed asks the running command to stop between words (the command's

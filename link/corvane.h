@@ -40,8 +40,17 @@ class Link {
   // How long a status wait may go without its bit before the link counts as dead.
   int64_t wait_limit_us = 1000000;
 
-  uint8_t PortIn(uint16_t port) { return io_->PortIn(port); }
-  void PortOut(uint16_t port, uint8_t value) { io_->PortOut(port, value); }
+  // Port accesses so far: what a transfer costs is counted in them.
+  uint64_t accesses = 0;
+
+  uint8_t PortIn(uint16_t port) {
+    ++accesses;
+    return io_->PortIn(port);
+  }
+  void PortOut(uint16_t port, uint8_t value) {
+    ++accesses;
+    io_->PortOut(port, value);
+  }
 
   void SetControlBits(uint8_t mask);
   void ClearControlBits(uint8_t mask);

@@ -38,6 +38,7 @@ class StatusGuard {
  public:
   explicit StatusGuard(Host& host) : host_(host) {}
   ~StatusGuard() {
+    host_.SetTimeBudget(0, nullptr);
     host_.SetProgressPosition(0);
     host_.SetStatus("");
   }

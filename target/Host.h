@@ -1,9 +1,12 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
 namespace corvane {
+
+class Clock;
 
 enum class MessageKind { Error, Information, Confirmation, Warning };
 enum class Buttons { Ok, YesNo };
@@ -41,6 +44,20 @@ class Host {
 
   // True once after the user asked to stop the running command (Escape, closing the window).
   virtual bool AbortRequested() = 0;
+
+  // Before a long command starts its work: how long it will take. With ask, the window
+  // asks whether to go on (Yes/No); the shell prints the text as its first line and goes on.
+  virtual Answer AnnounceDuration(const std::string& text, bool ask) {
+    (void)text;
+    (void)ask;
+    return Answer::Yes;
+  }
+  // While it runs: the time it is expected to take from now, measured on clock, for a
+  // time-left display; a null clock ends the display.
+  virtual void SetTimeBudget(int64_t microseconds, Clock* clock) {
+    (void)microseconds;
+    (void)clock;
+  }
 };
 
 // Thrown by a command that the user chose to stop; the command's closing still runs.

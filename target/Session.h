@@ -1,9 +1,12 @@
 #pragma once
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "eeprom/corvane_ee.h"
 #include "link/corvane.h"
 #include "target/Host.h"
+#include "target/LinkCost.h"
 #include "target/Profiles.h"
 
 namespace corvane {
@@ -27,6 +30,15 @@ struct Session {
 
   // The open firmware log while a write runs.
   FirmwareLog* LogFile = nullptr;
+  // Save what a write will overwrite before erasing: nothing = no backup, "" = a file
+  // named by model and time in the log's folder, else that file.
+  std::optional<std::string> backup = std::nullopt;
+  // What a poke and a peek cost on this port, for time estimates; where a link test keeps
+  // its measurement (empty: nowhere).
+  LinkCost linkCost = {};
+  std::string linkCostPath = {};
+  // Details a command leaves for the shell's --stats (one line each).
+  std::vector<std::string> details = {};
 
   Clock& clock() { return link.clock(); }
   Model model() const { return profile.model; }

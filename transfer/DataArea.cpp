@@ -1,6 +1,7 @@
 #include "transfer/DataArea.h"
 
 #include "target/Connection.h"
+#include "transfer/Duration.h"
 #include "transfer/RamLoader.h"
 #include "transfer/TransferSteps.h"
 
@@ -71,6 +72,16 @@ void WriteDataArea(Session& s) {
 
     ImageReader image;
     if (!OpenInput(s, image, *path, 4ull * kImageWords, "data area file")) return;
+    Duration plan(s.linkCost);
+    if (s.backup) plan.Add("back-up", plan.Peeks(kImageWords));
+    plan.Add("copy to RAM", plan.Pokes(kImageWords));
+    // The loader's own copy is covered by the fixed wait after it.
+    plan.Add("loader", 15'000'000 + plan.Pokes(30) + plan.Peeks(1));
+    if (s.verifyAfterWrite) plan.Add("read-back", plan.Peeks(kImageWords));
+    if (!Announce(s, "Write Data Area", plan, true)) return;
+    // As Read Data Area saves it, so that this command can put it back.
+    const auto backup = BackUp(s, row->readStart, kImageWords, WordOrder::Bus);
+    if (!backup) return;
     WriteLogScope log(s);
     if (!log.Open()) return;
 
@@ -92,7 +103,8 @@ void WriteDataArea(Session& s) {
     image.Close();
     log.Finish();
     if (!good) return;
-    s.host.MessageBox(MessageKind::Information, "Writing Data Area completed.", Buttons::Ok);
+    s.host.MessageBox(MessageKind::Information,
+                      CompletedText("Writing Data Area completed.", *backup), Buttons::Ok);
   });
 }
 
@@ -112,8 +124,11 @@ void ReadDataArea(Session& s) {
 
     AtomicFile out;
     if (!OpenOutput(s, out, *path)) return;
-    s.host.SetStatus("Reading Data...");
     const uint32_t words = row->readBytes / 4;
+    Duration plan(s.linkCost);
+    plan.Add("read", plan.Peeks(words));
+    Announce(s, "Read Data Area", plan, false);
+    s.host.SetStatus("Reading Data...");
     s.host.SetProgressRange(0, static_cast<int>(words));
     s.host.SetProgressPosition(0);
     ReadWordsToFile(s, out, row->readStart, words, kStopReading);

@@ -1,5 +1,9 @@
 #include "transfer/TransferSteps.h"
 
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
 #include "flash/FlashEngine.h"
 #include "link/Hex.h"
 
@@ -71,6 +75,26 @@ CommandOpening::CommandOpening(Session& s, Dialog dialog, const char* filter,
   if (repaintAfterConnect) s.host.Repaint();
   filter_.emplace(s.host, dialog, filter);
   path_ = s.host.RunDialog(dialog);
+}
+
+uint32_t CountProgrammedWords(ImageReader& image, uint32_t first, uint32_t words) {
+  uint32_t count = 0;
+  SkipBytes(image, 4ull * first);
+  std::vector<uint8_t> chunk(64 * 1024);
+  for (uint32_t done = 0; done < words;) {
+    const uint32_t n = std::min<uint32_t>(words - done, static_cast<uint32_t>(chunk.size() / 4));
+    ReadWord(image, chunk.data(), 4ull * (first + done));  // the first word, checked
+    if (n > 1 && !image.Read(chunk.data() + 4, 4ull * (n - 1))) {
+      ReadWord(image, chunk.data(), 4ull * (first + done + 1));  // says where it failed
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t* b = chunk.data() + 4 * i;
+      count += (b[0] & b[1] & b[2] & b[3]) != 0xFF;
+    }
+    done += n;
+  }
+  SkipBytes(image, 0);
+  return count;
 }
 
 void SkipBytes(ImageReader& image, uint64_t to) {
@@ -177,21 +201,86 @@ bool CommitOutput(Session& s, AtomicFile& out) {
   return false;
 }
 
-void ReadWordsToFile(Session& s, AtomicFile& out, uint32_t start, uint32_t words,
-                     const std::string& abortQuestion) {
+namespace {
+
+void ReadToFile(Session& s, AtomicFile& out, uint32_t start, uint32_t words, WordOrder order,
+                const std::string& abortQuestion) {
   WordStatus status;
   uint8_t b[4];
   for (uint32_t i = 0; i < words; ++i) {
     const uint32_t a = start + 4 * i;
+    const uint32_t word = ReadFlash(s, a);
     // ReadFlash gives image order; swapping back gives the word as the bus carried it.
-    PutRamValue(b, ByteSwap(ReadFlash(s, a)));
+    if (order == WordOrder::Image) {
+      PutFlashValue(b, word);
+    } else {
+      PutRamValue(b, ByteSwap(word));
+    }
     out.Write(b, 4);
-    if (!out.ok()) break;  // the commit says why; reading on would only waste the user's time
+    if (!out.ok()) return;  // the commit says why; reading on would only waste time
     s.host.SetProgressPosition(static_cast<int>(i));
     s.host.SetStatus(status.Address(a));
     s.host.ProcessMessages();
     s.CheckAbort(abortQuestion);
   }
+}
+
+// 20261209-013045, for names that sort by time.
+std::string FileStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local {};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
+}
+
+}  // namespace
+
+void ReadWordsToFile(Session& s, AtomicFile& out, uint32_t start, uint32_t words,
+                     const std::string& abortQuestion) {
+  ReadToFile(s, out, start, words, WordOrder::Bus, abortQuestion);
+}
+
+void ReadFlashToFile(Session& s, AtomicFile& out, uint32_t start, uint32_t words,
+                     const std::string& abortQuestion) {
+  ReadToFile(s, out, start, words, WordOrder::Image, abortQuestion);
+}
+
+std::optional<std::string> BackUp(Session& s, uint32_t start, uint32_t words, WordOrder order) {
+  if (!s.backup) return std::string();
+  std::string path = *s.backup;
+  if (path.empty()) {
+    path = LogPath(s);
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += "backup-" + ModelFolderName(s.model()) + "-" + FileStamp() + ".bin";
+  }
+  const std::string nothingDone = " Nothing was erased or written.";
+  AtomicFile out;
+  std::string error;
+  if (!out.Open(path, &error)) {
+    s.host.MessageBox(MessageKind::Error, "Cannot save the backup: " + error + "." + nothingDone,
+                      Buttons::Ok);
+    return std::nullopt;
+  }
+  s.host.SetStatus("Backing up...");
+  s.host.SetProgressRange(0, static_cast<int>(words));
+  s.host.SetProgressPosition(0);
+  s.host.Repaint();
+  ReadToFile(s, out, start, words, order,
+             "Stop the backup? Nothing has been erased yet: the write will not start, and no "
+             "backup is kept.");
+  if (!out.Commit(&error)) {
+    s.host.MessageBox(MessageKind::Error, "Cannot save the backup: " + error + "." + nothingDone,
+                      Buttons::Ok);
+    return std::nullopt;
+  }
+  return out.path();
+}
+
+std::string CompletedText(const std::string& done, const std::string& backup) {
+  if (backup.empty()) return done;
+  return done + " What it held before is saved in " + backup + ".";
 }
 
 }  // namespace corvane

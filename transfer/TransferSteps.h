@@ -72,6 +72,10 @@ class WordStatus {
 bool OpenInput(Session& session, ImageReader& image, const std::string& path, uint64_t needed,
                const std::string& what);
 
+// Words of [first, first + words) that are not erased (0xFFFFFFFF): what a write programs.
+// Leaves the image at its start.
+uint32_t CountProgrammedWords(ImageReader& image, uint32_t first, uint32_t words);
+
 // The next four bytes of an image that was checked to be long enough; a read that still
 // comes up short (the file changed under us, a disk error) stops the command.
 void ReadWord(ImageReader& image, uint8_t* bytes, uint64_t offset);
@@ -133,5 +137,19 @@ bool CommitOutput(Session& session, AtomicFile& out);
 // decoder's addresses); per word the address as status, progress i, and an abort check.
 void ReadWordsToFile(Session& session, AtomicFile& out, uint32_t start, uint32_t words,
                      const std::string& abortQuestion);
+// The same in image order, as Read Firmware saves the flash and Write Firmware takes it.
+void ReadFlashToFile(Session& session, AtomicFile& out, uint32_t start, uint32_t words,
+                     const std::string& abortQuestion);
+
+enum class WordOrder { Image, Bus };
+
+// Before a write, when the session asks for it: saves what the write will overwrite, as the
+// matching read command saves it, so that the write command can put it back. The backup's
+// path; empty when none was asked for; nothing after one message, when the backup failed
+// or was stopped (nothing has been erased then).
+std::optional<std::string> BackUp(Session& session, uint32_t start, uint32_t words,
+                                  WordOrder order);
+// "Writing Flash completed." and, after a backup, where the old contents are.
+std::string CompletedText(const std::string& done, const std::string& backup);
 
 }  // namespace corvane

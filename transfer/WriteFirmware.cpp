@@ -7,6 +7,7 @@
 #include "flash/FlashModels.h"
 #include "link/Hex.h"
 #include "target/Connection.h"
+#include "transfer/Duration.h"
 #include "transfer/Firmware.h"
 #include "transfer/RamLoader.h"
 #include "transfer/TransferSteps.h"
@@ -24,18 +25,21 @@ struct FirmwareRow {
   uint32_t base;         // flash base: where the image goes and where it is read back
   uint32_t words;        // image words written
   bool checkProtection;  // ask CheckSector before each block erase
+  // For the time estimate only: the typical erase of the part the board usually carries,
+  // from its data sheet (one sector on the block boards, the whole chip on the others).
+  int64_t typicalEraseUs;
 };
 
 // clang-format off
 constexpr FirmwareRow kFirmwareRows[] = {
-  {Model::DSX6071_6072, Method::Blocks,    0x7FE00000, 0x80000,  true},
-  {Model::DSI185,       Method::Blocks,    0x7FF00000, 0x40000,  false},
-  {Model::BCT13,        Method::RamLoader, 0x7FF00000, 0x40000,  false},
-  {Model::TS1,          Method::ChipErase, 0x7FE00000, 0x80000,  false},
-  {Model::DSX6070,      Method::ChipErase, 0x7FF00000, 0x40000,  false},
-  {Model::TVNbox,       Method::ChipErase, 0x7FE00000, 0x80000,  false},
-  {Model::STB3100,      Method::ChipErase, 0x7FE00000, 0x80000,  false},
-  {Model::DSX6170,      Method::ChipErase, 0x7FC00000, 0x100000, false},
+  {Model::DSX6071_6072, Method::Blocks,    0x7FE00000, 0x80000,  true,     700'000},  // AM29LV800B
+  {Model::DSI185,       Method::Blocks,    0x7FF00000, 0x40000,  false,  1'000'000},  // AM29F400B
+  {Model::BCT13,        Method::RamLoader, 0x7FF00000, 0x40000,  false,          0},
+  {Model::TS1,          Method::ChipErase, 0x7FE00000, 0x80000,  false, 15'000'000},  // MBM29F800BA
+  {Model::DSX6070,      Method::ChipErase, 0x7FF00000, 0x40000,  false,  8'000'000},  // AM29F400B
+  {Model::TVNbox,       Method::ChipErase, 0x7FE00000, 0x80000,  false, 15'000'000},  // MBM29F800BA
+  {Model::STB3100,      Method::ChipErase, 0x7FE00000, 0x80000,  false, 15'000'000},  // MBM29F800BA
+  {Model::DSX6170,      Method::ChipErase, 0x7FC00000, 0x100000, false, 18'000'000},  // AM29LV160DB
 };
 // clang-format on
 
@@ -292,6 +296,43 @@ bool FirmwareWriter::Verify(WriteLogScope& log) {
   return verifier.Report(log);
 }
 
+// What the write will take on this port, before anything is erased: the words the image
+// really programs (erased ones are passed over) decide most of it.
+Duration Plan(Session& s, const FirmwareRow& row, ImageReader& image) {
+  const FlashModel& f = FlashModelOf(row.model);
+  const int lead = f.leadingReset ? 1 : 0;
+  Duration d(s.linkCost);
+  if (s.backup) d.Add("back-up", d.Peeks(f.words));
+  uint32_t first = 0;
+  if (row.model == Model::DSX6071_6072 && !s.profile.writeDataArea) first = kDataAreaWords;
+  const uint32_t programmed = CountProgrammedWords(image, first, row.words - first);
+  switch (row.method) {
+    case Method::Blocks: {
+      // The chips' ID, then every sector of the region once, each block's asked first.
+      d.Add("erase", d.Pokes(2 * lead + 6) + d.Peeks(4));
+      const SectorMap map(f, BootBlock::Bottom);
+      uint32_t from = row.base + 4 * first;
+      if (first != 0 && s.profile.eraseDataArea) from = row.base;
+      const auto sectors = map.StartsIn(from, row.base + 4 * row.words);
+      d.Add("erase", sectors.size() * d.Erase(static_cast<double>(row.typicalEraseUs), 6 + lead));
+      if (row.checkProtection) d.Add("erase", sectors.size() * (d.Pokes(6) + d.Peeks(3)));
+      d.Add("write", programmed * d.ProgramWord(4 + lead));
+      break;
+    }
+    case Method::ChipErase:
+      d.Add("erase", d.Erase(static_cast<double>(row.typicalEraseUs), 6 + lead));
+      d.Add("write", programmed * d.ProgramWord(4 + lead));
+      break;
+    case Method::RamLoader:
+      // The loader's own copy is covered by the fixed wait after it.
+      d.Add("copy to RAM", d.Pokes(row.words));
+      d.Add("loader", 10'000'000 + d.Pokes(30) + d.Peeks(1));
+      break;
+  }
+  if (s.verifyAfterWrite) d.Add("read-back", d.Peeks(row.words - first));
+  return d;
+}
+
 }  // namespace
 
 void WriteFirmware(Session& s) {
@@ -304,6 +345,11 @@ void WriteFirmware(Session& s) {
     // Checked before anything is erased: a short image would leave the flash half empty.
     ImageReader image;
     if (!OpenInput(s, image, *path, 4ull * row.words, "image file")) return;
+    if (!Announce(s, "Write Firmware", Plan(s, row, image), true)) return;
+    // Before the log: a backup that fails or is stopped leaves no sign of a write.
+    const FlashModel& flash = FlashModelOf(row.model);
+    const auto backup = BackUp(s, flash.base, flash.words, WordOrder::Image);
+    if (!backup) return;
     WriteLogScope log(s);
     if (!log.Open()) return;
 
@@ -320,7 +366,8 @@ void WriteFirmware(Session& s) {
     image.Close();
     log.Finish();
     if (!good) return;
-    s.host.MessageBox(MessageKind::Information, "Writing Flash completed.", Buttons::Ok);
+    s.host.MessageBox(MessageKind::Information, CompletedText("Writing Flash completed.", *backup),
+                      Buttons::Ok);
   });
 }
 

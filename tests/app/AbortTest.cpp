@@ -31,12 +31,15 @@ struct AbortCase {
   const char* action;     // the menu item's object name
   qint64 inputSize;       // a write's input; 0 for a read
   const char* question;   // how the question starts
+  bool asksToStart = false;  // a flash write says how long it takes and asks first
 };
 
 class AbortInWindow : public ::testing::TestWithParam<std::tuple<AbortCase, How>> {
  protected:
   void SetUp() override {
     form = apptest::WindowOnVirtualDecoders(dir.path());
+    // Stopped during the write itself, not during a backup before it.
+    form->BackUpBeforeWriting1->setChecked(false);
     form->show();
   }
   QTemporaryDir dir;
@@ -55,26 +58,40 @@ TEST_P(AbortInWindow, AsksOnceStopsAndClosesCleanly) {
 
   const How request = how;
   TForm1* window = form.get();
-  Shown question;
-  ModalScript script({[&](QWidget* modal) {
-                        auto* box = qobject_cast<QFileDialog*>(modal);
-                        ASSERT_NE(box, nullptr);
-                        box->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
-                        // The user stops as the transfer starts.
-                        if (request == How::Escape) {
-                          QCoreApplication::postEvent(
-                              window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-                        } else {
-                          QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
-                        }
-                        static_cast<QDialog*>(box)->accept();
-                      },
-                      Press(QStringLiteral("Yes"), &question)});
+  Shown question, start;
+  // The user stops as the transfer starts.
+  auto stop = [request, window] {
+    if (request == How::Escape) {
+      QCoreApplication::postEvent(window,
+                                  new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    } else {
+      QMetaObject::invokeMethod(window, "close", Qt::QueuedConnection);
+    }
+  };
+  std::vector<ModalScript::Step> steps = {[&](QWidget* modal) {
+    auto* box = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(box, nullptr);
+    box->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(file);
+    if (!c.asksToStart) stop();
+    static_cast<QDialog*>(box)->accept();
+  }};
+  if (c.asksToStart) {
+    steps.push_back([&](QWidget* modal) {
+      stop();
+      Press(QStringLiteral("Yes"), &start)(modal);
+    });
+  }
+  steps.push_back(Press(QStringLiteral("Yes"), &question));
+  ModalScript script(std::move(steps));
   form->findChild<QAction*>(QString::fromLatin1(c.action))->trigger();
 
   ASSERT_TRUE(script.finished()) << "steps done: " << script.done();
   EXPECT_TRUE(question.text.startsWith(QString::fromLatin1(c.question))) << question.text.toStdString();
   EXPECT_EQ(question.icon, QMessageBox::Question);
+  if (c.asksToStart) {
+    EXPECT_TRUE(start.text.contains(QStringLiteral(" takes about "))) << start.text.toStdString();
+    EXPECT_TRUE(start.text.endsWith(QStringLiteral("Start now?")));
+  }
   EXPECT_EQ(question.text.endsWith(QStringLiteral("Yes stops and then closes Corvane; No carries on.")),
             how == How::Close);
   EXPECT_FALSE(form->commandRunning());
@@ -95,9 +112,9 @@ TEST_P(AbortInWindow, AsksOnceStopsAndClosesCleanly) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(LongCommands, AbortInWindow, ::testing::Combine(::testing::Values(
-    AbortCase{"WriteFirmware", 3, "WriteFirmware1", 0x200000, "Stop writing? The flash will be left partly written"},
-    AbortCase{"WriteFirmwareRamLoader", 2, "WriteFirmware1", 0x100000, "Stop copying the image to the decoder's RAM?"},
-    AbortCase{"WriteDataArea", 3, "WriteDataArea1", 0x80000, "Stop copying the image to the decoder's RAM?"},
+    AbortCase{"WriteFirmware", 3, "WriteFirmware1", 0x200000, "Stop writing? The flash will be left partly written", true},
+    AbortCase{"WriteFirmwareRamLoader", 2, "WriteFirmware1", 0x100000, "Stop copying the image to the decoder's RAM?", true},
+    AbortCase{"WriteDataArea", 3, "WriteDataArea1", 0x80000, "Stop copying the image to the decoder's RAM?", true},
     AbortCase{"ReadFirmware", 3, "ReadFirmware1", 0, "Stop reading"},
     AbortCase{"ReadDataArea", 4, "ReadDataArea1", 0, "Stop reading the data area?"},
     AbortCase{"ReadEeprom", 2, "Read1", 0, "Stop reading the EEPROM?"},

@@ -1,6 +1,7 @@
 // The window on the virtual decoder: menu, dialogs, the real command, the Station behind.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -110,6 +111,37 @@ TEST_F(OnVirtualDecoder, NothingPluggedInEndsTheCommandWithOneMessageAndNoDialog
   EXPECT_EQ(error.text, QString::fromUtf8(corvane::kNoAdapterMessage));
   EXPECT_EQ(error.icon, QMessageBox::Critical);
   EXPECT_TRUE(form->Read1->isEnabled());
+}
+
+// A write says how long it takes before anything is erased; No leaves the flash alone, and
+// the backup it would have made is not made either.
+TEST_F(OnVirtualDecoder, WriteFirmwareAsksWithItsEstimateAndNoChangesNothing) {
+  const QString image = dir.filePath(QStringLiteral("image.bin"));
+  QFile in(image);
+  ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+  ASSERT_EQ(in.write(QByteArray(0x100000, '\x11')), 0x100000);
+  in.close();
+  ASSERT_TRUE(form->BackUpBeforeWriting1->isChecked());
+  Shown ask;
+  ModalScript script({[&](QWidget* modal) {
+                        auto* box = qobject_cast<QFileDialog*>(modal);
+                        ASSERT_NE(box, nullptr);
+                        box->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(image);
+                        static_cast<QDialog*>(box)->accept();
+                      },
+                      Press("No", &ask)});
+  form->WriteFirmware1->trigger();
+  ASSERT_TRUE(script.finished());
+  EXPECT_TRUE(ask.text.startsWith(QStringLiteral("Write Firmware on BCT13 takes about ")))
+      << ask.text.toStdString();
+  EXPECT_TRUE(ask.text.contains(QStringLiteral("back-up about ")));
+  EXPECT_TRUE(ask.text.endsWith(QStringLiteral("Start now?")));
+  EXPECT_EQ(ask.icon, QMessageBox::Question);
+  QFile flash(dir.filePath(QStringLiteral("BCT13/flash.bin")));
+  ASSERT_TRUE(flash.open(QIODevice::ReadOnly));
+  EXPECT_EQ(flash.readAll(), QByteArray(0x100000, '\xFF')) << "still erased";
+  EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("backup-*")}, QDir::Files), QStringList());
+  EXPECT_EQ(form->windowTitle(), TForm1::Caption() + QStringLiteral(" — virtual decoder"));
 }
 
 TEST_F(OnVirtualDecoder, EachModelGetsItsOwnDecoderFolder) {

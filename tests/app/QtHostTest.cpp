@@ -18,6 +18,7 @@
 #include "app/Unit1.h"
 #include "link/Hex.h"
 #include "link/corvane.h"
+#include "support/RecordingPort.h"
 
 using apptest::ModalScript;
 using apptest::PaintCounter;
@@ -183,6 +184,20 @@ TEST_F(DialogFixture, SaveDialogAsksBeforeReplacingAFile) {
 }
 
 // ---- throttling ----
+
+// The time left of a running command goes into the title, not into the status panels.
+TEST_F(HostFixture, TimeLeftShowsInTheTitleWhileACommandRuns) {
+  form->setWindowTitle(QStringLiteral("Corvane 1.5C"));
+  corvane::testing::ManualClock clock;
+  host.SetTimeBudget(960'000'000, &clock);
+  host.Flush();
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Corvane 1.5C — about 16 min left"));
+  clock.now += 900'000'000;
+  host.Flush();
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Corvane 1.5C — about 60 s left"));
+  host.SetTimeBudget(0, nullptr);
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Corvane 1.5C"));
+}
 
 TEST_F(HostFixture, UpdatesAreThrottledToAboutThirtyASecondOfTheClock) {
   ShowSettled();

@@ -10,6 +10,7 @@
 #include "cli/Cli.h"
 #include "link/corvane.h"
 #include "support/SimRig.h"
+#include "link/Hex.h"
 #include "target/Connection.h"
 
 namespace corvane::cli {
@@ -333,6 +334,137 @@ TEST_F(CliEndToEnd, ProgressLineOnlyOnATerminalAndClearedAtTheEnd) {
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.err, "");
 }
+
+}  // namespace
+}  // namespace corvane::cli
+
+// ---- the safety net: backup, verify, time up front, link test --------------------------------
+
+namespace corvane::cli {
+namespace {
+
+// A "key: value" line of the --stats block, as a number.
+double StatsNumber(const std::string& out, const std::string& key) {
+  const size_t at = out.find("\n" + key + ": ");
+  if (at == std::string::npos) return -1;
+  return std::stod(out.substr(at + key.size() + 3));
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+  std::vector<uint8_t> bytes(n);
+  for (auto& b : bytes) {
+    seed = seed * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(seed >> 24);
+  }
+  return bytes;
+}
+
+struct WriteCase {
+  const char* model;
+  const char* folder;
+  size_t size;
+};
+
+class SafetyNet : public CliEndToEnd, public ::testing::WithParamInterface<WriteCase> {};
+
+// One whole write per model: the backup holds the old flash, the estimate said how long it
+// would take, Verify Firmware agrees until one word of the flash changes, and the read's
+// estimate holds too.
+TEST_P(SafetyNet, BackupEstimateAndVerifyOnOneWrite) {
+  const WriteCase& c = GetParam();
+  ASSERT_EQ(Sim({"--model", c.model, "models"}).status, 0);
+  ASSERT_EQ(Sim({"--model", c.model, "--connect", "peek", "0"}).status, 0);  // makes the folder
+  const std::vector<uint8_t> old = RandomBytes(c.size, 1), image = RandomBytes(c.size, 2);
+  SimRig::WriteFile(Path(std::string(c.folder) + "/flash.bin"), old);
+  SimRig::WriteFile(Path("image.bin"), image);
+
+  const Outcome write = Sim({"--model", c.model, "--stats", "--quiet", "--backup",
+                             Path("old.bin"), "write-firmware", Path("image.bin")});
+  ASSERT_EQ(write.status, 0) << write.err;
+  EXPECT_EQ(write.out.rfind(std::string("Write Firmware on ") + c.model + " takes about ", 0), 0u)
+      << "the estimate is the first line: " << write.out;
+  EXPECT_NE(write.out.find("Writing Flash completed. What it held before is saved in " +
+                           Path("old.bin") + "."),
+            std::string::npos);
+  EXPECT_EQ(SimRig::ReadFile(Path("old.bin")), old);
+  EXPECT_EQ(SimRig::ReadFile(Path(std::string(c.folder) + "/flash.bin")), image);
+  const double took = StatsNumber(write.out, "virtual time");
+  EXPECT_NEAR(StatsNumber(write.out, "estimate"), took, 0.05 * took);
+
+  const Outcome same = Sim({"--model", c.model, "verify-firmware", Path("image.bin")});
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_NE(same.out.find("Flash matches " + Path("image.bin") + "."), std::string::npos);
+
+  // One word changed behind the tool's back, in the middle of the flash.
+  std::vector<uint8_t> flash = image;
+  flash[c.size / 2 + 5] ^= 0x10;
+  SimRig::WriteFile(Path(std::string(c.folder) + "/flash.bin"), flash);
+  const Outcome differs =
+      Sim({"--model", c.model, "--stats", "--quiet", "verify-firmware", Path("image.bin")});
+  EXPECT_EQ(differs.status, 1);
+  const uint32_t base = c.size == 0x400000 ? 0x7FC00000 : 0x7FE00000;
+  EXPECT_EQ(differs.err, "1 word differs, first at " + Hex8(base + c.size / 2 + 4) + ".\n");
+  EXPECT_NE(differs.out.find("differs: sector " + Hex8(base + c.size / 2) + ", 1 word"),
+            std::string::npos)
+      << differs.out;
+  const double read = StatsNumber(differs.out, "virtual time");
+  EXPECT_NEAR(StatsNumber(differs.out, "estimate"), read, 0.05 * read);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, SafetyNet,
+                         ::testing::Values(WriteCase{"DSX6170", "DSX6170", 0x400000},
+                                           WriteCase{"TS1", "TS1", 0x200000}),
+                         [](const auto& info) { return std::string(info.param.model); });
+
+// A backup that cannot be made erases nothing.
+TEST_F(CliEndToEnd, ABackupThatCannotBeMadeErasesNothing) {
+  ASSERT_EQ(Sim({"--model", "DSX6070", "--connect", "peek", "0"}).status, 0);
+  const std::vector<uint8_t> old = RandomBytes(0x100000, 3);
+  SimRig::WriteFile(Path("DSX6070/flash.bin"), old);
+  SimRig::WriteFile(Path("image.bin"), RandomBytes(0x100000, 4));
+  const Outcome run = Sim({"--model", "DSX6070", "--backup", Path("no such folder/old.bin"),
+                           "write-firmware", Path("image.bin")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Cannot save the backup: Cannot create the file " +
+                         Path("no such folder/old.bin") +
+                         ": No such file or directory. Nothing was erased or written.\n");
+  EXPECT_EQ(run.out.find("completed"), std::string::npos);
+  EXPECT_EQ(SimRig::ReadFile(Path("DSX6070/flash.bin")), old);
+}
+
+struct LinkCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> conf;
+  int status;
+  std::string says;
+};
+
+class LinkTestOnTheVirtualDecoder : public CliEndToEnd,
+                                    public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(LinkTestOnTheVirtualDecoder, NamesTheStageOrMeasuresThePort) {
+  const LinkCase& c = GetParam();
+  ASSERT_EQ(Sim({"--model", "TS1", "models"}).status, 0);
+  ASSERT_EQ(Sim({"--model", "TS1", "--connect", "peek", "0"}).status, 0);
+  for (const auto& [key, value] : c.conf) SetConf("TS1", key, value);
+  const Outcome run = Sim({"--model", "TS1", "link-test", "400"});
+  EXPECT_EQ(run.status, c.status) << run.out << run.err;
+  EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+  EXPECT_EQ(fs::exists(Path("TS1/link.measured")), c.status == 0) << "kept only when clean";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stages, LinkTestOnTheVirtualDecoder,
+    ::testing::Values(
+        LinkCase{"Healthy", {}, 0, "400 round trips to 80000100, no errors. A port access takes 1.00 µs"},
+        // Within 10 % of the decoder's own access time, whatever the adapter's pace.
+        LinkCase{"SlowPort", {{"port_access_us", "3"}, {"link_byte_us", "20"}}, 0,
+                 "A port access takes 3.00 µs"},
+        LinkCase{"FlippedBits", {{"flip_bits_every", "50"}}, 1, "round trips to 80000100 came back wrong; the first, round trip"},
+        LinkCase{"NoAdapter", {{"cable", "unplugged"}}, 1, "Link test: no adapter answers"},
+        LinkCase{"NoDecoder", {{"dead_after_bytes", "1"}}, 1, "an adapter is on the port, but the decoder"},
+        LinkCase{"DecoderGoesQuiet", {{"dead_after_bytes", "2000"}}, 1, "the decoder stopped answering after"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace corvane::cli

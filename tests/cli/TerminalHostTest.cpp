@@ -44,6 +44,31 @@ TEST(TerminalMessages, ErrorsGoToStderrOthersToStdoutEachAsItsLines) {
   EXPECT_TRUE(rig.host->errorShown());
 }
 
+// The estimate is the command's first line, asked nothing; the time left follows the
+// progress on the command's own clock, and goes when the command ends.
+TEST(TerminalMessages, EstimateFirstThenTimeLeftOnTheProgressLine) {
+  Rig rig(Tty());
+  testing::ManualClock clock;
+  EXPECT_EQ(rig.host->AnnounceDuration("Write Firmware on TS1 takes about 8 min.", true),
+            Answer::Yes);
+  rig.host->SetTimeBudget(300'000'000, &clock);
+  rig.host->SetStatus("7FE00000");
+  rig.host->SetProgressRange(0, 100);
+  rig.host->SetProgressPosition(50);
+  clock.now += 60'000'000;
+  rig.host->Repaint();
+  EXPECT_EQ(rig.host->progressLine(), "7FE00000  50%  about 4 min left");
+  clock.now += 400'000'000;  // later than said: never a negative time
+  rig.now += 1'000'000;
+  rig.host->Repaint();
+  EXPECT_EQ(rig.host->progressLine(), "7FE00000  50%  about 1 s left");
+  rig.host->SetTimeBudget(0, nullptr);
+  rig.now += 1'000'000;
+  rig.host->Repaint();
+  EXPECT_EQ(rig.host->progressLine(), "7FE00000  50%");
+  EXPECT_EQ(rig.out.str(), "Write Firmware on TS1 takes about 8 min.\n");
+}
+
 // ---- questions --------------------------------------------------------------------------
 
 struct QuestionCase {

@@ -8,6 +8,7 @@
 
 #include "link/Hex.h"
 #include "support/SimRig.h"
+#include "transfer/DataArea.h"
 #include "transfer/Firmware.h"
 #include "transfer/TransferTestKit.h"
 
@@ -291,6 +292,54 @@ TEST(WriteFirmwareSim, ADeadAdapterMidWriteIsOneErrorAndTheLogSaysStopped) {
   EXPECT_EQ(rig.host.openFilter, kRestingFilter);
   EXPECT_TRUE(rig.vd().PortReleased());
 }
+
+}  // namespace
+}  // namespace corvane::testing
+
+// A write's backup stopped half-way (Escape, Yes) erases nothing and keeps no file, for
+// the flash and for the data area.
+namespace corvane::testing {
+namespace {
+
+struct StoppedBackup {
+  const char* name;
+  Model model;
+  void (*command)(Session&);
+  size_t inputBytes;
+};
+
+class BackupStopped : public ::testing::TestWithParam<StoppedBackup> {};
+
+TEST_P(BackupStopped, ErasesNothingAndKeepsNoFile) {
+  const StoppedBackup& c = GetParam();
+  SimRig rig(c.model);
+  std::vector<uint8_t> input(c.inputBytes);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 13 + 1);
+  SimRig::WriteFile(rig.path("in.bin"), input);
+  rig.vd().Save();
+  const auto flashBefore = SimRig::ReadFile(rig.decoderDir() + "/flash.bin");
+  const uint64_t pokesBefore = rig.vd().stats().pokes;
+  rig.session.backup = rig.path("old.bin");
+  rig.host.dialogPaths.push_back(rig.path("in.bin"));
+  rig.host.abortAfterMessages = 1000;  // a thousand words into the backup
+  rig.host.answers = {Answer::Yes};
+  c.command(rig.session);
+
+  ASSERT_EQ(rig.host.messages.size(), 1u);
+  EXPECT_EQ(rig.host.messages[0].text.rfind("Stop the backup? Nothing has been erased yet", 0), 0u)
+      << rig.host.messages[0].text;
+  rig.vd().Save();
+  EXPECT_EQ(SimRig::ReadFile(rig.decoderDir() + "/flash.bin"), flashBefore);
+  EXPECT_LT(rig.vd().stats().pokes - pokesBefore, 40u) << "the set-up's pokes and no more";
+  EXPECT_FALSE(fs::exists(rig.path("old.bin")));
+  EXPECT_FALSE(fs::exists(rig.path("Firmware.log")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, BackupStopped,
+    ::testing::Values(StoppedBackup{"Firmware", Model::TS1, &WriteFirmware, 0x200000},
+                      StoppedBackup{"DataArea", Model::DSI185, &WriteDataArea, 0x80000}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace corvane::testing

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace corvane {
+
+// What one poke and one peek cost on a port: the register accesses the handshake takes,
+// with the status polls the adapter's pace adds, and the time one access takes. Without a
+// measurement: about 1 µs an access, as on a motherboard port, and one poll for each byte
+// the adapter passes on (nine bytes a poke; five sent and four received a peek).
+struct LinkCost {
+  double usPerAccess = 1.0;
+  double accessesPerPoke = 90.0;
+  double accessesPerPeek = 93.0;
+  bool measured = false;
+
+  double PokeUs() const { return usPerAccess * accessesPerPoke; }
+  double PeekUs() const { return usPerAccess * accessesPerPeek; }
+};
+
+// Reads a measurement a link test stored; false (cost unchanged) when there is none.
+bool LoadLinkCost(const std::string& path, LinkCost* cost);
+bool SaveLinkCost(const std::string& path, const LinkCost& cost, std::string* error);
+
+// "about 16 min", "about 45 s", "about 1 h 5 min".
+std::string AboutText(int64_t microseconds);
+
+}  // namespace corvane

@@ -1,0 +1,187 @@
+#include "target/LinkTest.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "link/Hex.h"
+#include "target/Connection.h"
+
+namespace corvane {
+
+namespace {
+
+struct ScratchRow {
+  Model model;
+  uint32_t address;
+};
+
+// RAM the tool already uses on each board: the RAM dumps' regions, the loaders' images.
+constexpr ScratchRow kScratch[] = {
+    {Model::DSX6071_6072, 0x40000100}, {Model::DSI185, 0x80000100},
+    {Model::BCT13, 0x80000100},        {Model::TS1, 0x80000100},
+    {Model::DSX6070, 0x40000100},      {Model::TVNbox, 0x80000100},
+    {Model::STB3100, 0x80000100},      {Model::DSX6170, 0x40000100},
+};
+
+// All bits low and high, alternating, a walking one and zero, the round's own number mixed
+// with the address, and pseudo-random words.
+uint32_t Pattern(uint32_t round, uint32_t address, uint32_t* random) {
+  const uint32_t bit = 1u << ((round / 8) % 32);
+  switch (round % 8) {
+    case 0: return 0x00000000;
+    case 1: return 0xFFFFFFFF;
+    case 2: return 0xAAAAAAAA;
+    case 3: return 0x55555555;
+    case 4: return bit;
+    case 5: return ~bit;
+    case 6: return address ^ (round * 0x9E3779B9u);
+    default:
+      *random = *random * 1664525u + 1013904223u;
+      return *random;
+  }
+}
+
+std::string Number(const char* format, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+uint32_t ScratchWord(Model model) {
+  for (const ScratchRow& row : kScratch)
+    if (row.model == model) return row.address;
+  return 0x80000100;
+}
+
+void LinkTest(Session& s, int rounds) {
+  const std::string caption = ProfileOf(s.model()).caption;
+  auto fail = [&](const std::string& text) {
+    s.host.MessageBox(MessageKind::Error, "Link test: " + text, Buttons::Ok);
+  };
+  RunCommand(s, [&] {
+    Link& link = s.link;
+    StatusGuard status(s.host);
+    s.host.SetStatus("Connecting...");
+    s.host.Repaint();
+    link.LinkOpen();
+    ConnectionGuard connection(s);
+    link.ResetTarget();
+
+    // The set-up pokes one by one: how far they get tells the adapter from the decoder.
+    const auto writes = MemoryInterfaceWrites(s.profile.profile().DecoderType, s.profile.reloaded);
+    size_t done = 0;
+    try {
+      for (const RegisterWrite& w : writes) {
+        link.Poke(w.address, w.value);
+        ++done;
+      }
+    } catch (const NoAdapterError&) {
+      fail("no adapter answers: the port's lines read as if nothing were plugged in. Check "
+           "that the adapter cable is plugged into the parallel port and into the decoder.");
+      return;
+    } catch (const LinkError&) {
+      fail(std::string("an adapter is on the port, but the decoder ") +
+           (done == 0 ? "took no byte"
+                      : "stopped answering after " + std::to_string(done) + " of the " +
+                            std::to_string(writes.size()) + " set-up writes") +
+           ". Check that the decoder is switched on and waiting in its boot state, and that "
+           "the cable reaches its boot connector.");
+      return;
+    }
+
+    const uint32_t scratch = ScratchWord(s.model());
+    s.host.SetStatus("Link test " + Hex8(scratch) + "...");
+    s.host.SetProgressRange(0, rounds);
+    s.host.SetProgressPosition(0);
+    s.host.Repaint();
+    int round = 0;
+    int wrong = 0;
+    uint32_t firstWrote = 0, firstRead = 0;
+    int firstRound = 0;
+    bool oneValue = true;  // every read gave the same word, whatever was written
+    uint32_t lastRead = 0;
+    uint64_t pokeAccesses = 0, peekAccesses = 0;
+    int64_t linkUs = 0;
+    uint32_t random = 0x2545F491;
+    try {
+      const uint32_t saved = link.Peek(scratch);
+      for (; round < rounds; ++round) {
+        const uint32_t value = Pattern(static_cast<uint32_t>(round), scratch, &random);
+        const uint64_t a0 = link.accesses;
+        const int64_t t0 = s.clock().Now();
+        link.Poke(scratch, value);
+        const uint64_t a1 = link.accesses;
+        const uint32_t read = link.Peek(scratch);
+        linkUs += s.clock().Now() - t0;
+        pokeAccesses += a1 - a0;
+        peekAccesses += link.accesses - a1;
+        if (round > 0 && read != lastRead) oneValue = false;
+        lastRead = read;
+        if (read != value && wrong++ == 0) {
+          firstRound = round + 1;
+          firstWrote = value;
+          firstRead = read;
+        }
+        s.host.SetProgressPosition(round);
+        s.host.ProcessMessages();
+        s.CheckAbort("Stop the link test? It has changed nothing on the decoder.");
+      }
+      link.Poke(scratch, saved);
+    } catch (const NoAdapterError&) {
+      fail("the adapter went away after " + std::to_string(round) +
+           " round trips: the port's lines now read as if nothing were plugged in. Check the "
+           "cable's plugs.");
+      return;
+    } catch (const LinkError&) {
+      fail("the decoder stopped answering after " + std::to_string(round) +
+           " round trips. Check the decoder's power and the cable's plugs.");
+      return;
+    }
+
+    // A word that reads the same whatever is written is no memory: the decoder answers, but
+    // its memory interface is not set up for what it is.
+    if (wrong != 0 && oneValue) {
+      fail("the decoder answers, but " + Hex8(scratch) + " never holds what is written (wrote " +
+           Hex8(firstWrote) + ", read " + Hex8(firstRead) +
+           "): its memory is not set up for a " + caption +
+           ". Check that the decoder on the cable is a " + caption + ".");
+      return;
+    }
+
+    LinkCost cost;
+    cost.accessesPerPoke = static_cast<double>(pokeAccesses) / rounds;
+    cost.accessesPerPeek = static_cast<double>(peekAccesses) / rounds;
+    cost.usPerAccess = static_cast<double>(linkUs) / static_cast<double>(pokeAccesses + peekAccesses);
+    cost.measured = true;
+    const std::string measured = "A port access takes " + Number("%.2f", cost.usPerAccess) +
+                                 " µs here (" + Number("%.1f", cost.accessesPerPoke) +
+                                 " accesses a poke, " + Number("%.1f", cost.accessesPerPeek) +
+                                 " a peek).";
+    if (wrong != 0) {
+      fail(std::to_string(wrong) + " of " + std::to_string(rounds) +
+           " round trips to " + Hex8(scratch) + " came back wrong; the first, round trip " +
+           std::to_string(firstRound) + ", wrote " + Hex8(firstWrote) + " and read " +
+           Hex8(firstRead) + ". The link corrupts data: check the cable (short and whole) "
+           "and the port's mode in the BIOS (SPP or EPP). " + measured);
+      return;
+    }
+    std::string kept = " Time estimates use this from now on.";
+    if (!s.linkCostPath.empty()) {
+      std::error_code ec;
+      std::filesystem::create_directories(std::filesystem::path(s.linkCostPath).parent_path(), ec);
+      std::string error;
+      if (!SaveLinkCost(s.linkCostPath, cost, &error)) kept = " It could not be kept: " + error + ".";
+    } else {
+      kept.clear();
+    }
+    s.linkCost = cost;
+    s.host.MessageBox(MessageKind::Information,
+                      "Link test passed: " + std::to_string(rounds) + " round trips to " +
+                          Hex8(scratch) + ", no errors. " + measured + kept,
+                      Buttons::Ok);
+  });
+}
+
+}  // namespace corvane

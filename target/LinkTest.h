@@ -1,0 +1,18 @@
+#pragma once
+#include "target/Session.h"
+
+namespace corvane {
+
+// Tells a bad cable from a bad decoder: connects as a command does, then writes and reads
+// back a scratch word of the selected model's RAM `rounds` times with varied patterns. Says
+// which stage failed (no adapter; an adapter but no decoder; a decoder whose memory is not
+// set up for the selected model), counts wrong round trips, and measures what a poke and a
+// peek cost on this port; a clean run stores that for the time estimates.
+void LinkTest(Session& session, int rounds);
+
+inline constexpr int kLinkTestRounds = 1000;
+
+// The RAM word the test writes (it puts the old value back afterwards).
+uint32_t ScratchWord(Model model);
+
+}  // namespace corvane

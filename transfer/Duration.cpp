@@ -1,0 +1,65 @@
+#include "transfer/Duration.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace corvane {
+
+namespace {
+
+constexpr double kPollSleepUs = 1000;  // the erase poll's sleep
+constexpr double kProgramWaitUs = 200;  // the programming read-back's first wait
+
+}  // namespace
+
+double Duration::Erase(double typicalUs, int sequencePokes) const {
+  const double poll = kPollSleepUs + cost_.PeekUs();
+  return Pokes(sequencePokes) + std::ceil(typicalUs / poll) * poll + Peeks(1);
+}
+
+double Duration::ProgramWord(int commandPokes) const {
+  return Pokes(commandPokes) + kProgramWaitUs + Peeks(2);
+}
+
+void Duration::Add(const std::string& part, double us) {
+  for (auto& [name, value] : parts_) {
+    if (name == part) {
+      value += us;
+      return;
+    }
+  }
+  parts_.emplace_back(part, us);
+}
+
+int64_t Duration::total() const {
+  double sum = 0;
+  for (const auto& part : parts_) sum += part.second;
+  return static_cast<int64_t>(std::llround(sum));
+}
+
+std::string Duration::Text(const std::string& command, Model model) const {
+  std::string text = command + " on " + ProfileOf(model).caption + " takes " + AboutText(total());
+  std::string list;
+  for (const auto& [name, us] : parts_) {
+    if (parts_.size() < 2) break;
+    list += (list.empty() ? ": " : ", ") + name + " " + AboutText(static_cast<int64_t>(us));
+  }
+  char cost[96];
+  std::snprintf(cost, sizeof cost, " (%.2f µs a port access, %s).", cost_.usPerAccess,
+                cost_.measured ? "measured by a link test" : "assumed: a link test measures it");
+  return text + list + cost;
+}
+
+bool Announce(Session& s, const std::string& command, const Duration& duration, bool ask) {
+  char seconds[48];
+  std::snprintf(seconds, sizeof seconds, "estimate: %.3f s",
+                static_cast<double>(duration.total()) / 1e6);
+  s.details.push_back(seconds);
+  if (s.host.AnnounceDuration(duration.Text(command, s.model()), ask) != Answer::Yes) {
+    return false;
+  }
+  s.host.SetTimeBudget(duration.total(), &s.clock());
+  return true;
+}
+
+}  // namespace corvane

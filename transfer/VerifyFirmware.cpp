@@ -1,0 +1,66 @@
+#include <map>
+
+#include "flash/FlashEngine.h"
+#include "flash/FlashModels.h"
+#include "link/Hex.h"
+#include "transfer/Duration.h"
+#include "transfer/Firmware.h"
+#include "transfer/TransferSteps.h"
+
+namespace corvane {
+
+std::string DiffersText(uint64_t words, uint32_t first) {
+  return std::to_string(words) + (words == 1 ? " word differs" : " words differ") +
+         ", first at " + Hex8(first) + ".";
+}
+
+void VerifyFirmware(Session& s) {
+  RunTransfer(s, [&] {
+    CommandOpening opening(s, Dialog::Open, "Binary file (*.bin)|*.BIN", true);
+    const auto& path = opening.path();
+    if (!path) return;
+    const FlashModel& f = FlashModelOf(s.model());
+    ImageReader image;
+    if (!OpenInput(s, image, *path, 4ull * f.words, "image file")) return;
+
+    Duration plan(s.linkCost);
+    plan.Add("read", plan.Peeks(f.words));
+    Announce(s, "Verify Firmware", plan, false);
+    s.host.SetStatus("Verifying...");
+    s.host.SetProgressRange(0, static_cast<int>(f.words));
+    s.host.SetProgressPosition(0);
+    s.host.Repaint();
+
+    // Which sectors differ, by the bottom-boot map (a top-boot part's small sectors fall
+    // in its last one).
+    const SectorMap map(f, BootBlock::Bottom);
+    std::map<uint32_t, uint64_t> differing;
+    uint64_t count = 0;
+    uint32_t first = 0;
+    WordStatus status;
+    uint8_t b[4];
+    for (uint32_t i = 0; i < f.words; ++i) {
+      const uint32_t a = f.base + 4 * i;
+      ReadWord(image, b, 4ull * i);
+      if (ReadFlash(s, a) != FlashValue(b)) {
+        if (count++ == 0) first = a;
+        ++differing[map.SectorOf(a)];
+      }
+      s.host.SetProgressPosition(static_cast<int>(i));
+      s.host.SetStatus(status.Address(a));
+      s.host.ProcessMessages();
+      s.CheckAbort("Stop verifying? Nothing has been changed; the comparison is not finished.");
+    }
+    if (count == 0) {
+      s.host.MessageBox(MessageKind::Information, "Flash matches " + *path + ".", Buttons::Ok);
+      return;
+    }
+    for (const auto& [sector, words] : differing) {
+      s.details.push_back("differs: sector " + Hex8(sector) + ", " + std::to_string(words) +
+                          (words == 1 ? " word" : " words"));
+    }
+    s.host.MessageBox(MessageKind::Error, DiffersText(count, first), Buttons::Ok);
+  });
+}
+
+}  // namespace corvane
