@@ -229,6 +229,8 @@ std::vector<Measure> RunWindow(const std::string& dir, const std::string& image)
     return std::make_unique<BenchTarget>(StationTarget::Start(target, host), dir);
   };
   TForm1 form(options);
+  // The same traffic as the terminal's run: no backup before the write.
+  form.BackUpBeforeWriting1->setChecked(false);
   form.show();
   QApplication::processEvents();
   auto* target = dynamic_cast<BenchTarget*>(form.target());
@@ -257,9 +259,12 @@ std::vector<Measure> RunWindow(const std::string& dir, const std::string& image)
     lastTick = now;
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || !box->isVisible()) return;
-    messages += box->text().toStdString() + "\n";
+    const std::string text = box->text().toStdString();
+    // The write's estimate is a question to go on; any other question is answered No.
+    const bool start = text.find(" takes about ") != std::string::npos;
+    if (!start) messages += text + "\n";
     QAbstractButton* button = box->button(QMessageBox::Ok);
-    if (!button) button = box->button(QMessageBox::No);
+    if (!button) button = box->button(start ? QMessageBox::Yes : QMessageBox::No);
     if (button) button->click();
   });
   poll.start();
