@@ -4,7 +4,9 @@
 //   xvfb-run -s "-screen 0 1024x768x24" test_app --gtest_filter='Screenshots.*'
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -22,6 +24,7 @@
 #include "app/Unit2.h"
 #include "app/Unit3.h"
 #include "support/ScriptedHost.h"
+#include "transfer/Duration.h"
 #include "transfer/RamLoader.h"
 
 namespace {
@@ -54,6 +57,22 @@ TEST(Screenshots, WindowAndDialogs) {
   QString waitShown;
   TForm1 form({&target,
                [&](WindowCommand command, corvane::Session& s) {
+                 if (command == WindowCommand::VerifyFirmware) {
+                   // What a whole 4 MB write asks before it erases anything.
+                   corvane::Duration d(s.linkCost);
+                   d.Add("back-up", d.Peeks(0x100000));
+                   d.Add("erase", d.Erase(18e6, 6));
+                   d.Add("write", 0x100000 * d.ProgramWord(4));
+                   d.Add("read-back", d.Peeks(0x100000));
+                   QTimer::singleShot(50, window, [&] {
+                     QWidget* box = QApplication::activeModalWidget();
+                     ASSERT_NE(box, nullptr);
+                     Save(box, "estimate.png");
+                     static_cast<QDialog*>(box)->done(0);
+                   });
+                   s.host.AnnounceDuration(d.Text("Write Firmware", corvane::Model::DSX6170), true);
+                   return;
+                 }
                  if (command == WindowCommand::WriteFirmware) {
                    // The RAM loader runs on the decoder: the window waits, and stays live.
                    s.loaderDir = loaders.path().toStdString();
@@ -77,6 +96,7 @@ TEST(Screenshots, WindowAndDialogs) {
   form.ReadFirmware1->trigger();
   form.WriteFirmware1->trigger();
   EXPECT_EQ(waitShown, QStringLiteral("Writing Flash ~10 secs..."));
+  form.VerifyFirmware1->trigger();
   form.RadioButton1->click();
   form.CheckBox1->setChecked(true);
   Save(&form, "main-window-dsx6071.png");
