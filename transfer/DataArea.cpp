@@ -125,12 +125,7 @@ void ReadDataArea(Session& s) {
     AtomicFile out;
     if (!OpenOutput(s, out, *path)) return;
     const uint32_t words = row->readBytes / 4;
-    Duration plan(s.linkCost);
-    plan.Add("read", plan.Peeks(words));
-    Announce(s, "Read Data Area", plan, false);
-    s.host.SetStatus("Reading Data...");
-    s.host.SetProgressRange(0, static_cast<int>(words));
-    s.host.SetProgressPosition(0);
+    StartRead(s, "Read Data Area", "Reading Data...", words);
     ReadWordsToFile(s, out, row->readStart, words, kStopReading);
     if (!CommitOutput(s, out)) return;
     s.host.MessageBox(MessageKind::Information, "Reading Data completed.", Buttons::Ok);

@@ -62,4 +62,15 @@ bool Announce(Session& s, const std::string& command, const Duration& duration, 
   return true;
 }
 
+void StartRead(Session& s, const std::string& command, const std::string& status,
+               uint32_t words) {
+  Duration plan(s.linkCost);
+  plan.Add("read", plan.Peeks(words));
+  Announce(s, command, plan, false);
+  s.host.SetStatus(status);
+  s.host.SetProgressRange(0, static_cast<int>(words));
+  s.host.SetProgressPosition(0);
+  s.host.Repaint();
+}
+
 }  // namespace corvane

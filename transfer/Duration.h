@@ -39,4 +39,8 @@ class Duration {
 // while it runs. False when the user chose not to go on.
 bool Announce(Session& session, const std::string& command, const Duration& duration, bool ask);
 
+// The start of a read of `words` words: its time said, its status text, its progress bar.
+void StartRead(Session& session, const std::string& command, const std::string& status,
+               uint32_t words);
+
 }  // namespace corvane

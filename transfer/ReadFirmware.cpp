@@ -22,12 +22,7 @@ void ReadFirmware(Session& s) {
     }
 
     const FlashModel& f = FlashModelOf(s.model());
-    Duration plan(s.linkCost);
-    plan.Add("read", plan.Peeks(f.words));
-    Announce(s, "Read Firmware", plan, false);
-    s.host.SetStatus("Reading Firmware...");
-    s.host.SetProgressRange(0, static_cast<int>(f.words));
-    s.host.SetProgressPosition(0);
+    StartRead(s, "Read Firmware", "Reading Firmware...", f.words);
     ReadFlashToFile(s, file, f.base, f.words,
                     "Stop reading the firmware? The file will not be written; an existing file "
                     "keeps its old contents.");

@@ -23,13 +23,7 @@ void VerifyFirmware(Session& s) {
     ImageReader image;
     if (!OpenInput(s, image, *path, 4ull * f.words, "image file")) return;
 
-    Duration plan(s.linkCost);
-    plan.Add("read", plan.Peeks(f.words));
-    Announce(s, "Verify Firmware", plan, false);
-    s.host.SetStatus("Verifying...");
-    s.host.SetProgressRange(0, static_cast<int>(f.words));
-    s.host.SetProgressPosition(0);
-    s.host.Repaint();
+    StartRead(s, "Verify Firmware", "Verifying...", f.words);
 
     // Which sectors differ, by the bottom-boot map (a top-boot part's small sectors fall
     // in its last one).
