@@ -46,7 +46,7 @@ class PpdevPortIo final : public PortIo {
   static constexpr uint8_t kEcrAtClaim = 0x35;
   // How long a claim looks for the port to come free, in polls of kPollMs; then how long
   // the claim request itself may sleep.
-  static constexpr int kPolls = 50, kPollMs = 20, kClaimLimitMs = 500;
+  static constexpr int kPolls = 30, kPollMs = 20, kClaimLimitMs = 500;
 
  private:
   PpdevPortIo(Sys& sys, int fd, std::string path) : sys_(sys), fd_(fd), path_(std::move(path)) {}
