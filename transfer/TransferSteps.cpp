@@ -52,12 +52,17 @@ bool OpenInput(Session& s, ImageReader& image, const std::string& path, uint64_t
   return true;
 }
 
+namespace {
+
+[[noreturn]] void InputFailedAt(uint64_t offset) {
+  throw TransferError("Reading the input file failed at offset " +
+                      Hex8(static_cast<uint32_t>(offset)) + ". The transfer was stopped there.");
+}
+
+}  // namespace
+
 void ReadWord(ImageReader& image, uint8_t* bytes, uint64_t offset) {
-  if (!image.Read(bytes, 4)) {
-    throw TransferError("Reading the input file failed at offset " +
-                            Hex8(static_cast<uint32_t>(offset)) +
-                            ". The transfer was stopped there.");
-  }
+  if (!image.Read(bytes, 4)) InputFailedAt(offset);
 }
 
 void StopTransfer(Session& s, const std::string& reason) {
@@ -83,10 +88,7 @@ uint32_t CountProgrammedWords(ImageReader& image, uint32_t first, uint32_t words
   std::vector<uint8_t> chunk(64 * 1024);
   for (uint32_t done = 0; done < words;) {
     const uint32_t n = std::min<uint32_t>(words - done, static_cast<uint32_t>(chunk.size() / 4));
-    ReadWord(image, chunk.data(), 4ull * (first + done));  // the first word, checked
-    if (n > 1 && !image.Read(chunk.data() + 4, 4ull * (n - 1))) {
-      ReadWord(image, chunk.data(), 4ull * (first + done + 1));  // says where it failed
-    }
+    if (!image.Read(chunk.data(), 4ull * n)) InputFailedAt(4ull * (first + done));
     for (uint32_t i = 0; i < n; ++i) {
       const uint8_t* b = chunk.data() + 4 * i;
       count += (b[0] & b[1] & b[2] & b[3]) != 0xFF;
@@ -98,10 +100,7 @@ uint32_t CountProgrammedWords(ImageReader& image, uint32_t first, uint32_t words
 }
 
 void SkipBytes(ImageReader& image, uint64_t to) {
-  if (!image.Seek(to)) {
-    throw TransferError("Reading the input file failed at offset " +
-                            Hex8(static_cast<uint32_t>(to)) + ". The transfer was stopped there.");
-  }
+  if (!image.Seek(to)) InputFailedAt(to);
 }
 
 WriteLogScope::~WriteLogScope() {

@@ -305,7 +305,7 @@ Duration Plan(Session& s, const FirmwareRow& row, ImageReader& image) {
   if (s.backup) d.Add("back-up", d.Peeks(f.words));
   uint32_t first = 0;
   if (row.model == Model::DSX6071_6072 && !s.profile.writeDataArea) first = kDataAreaWords;
-  const uint32_t programmed = CountProgrammedWords(image, first, row.words - first);
+  auto programmed = [&] { return CountProgrammedWords(image, first, row.words - first); };
   switch (row.method) {
     case Method::Blocks: {
       // The chips' ID, then every sector of the region once, each block's asked first.
@@ -316,12 +316,12 @@ Duration Plan(Session& s, const FirmwareRow& row, ImageReader& image) {
       const auto sectors = map.StartsIn(from, row.base + 4 * row.words);
       d.Add("erase", sectors.size() * d.Erase(static_cast<double>(row.typicalEraseUs), 6 + lead));
       if (row.checkProtection) d.Add("erase", sectors.size() * (d.Pokes(6) + d.Peeks(3)));
-      d.Add("write", programmed * d.ProgramWord(4 + lead));
+      d.Add("write", programmed() * d.ProgramWord(4 + lead));
       break;
     }
     case Method::ChipErase:
       d.Add("erase", d.Erase(static_cast<double>(row.typicalEraseUs), 6 + lead));
-      d.Add("write", programmed * d.ProgramWord(4 + lead));
+      d.Add("write", programmed() * d.ProgramWord(4 + lead));
       break;
     case Method::RamLoader:
       // The loader's own copy is covered by the fixed wait after it.
