@@ -102,7 +102,7 @@ void QtHost::Flush() {
   }
   if (budgetClock_) {
     const int64_t left = budgetEnd_ - budgetClock_->Now();
-    const std::string text = corvane::AboutText(left > 0 ? left : 0) + " left";
+    const std::string text = corvane::DurationText(left > 0 ? left : 0) + " left";
     if (text != leftShown_) {
       leftShown_ = text;
       window_->setWindowTitle(titleBefore_ + QStringLiteral(" — ") + QString::fromStdString(text));

@@ -9,19 +9,20 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMetaObject>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <algorithm>
 #include <exception>
 #include <vector>
 
-#include "app/CommandTarget.h"
 #include "app/QtHost.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
-#include "target/LinkCost.h"
+#include "station/Runner.h"
 #include "target/Session.h"
 
 using corvane::Buttons;
@@ -82,6 +83,19 @@ void Centre(QWidget* w) {
 }
 
 }  // namespace
+
+std::unique_ptr<corvane::Backend> StartWindowBackend(const corvane::TargetOptions& options,
+                                                     corvane::Host& host) {
+  std::string error;
+  auto backend = corvane::Backend::Start(options, host, &error);
+  if (!backend) {
+    return corvane::Backend::Unavailable(error.empty() ? "no access to the parallel port" : error,
+                                         options.simulated());
+  }
+  // The window may stay open for hours: the port is ours only while a command runs.
+  backend->ReleasePort();
+  return backend;
+}
 
 TForm1::TForm1(Options options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), target_(options_.target) {
@@ -215,17 +229,10 @@ void TForm1::BuildMenu() {
     connect(a, &QAction::triggered, this, slot);
     return a;
   };
-  auto separator = [](QMenu* m, const char* name) { m->addSeparator()->setObjectName(QString::fromLatin1(name)); };
-
-  Flash1 = menu("Flash1", "&Flash");
-  WriteFirmware1 = item(Flash1, "WriteFirmware1", "&Write Firmware", &TForm1::WriteFirmware1Click);
-  WriteDataArea1 = item(Flash1, "WriteDataArea1", "Write &Data Area", &TForm1::WriteDataArea1Click);
-  separator(Flash1, "N1");
-  ReadFirmware1 = item(Flash1, "ReadFirmware1", "&Read Firmware", &TForm1::ReadFirmware1Click);
-  ReadDataArea1 = item(Flash1, "ReadDataArea1", "Read Data &Area", &TForm1::ReadDataArea1Click);
-  ReadSignature1 = item(Flash1, "ReadSignature1", "Read &Signature", &TForm1::ReadSignature1Click);
-  VerifyFirmware1 = item(Flash1, "VerifyFirmware1", "Verify &Firmware...", &TForm1::VerifyFirmware1Click);
-  separator(Flash1, "N2");
+  int separators = 0;
+  auto separator = [&separators](QMenu* m) {
+    m->addSeparator()->setObjectName(QStringLiteral("N%1").arg(++separators));
+  };
   auto option = [this](QMenu* m, const char* name, const char* text) {
     QAction* a = m->addAction(QString::fromLatin1(text));
     a->setObjectName(QString::fromLatin1(name));
@@ -233,28 +240,57 @@ void TForm1::BuildMenu() {
     a->setChecked(true);
     return a;
   };
+
+  Flash1 = menu("Flash1", "&Flash");
+  Eeprom1 = menu("Eeprom1", "&Eeprom");
+  Debug1 = menu("Debug1", "Debug");
+  Ram1 = menu("Ram1", "Ram");
+  Help1 = menu("Help1", "&Help");
+  PassivePOKEPEEK1 = item(Debug1, "PassivePOKEPEEK1", "Passive POKE/PEEK", &TForm1::PassivePOKEPEEK1Click);
+
+  // The commands, in the table's order, each reaching its handler by name.
+  std::vector<std::pair<QMenu*, int>> lastGroup;
+  for (const corvane::CommandRow& row : corvane::CommandTable()) {
+    if (!row.menu) continue;
+    QMenu* m = findChild<QMenu*>(QString::fromLatin1(row.menu));
+    auto last = std::find_if(lastGroup.begin(), lastGroup.end(), [m](const auto& e) { return e.first == m; });
+    if (last == lastGroup.end()) {
+      lastGroup.emplace_back(m, row.group);
+    } else if (last->second != row.group) {
+      separator(m);
+      last->second = row.group;
+    }
+    QAction* a = m->addAction(QString::fromLatin1(row.caption));
+    a->setObjectName(QString::fromLatin1(row.item));
+    const QByteArray handler = QByteArray(row.item) + "Click";
+    connect(a, &QAction::triggered, this, [this, handler] {
+      QMetaObject::invokeMethod(this, handler.constData());
+    });
+    commandItems_.emplace_back(row.id, a);
+  }
+
+  separator(Flash1);
   VerifyAfterWriting1 = option(Flash1, "VerifyAfterWriting1", "&Verify after writing");
   BackUpBeforeWriting1 = option(Flash1, "BackUpBeforeWriting1", "&Back up before writing");
-  separator(Flash1, "N3");
+  separator(Flash1);
   Exit1 = item(Flash1, "Exit1", "E&xit", &TForm1::Exit1Click);
-
-  Eeprom1 = menu("Eeprom1", "&Eeprom");
-  Read1 = item(Eeprom1, "Read1", "&Read eeprom", &TForm1::Read1Click);
-  Write1 = item(Eeprom1, "Write1", "&Write eeprom", &TForm1::Write1Click);
-
-  Debug1 = menu("Debug1", "Debug");
-  PassivePOKEPEEK1 = item(Debug1, "PassivePOKEPEEK1", "Passive POKE/PEEK", &TForm1::PassivePOKEPEEK1Click);
-  LinkTest1 = item(Debug1, "LinkTest1", "Link Test", &TForm1::LinkTest1Click);
-
-  Ram1 = menu("Ram1", "Ram");
-  Ramdump60711 = item(Ram1, "Ramdump60711", "Ramdump 6071", &TForm1::Ramdump60711Click);
-  Ramdump60721 = item(Ram1, "Ramdump60721", "Ramdump 6072", &TForm1::Ramdump60721Click);
-  RamdumpBCT131 = item(Ram1, "RamdumpBCT131", "Ramdump BCT13", &TForm1::RamdumpBCT131Click);
-  RamdumpDSI1851 = item(Ram1, "RamdumpDSI1851", "Ramdump DSI185", &TForm1::RamdumpDSI1851Click);
-  RamdumpTVNbox1 = item(Ram1, "RamdumpTVNbox1", "Ramdump TVNbox", &TForm1::RamdumpTVNbox1Click);
-
-  Help1 = menu("Help1", "&Help");
   About1 = item(Help1, "About1", "&About", &TForm1::About1Click);
+
+  auto action = [this](const char* name) { return findChild<QAction*>(QString::fromLatin1(name)); };
+  WriteFirmware1 = action("WriteFirmware1");
+  WriteDataArea1 = action("WriteDataArea1");
+  ReadFirmware1 = action("ReadFirmware1");
+  ReadDataArea1 = action("ReadDataArea1");
+  ReadSignature1 = action("ReadSignature1");
+  VerifyFirmware1 = action("VerifyFirmware1");
+  Read1 = action("Read1");
+  Write1 = action("Write1");
+  LinkTest1 = action("LinkTest1");
+  Ramdump60711 = action("Ramdump60711");
+  Ramdump60721 = action("Ramdump60721");
+  RamdumpBCT131 = action("RamdumpBCT131");
+  RamdumpDSI1851 = action("RamdumpDSI1851");
+  RamdumpTVNbox1 = action("RamdumpTVNbox1");
 }
 
 void TForm1::FormCreate() {
@@ -311,9 +347,7 @@ void TForm1::ApplyProfile(Model model) {
   CheckBox1->setVisible(p.checkBox1Visible);
   CheckBox2->setVisible(p.checkBox2Visible);
   CheckBox3->setVisible(p.checkBox3Visible);
-  ReadSignature1->setEnabled(p.readSignature && !running_);
-  ReadDataArea1->setEnabled(p.readDataArea && !running_);
-  WriteDataArea1->setEnabled(p.writeDataArea && !running_);
+  EnableCommandItems();
   EepromWideAddress = p.EepromWideAddress;
   EepromLastAddress = p.EepromLastAddress;
   PioBase = p.PioBase;
@@ -328,23 +362,24 @@ void TForm1::RadioButton6Click() { ApplyProfile(Model::TVNbox); }
 void TForm1::RadioButton7Click() { ApplyProfile(Model::STB3100); }
 void TForm1::RadioButton8Click() { ApplyProfile(Model::DSX6170); }
 
-void TForm1::WriteFirmware1Click() { Run(WindowCommand::WriteFirmware); }
-void TForm1::WriteDataArea1Click() { Run(WindowCommand::WriteDataArea); }
-void TForm1::ReadFirmware1Click() { Run(WindowCommand::ReadFirmware); }
-void TForm1::ReadDataArea1Click() { Run(WindowCommand::ReadDataArea); }
-void TForm1::ReadSignature1Click() { Run(WindowCommand::ReadSignature); }
-void TForm1::VerifyFirmware1Click() { Run(WindowCommand::VerifyFirmware); }
-void TForm1::LinkTest1Click() { Run(WindowCommand::LinkTest); }
-void TForm1::Read1Click() { Run(WindowCommand::ReadEeprom); }
-void TForm1::Write1Click() { Run(WindowCommand::WriteEeprom); }
+using corvane::CommandId;
+void TForm1::WriteFirmware1Click() { Run(CommandId::WriteFirmware); }
+void TForm1::WriteDataArea1Click() { Run(CommandId::WriteDataArea); }
+void TForm1::ReadFirmware1Click() { Run(CommandId::ReadFirmware); }
+void TForm1::ReadDataArea1Click() { Run(CommandId::ReadDataArea); }
+void TForm1::ReadSignature1Click() { Run(CommandId::ReadSignature); }
+void TForm1::VerifyFirmware1Click() { Run(CommandId::VerifyFirmware); }
+void TForm1::LinkTest1Click() { Run(CommandId::LinkTest); }
+void TForm1::Read1Click() { Run(CommandId::ReadEeprom); }
+void TForm1::Write1Click() { Run(CommandId::WriteEeprom); }
 void TForm1::Ramdump60711Click() { Button2->click(); }
 void TForm1::Ramdump60721Click() { Button1->click(); }
-void TForm1::RamdumpBCT131Click() { Run(WindowCommand::RamDumpBCT13); }
+void TForm1::RamdumpBCT131Click() { Run(CommandId::RamDumpBCT13); }
 void TForm1::RamdumpDSI1851Click() { Button3->click(); }
-void TForm1::RamdumpTVNbox1Click() { Run(WindowCommand::RamDumpTVNbox); }
-void TForm1::Button1Click() { Run(WindowCommand::RamDump6072); }
-void TForm1::Button2Click() { Run(WindowCommand::RamDump6071); }
-void TForm1::Button3Click() { Run(WindowCommand::RamDumpDSI185); }
+void TForm1::RamdumpTVNbox1Click() { Run(CommandId::RamDumpTVNbox); }
+void TForm1::Button1Click() { Run(CommandId::RamDump6072); }
+void TForm1::Button2Click() { Run(CommandId::RamDump6071); }
+void TForm1::Button3Click() { Run(CommandId::RamDumpDSI185); }
 
 void TForm1::Exit1Click() { close(); }
 
@@ -360,12 +395,15 @@ void TForm1::About1Click() {
   form2_->ShowModal();
 }
 
-void TForm1::SetCommandsEnabled(bool enabled) {
-  for (QAction* a : {WriteFirmware1, WriteDataArea1, ReadFirmware1, ReadDataArea1, ReadSignature1,
-                     VerifyFirmware1, Read1, Write1, PassivePOKEPEEK1, LinkTest1, Ramdump60711,
-                     Ramdump60721, RamdumpBCT131, RamdumpDSI1851, RamdumpTVNbox1, About1}) {
-    a->setEnabled(enabled);
+void TForm1::EnableCommandItems() {
+  const Model model = SelectedModel();
+  for (const auto& [id, action] : commandItems_) {
+    action->setEnabled(!running_ && corvane::Offered(id, model));
   }
+}
+
+void TForm1::SetCommandsEnabled(bool enabled) {
+  for (QAction* a : {PassivePOKEPEEK1, About1}) a->setEnabled(enabled);
   for (QRadioButton* r : radioButtons_) r->setEnabled(enabled);
   // The running command took its choices at the start; a click now would only mislead.
   VerifyAfterWriting1->setEnabled(enabled);
@@ -374,48 +412,41 @@ void TForm1::SetCommandsEnabled(bool enabled) {
   if (enabled) {
     // The profile's own states for the controls it drives.
     const corvane::Profile& p = corvane::ProfileOf(SelectedModel());
-    ReadSignature1->setEnabled(p.readSignature);
-    ReadDataArea1->setEnabled(p.readDataArea);
-    WriteDataArea1->setEnabled(p.writeDataArea);
     CheckBox1->setEnabled(p.checkBox1Enabled);
     CheckBox2->setEnabled(p.checkBox2Enabled);
   }
+  EnableCommandItems();
 }
 
-void TForm1::Run(WindowCommand command) {
+void TForm1::Run(CommandId command) {
   // One user of the link at a time, whatever path the request came by.
-  if (running_ || !options_.commands || !target_) return;
-  const corvane::ProfileSnapshot snapshot = Snapshot();
-  std::string error;
-  if (!target_->Begin(snapshot.model, &error)) {
-    host_->MessageBox(MessageKind::Error, error, Buttons::Ok);
+  if (running_ || !target_) return;
+  corvane::RunRequest request;
+  request.command = command;
+  request.profile = Snapshot();
+  request.verify = VerifyAfterWriting1->isChecked();
+  if (!BackUpBeforeWriting1->isChecked()) request.backup.reset();
+  request.logDir = options_.logDir;
+  if (options_.commands) {
+    request.body = [this, command](corvane::Session& s) { options_.commands(command, s); };
+  }
+  request.around = [this](const std::function<void()>& run) {
+    running_ = true;
+    host_->ResetAbort();
+    SetCommandsEnabled(false);
+    qApp->installEventFilter(this);
+    {
+      WindowClock clock(target_->link(), *host_);
+      run();
+    }
+    qApp->removeEventFilter(this);
+  };
+  const corvane::RunResult result = corvane::RunOne(*target_, *host_, request);
+  if (!result.begun) {
+    host_->MessageBox(MessageKind::Error, result.beginError, Buttons::Ok);
     return;
   }
-
-  running_ = true;
-  host_->ResetAbort();
-  SetCommandsEnabled(false);
-  qApp->installEventFilter(this);
-
-  corvane::Session session{target_->link(), target_->ee(), *host_, snapshot,
-                           target_->loaderDir(), target_->logDir()};
-  session.verifyAfterWrite = VerifyAfterWriting1->isChecked();
-  if (BackUpBeforeWriting1->isChecked()) session.backup = std::string();
-  session.linkCostPath = target_->linkCostPath();
-  corvane::LoadLinkCost(session.linkCostPath, &session.linkCost);
-  {
-    WindowClock clock(target_->link(), *host_);
-    try {
-      options_.commands(command, session);
-    } catch (const std::exception& e) {
-      // Nothing may unwind into the event loop; the command's guards have closed up.
-      host_->MessageBox(MessageKind::Error, e.what(), Buttons::Ok);
-    }
-  }
-
-  qApp->removeEventFilter(this);
-  std::string endError;
-  if (!target_->End(&endError)) host_->MessageBox(MessageKind::Error, endError, Buttons::Ok);
+  if (!result.endError.empty()) host_->MessageBox(MessageKind::Error, result.endError, Buttons::Ok);
   running_ = false;
   // Every command the menus offer opens the link before anything else.
   if (form3_) form3_->CommandRan();

@@ -4,10 +4,13 @@
 #include <functional>
 #include <memory>
 
-#include "app/Commands.h"
+#include <utility>
+#include <vector>
+
+#include "station/Backend.h"
+#include "station/CommandTable.h"
 #include "target/Profiles.h"
 
-class CommandTarget;
 class QAction;
 class QCheckBox;
 class QGroupBox;
@@ -23,7 +26,13 @@ class TForm3;
 
 namespace corvane {
 class Host;
+struct Session;
 }
+
+// The window's port-access start-up: the backend, or one that refuses every command with
+// the reason when no port was had. The port is let go until a command runs.
+std::unique_ptr<corvane::Backend> StartWindowBackend(const corvane::TargetOptions& options,
+                                                     corvane::Host& host);
 
 // The title the program starts with; the window replaces it with its caption.
 inline constexpr const char* kApplicationTitle = "Corvane 1.4";
@@ -62,14 +71,16 @@ class TForm1 : public QMainWindow {
 
   struct Options {
     // Where commands and the passive poke/peek go; null: nowhere (commands do nothing).
-    CommandTarget* target = nullptr;
-    // Runs a menu command; null: the menu commands do nothing.
-    CommandRunner commands;
+    corvane::Backend* target = nullptr;
+    // Runs a menu command instead of the command table's runner (tests).
+    std::function<void(corvane::CommandId, corvane::Session&)> commands;
     // The port-access start-up, run by FormCreate once the window can show messages; what
     // it returns becomes the target when none was given.
-    std::function<std::unique_ptr<CommandTarget>(corvane::Host&)> startTarget;
+    std::function<std::unique_ptr<corvane::Backend>(corvane::Host&)> startTarget;
     // The target will be the virtual decoder: the title says so from the start.
     bool simulated = false;
+    // The firmware log's folder; empty: beside the executable, else the user's data folder.
+    std::string logDir;
   };
 
   explicit TForm1(Options options, QWidget* parent = nullptr);
@@ -81,7 +92,7 @@ class TForm1 : public QMainWindow {
   // The window's own caption, without the virtual decoder's mark.
   static QString Caption() { return QString::fromLatin1(kCaption); }
   QtHost& host() const { return *host_; }
-  CommandTarget* target() const { return target_; }
+  corvane::Backend* target() const { return target_; }
   bool commandRunning() const { return running_; }
   corvane::Model SelectedModel() const;
   // What a command started now would read of the window.
@@ -185,12 +196,15 @@ class TForm1 : public QMainWindow {
   void BuildControls();
   void BuildMenu();
   void ApplyProfile(corvane::Model model);
-  void Run(WindowCommand command);
+  void Run(corvane::CommandId command);
   void SetCommandsEnabled(bool enabled);
+  // The command table's items as the model offers them, none while a command runs.
+  void EnableCommandItems();
 
   Options options_;
-  std::unique_ptr<CommandTarget> ownedTarget_;
-  CommandTarget* target_ = nullptr;
+  std::unique_ptr<corvane::Backend> ownedTarget_;
+  corvane::Backend* target_ = nullptr;
+  std::vector<std::pair<corvane::CommandId, QAction*>> commandItems_;
   QtHost* host_ = nullptr;
   TForm2* form2_ = nullptr;
   TForm3* form3_ = nullptr;

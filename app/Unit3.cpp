@@ -7,13 +7,13 @@
 #include <QScreen>
 #include <optional>
 
-#include "app/CommandTarget.h"
-#include "link/Hex.h"
+#include "link/Text.h"
+#include "station/Runner.h"
 
 using corvane::Buttons;
 using corvane::MessageKind;
 
-TForm3::TForm3(corvane::Host& host, CommandTarget* target, std::function<corvane::Model()> model,
+TForm3::TForm3(corvane::Host& host, corvane::Backend* target, std::function<corvane::Model()> model,
                QWidget* parent)
     : QDialog(parent), host_(host), target_(target), model_(std::move(model)) {
   setObjectName(QStringLiteral("Form3"));
@@ -79,21 +79,16 @@ void TForm3::OnLink(Op&& op) {
     host_.MessageBox(MessageKind::Warning, kRunACommandFirst, Buttons::Ok);
     return;
   }
-  std::string error;
-  if (!target_->Begin(model_ ? model_() : corvane::Model::BCT13, &error)) {
-    host_.MessageBox(MessageKind::Error, error, Buttons::Ok);
-    return;
+  // Through the one runner, with only the word as its body: no connect, no reset.
+  corvane::RunRequest request;
+  request.profile.model = model_ ? model_() : corvane::Model::BCT13;
+  request.body = [&](corvane::Session& session) { op(session.link); };
+  const corvane::RunResult result = corvane::RunOne(*target_, host_, request);
+  if (!result.begun) {
+    host_.MessageBox(MessageKind::Error, result.beginError, Buttons::Ok);
+  } else if (!result.endError.empty()) {
+    host_.MessageBox(MessageKind::Error, result.endError, Buttons::Ok);
   }
-  const char* dead = nullptr;
-  try {
-    op(target_->link());
-  } catch (const corvane::LinkError& e) {
-    dead = corvane::LinkErrorText(e);
-  }
-  std::string endError;
-  const bool kept = target_->End(&endError);
-  if (dead) host_.MessageBox(MessageKind::Error, dead, Buttons::Ok);
-  if (!kept) host_.MessageBox(MessageKind::Error, endError, Buttons::Ok);
 }
 
 void TForm3::Button1Click() {

@@ -2,10 +2,10 @@
 #include <QDialog>
 #include <functional>
 
+#include "station/Backend.h"
 #include "target/Host.h"
 #include "target/Profiles.h"
 
-class CommandTarget;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -18,7 +18,7 @@ class TForm3 : public QDialog {
   static constexpr int kClientWidth = 307, kClientHeight = 170;
 
   // model tells which decoder the target should lead to (the window's checked model).
-  TForm3(corvane::Host& host, CommandTarget* target, std::function<corvane::Model()> model,
+  TForm3(corvane::Host& host, corvane::Backend* target, std::function<corvane::Model()> model,
          QWidget* parent = nullptr);
 
   QLabel* Label1;
@@ -48,7 +48,7 @@ class TForm3 : public QDialog {
   void OnLink(Op&& op);
 
   corvane::Host& host_;
-  CommandTarget* target_;
+  corvane::Backend* target_;
   std::function<corvane::Model()> model_;
   bool commandRan_ = false;
 };

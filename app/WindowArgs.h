@@ -3,11 +3,11 @@
 #include <variant>
 #include <vector>
 
-#include "cli/Station.h"
+#include "station/TargetOptions.h"
 
 // The window's command line: the target options of corvane-cli, nothing else.
 struct WindowArgs {
-  corvane::cli::TargetOptions target;
+  corvane::TargetOptions target;
   bool help = false;
 };
 

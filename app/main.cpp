@@ -4,9 +4,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/Commands.h"
 #include "app/QtHost.h"
-#include "app/StationTarget.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
@@ -29,10 +27,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
   TForm1::Options formOptions;
-  formOptions.commands = RunRealCommand;
-  formOptions.simulated = !options.target.simulateDir.empty();
-  formOptions.startTarget = [target = options.target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
-    return StationTarget::Start(target, host);
+  formOptions.simulated = options.target.simulated();
+  formOptions.startTarget = [target = options.target](corvane::Host& host) {
+    return StartWindowBackend(target, host);
   };
   TForm1 form1(formOptions);
   TForm2 form2(&form1);

@@ -25,17 +25,17 @@
 #include <string>
 #include <vector>
 
-#include "app/Commands.h"
 #include "app/QtHost.h"
-#include "app/StationTarget.h"
 #include "app/Unit1.h"
-#include "cli/Station.h"
 #include "cli/TerminalHost.h"
 #include "link/corvane.h"
 #include "sim/VirtualDecoder.h"
+#include "station/Backend.h"
+#include "station/Runner.h"
 #include "target/Connection.h"
 #include "target/Session.h"
 
+using corvane::CommandId;
 using corvane::Model;
 namespace cli = corvane::cli;
 
@@ -49,7 +49,7 @@ double Seconds() {
 struct BenchCommand {
   const char* name;
   Model model;
-  WindowCommand command;
+  CommandId command;
   uint64_t words;       // what the progress counts: words, or bytes for the EEPROM
   const char* done;     // the completion message
   const char* file;     // the file the dialog answers with, in the run's folder
@@ -58,13 +58,13 @@ struct BenchCommand {
 
 // Write first, so the read has the image to bring back.
 constexpr BenchCommand kCommands[] = {
-    {"Write Firmware DSX6170", Model::DSX6170, WindowCommand::WriteFirmware, 0x100000,
+    {"Write Firmware DSX6170", Model::DSX6170, CommandId::WriteFirmware, 0x100000,
      "Writing Flash completed.", "image.bin", 0},
-    {"Read Firmware DSX6170", Model::DSX6170, WindowCommand::ReadFirmware, 0x100000,
+    {"Read Firmware DSX6170", Model::DSX6170, CommandId::ReadFirmware, 0x100000,
      "Reading Flash completed.", "read.bin", 0x400000},
-    {"Read eeprom DSX6170", Model::DSX6170, WindowCommand::ReadEeprom, 0x2000,
+    {"Read eeprom DSX6170", Model::DSX6170, CommandId::ReadEeprom, 0x2000,
      "Reading Eeprom completed.", "eeprom.bin", 0x2000},
-    {"Ramdump 6072", Model::DSX6071_6072, WindowCommand::RamDump6072, 0x80000,
+    {"Ramdump 6072", Model::DSX6071_6072, CommandId::RamDump6072, 0x80000,
      "Reading RAM completed.", "ram6072.bin", 0x200000},
 };
 constexpr size_t kCommandCount = std::size(kCommands);
@@ -116,7 +116,7 @@ void Check(const BenchCommand& c, const std::string& path, const std::string& im
       m.problem = path + " holds " + std::to_string(out.size()) + " bytes";
       return;
     }
-    if (c.command == WindowCommand::ReadFirmware && out != image) {
+    if (c.command == CommandId::ReadFirmware && out != image) {
       m.problem = "the flash read back differs from the image written";
       return;
     }
@@ -124,8 +124,8 @@ void Check(const BenchCommand& c, const std::string& path, const std::string& im
   m.ok = true;
 }
 
-void TakeStats(cli::Station& station, Measure& m) {
-  if (const auto* decoder = station.decoder()) {
+void TakeStats(corvane::Backend& backend, Measure& m) {
+  if (const auto* decoder = backend.decoder()) {
     m.accesses = decoder->stats().portAccesses;
     m.hardwareS = static_cast<double>(decoder->stats().virtualTimeUs) * 1e-6;
   }
@@ -138,18 +138,18 @@ std::vector<Measure> RunTerminal(const std::string& dir, const std::string& imag
   std::ostringstream sink;
   std::istringstream noInput;
   cli::TerminalHost startHost(sink, sink, noInput, {});
-  cli::TargetOptions options;
+  corvane::TargetOptions options;
   options.simulateDir = dir;
   std::string error;
-  auto station = cli::Station::Create(options, startHost, &error);
-  if (!station) {
+  auto backend = corvane::Backend::Start(options, startHost, &error);
+  if (!backend) {
     for (auto& m : results) m.problem = error;
     return results;
   }
   // The decoders' files are opened before the clock starts: that is the simulator's work.
   for (const auto& c : kCommands) {
-    station->Begin(c.model, &error);
-    station->End(&error);
+    backend->Begin(c.model, &error);
+    backend->End(&error);
   }
   for (size_t i = 0; i < kCommandCount; ++i) {
     const BenchCommand& c = kCommands[i];
@@ -161,49 +161,31 @@ std::vector<Measure> RunTerminal(const std::string& dir, const std::string& imag
     settings.stderrIsTty = true;  // the progress line is drawn, into a string
     settings.path = path;
     cli::TerminalHost host(out, err, noInput, settings);
+    corvane::RunRequest request;
+    request.command = c.command;
+    request.profile.model = c.model;
+    request.logDir = dir;
+    // The same traffic as the window's run: no backup before the write.
+    request.backup.reset();
     const double t0 = Seconds();
-    if (!station->Begin(c.model, &error)) {
-      m.problem = error;
+    const corvane::RunResult result = corvane::RunOne(*backend, host, request);
+    host.Finish();
+    m.wallS = Seconds() - t0;
+    if (!result.begun) {
+      m.problem = result.beginError;
       continue;
     }
-    corvane::ProfileSnapshot snapshot;
-    snapshot.model = c.model;
-    corvane::Session session{station->link(), station->ee(), host, snapshot,
-                             station->loaderDir(c.model), dir};
-    RunRealCommand(c.command, session);
-    host.Finish();
-    const bool saved = station->End(&error);
-    m.wallS = Seconds() - t0;
-    TakeStats(*station, m);
+    TakeStats(*backend, m);
     Check(c, path, image, out.str() + err.str(), m);
-    if (!saved) {
+    if (!result.endError.empty()) {
       m.ok = false;
-      m.problem = error;
+      m.problem = result.endError;
     }
   }
   return results;
 }
 
 // --- the window ------------------------------------------------------------------------------
-
-// The window's target with the firmware log kept in the run's folder.
-class BenchTarget final : public CommandTarget {
- public:
-  BenchTarget(std::unique_ptr<StationTarget> inner, std::string logDir)
-      : inner_(std::move(inner)), logDir_(std::move(logDir)) {}
-  bool Begin(Model model, std::string* error) override { return inner_->Begin(model, error); }
-  bool End(std::string* error) override { return inner_->End(error); }
-  corvane::Link& link() override { return inner_->link(); }
-  corvane::EeBus& ee() override { return inner_->ee(); }
-  std::string loaderDir() const override { return inner_->loaderDir(); }
-  std::string logDir() const override { return logDir_; }
-  bool simulated() const override { return inner_->simulated(); }
-  cli::Station* station() { return inner_->station(); }
-
- private:
-  std::unique_ptr<StationTarget> inner_;
-  std::string logDir_;
-};
 
 // Counts the paints of one widget.
 class PaintCounter final : public QObject {
@@ -221,20 +203,20 @@ class PaintCounter final : public QObject {
 std::vector<Measure> RunWindow(const std::string& dir, const std::string& image) {
   std::vector<Measure> results(kCommandCount);
   TForm1::Options options;
-  options.commands = RunRealCommand;
   options.simulated = true;
-  options.startTarget = [dir](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
-    cli::TargetOptions target;
+  options.logDir = dir;
+  options.startTarget = [dir](corvane::Host& host) {
+    corvane::TargetOptions target;
     target.simulateDir = dir;
-    return std::make_unique<BenchTarget>(StationTarget::Start(target, host), dir);
+    return StartWindowBackend(target, host);
   };
   TForm1 form(options);
   // The same traffic as the terminal's run: no backup before the write.
   form.BackUpBeforeWriting1->setChecked(false);
   form.show();
   QApplication::processEvents();
-  auto* target = dynamic_cast<BenchTarget*>(form.target());
-  if (!target || !target->station()) {
+  corvane::Backend* target = form.target();
+  if (!target || !target->simulated()) {
     for (auto& m : results) m.problem = "the window has no virtual decoder";
     return results;
   }
@@ -281,16 +263,16 @@ std::vector<Measure> RunWindow(const std::string& dir, const std::string& image)
     maxGap = 0;
     const double t0 = Seconds();
     switch (c.command) {
-      case WindowCommand::WriteFirmware: form.WriteFirmware1->trigger(); break;
-      case WindowCommand::ReadFirmware: form.ReadFirmware1->trigger(); break;
-      case WindowCommand::ReadEeprom: form.Read1->trigger(); break;
-      case WindowCommand::RamDump6072: form.Ramdump60721->trigger(); break;
+      case CommandId::WriteFirmware: form.WriteFirmware1->trigger(); break;
+      case CommandId::ReadFirmware: form.ReadFirmware1->trigger(); break;
+      case CommandId::ReadEeprom: form.Read1->trigger(); break;
+      case CommandId::RamDump6072: form.Ramdump60721->trigger(); break;
       default: break;
     }
     m.wallS = Seconds() - t0;
     m.maxGapMs = maxGap * 1e3;
     if (m.wallS > 0) m.paintsPerS = paints.paints / m.wallS;
-    TakeStats(*target->station(), m);
+    TakeStats(*target, m);
     Check(c, path, image, messages, m);
   }
   return results;

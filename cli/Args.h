@@ -5,29 +5,11 @@
 #include <variant>
 #include <vector>
 
-#include "cli/Station.h"
+#include "station/CommandTable.h"
+#include "station/TargetOptions.h"
 #include "target/Profiles.h"
-#include "transfer/RamDump.h"
 
 namespace corvane::cli {
-
-enum class Verb {
-  Help,
-  Models,
-  WriteFirmware,
-  ReadFirmware,
-  WriteDataArea,
-  ReadDataArea,
-  ReadSignature,
-  ReadEeprom,
-  WriteEeprom,
-  RamDump,
-  Poke,
-  Peek,
-  Script,
-  VerifyFirmware,
-  LinkTest,
-};
 
 struct CliOptions {
   TargetOptions target;
@@ -41,9 +23,10 @@ struct CliOptions {
   std::optional<std::string> backup = std::string();
   int rounds = 1000;  // link-test
 
-  Verb verb = Verb::Help;
+  bool help = false;    // --help, help
+  bool models = false;  // models
+  CommandId command = CommandId::ReadSignature;
   std::string file;  // the command's FILE (script: "-" is standard input)
-  RamDumpKind ramdump = RamDumpKind::BCT13;
   uint32_t address = 0;
   uint32_t value = 0;
 };
@@ -54,24 +37,10 @@ using ParsedArgs = std::variant<CliOptions, std::string>;
 // args without the program name.
 ParsedArgs ParseArgs(const std::vector<std::string>& args);
 
-// --help: every option on one line.
+// --help: every option and command on a line of its own.
 std::string UsageText();
 
-// Whether the model offers the command: the window greys out what it does not, and the
-// shell refuses it as a usage error, as it does the data-area commands that have nothing to
-// move for the model.
-bool CommandOffered(const Profile& profile, Verb verb);
-
-// One script line: poke, peek or sleep.
-struct ScriptStep {
-  enum Kind { Poke, Peek, Sleep } kind;
-  uint32_t address = 0;
-  uint32_t value = 0;  // poke: the word; sleep: milliseconds
-  int line = 0;
-};
-using ParsedScript = std::variant<std::vector<ScriptStep>, std::string>;
-
-// The whole script, or "line N: reason" for the first bad line.
-ParsedScript ParseScript(const std::string& text);
+// The `models` table: each model's profile and what it offers.
+std::string ModelsTable();
 
 }  // namespace corvane::cli

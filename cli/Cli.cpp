@@ -9,32 +9,19 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <optional>
 #include <sstream>
 
 #include "cli/Args.h"
-#include "cli/Station.h"
 #include "cli/TerminalHost.h"
-#include "eeprom/EepromCommands.h"
-#include "flash/Signature.h"
-#include "link/Hex.h"
 #include "sim/VirtualDecoder.h"
-#include "target/Connection.h"
-#include "target/LinkTest.h"
-#include "transfer/DataArea.h"
-#include "transfer/Firmware.h"
-#include "transfer/RamDump.h"
+#include "station/Backend.h"
+#include "station/Runner.h"
 
 namespace corvane::cli {
 
 namespace {
 
 constexpr const char* kProgram = "corvane-cli: ";
-
-std::string Pad(std::string s, size_t width) {
-  if (s.size() < width) s.append(width - s.size(), ' ');
-  return s;
-}
 
 // An input file is checked before anything reaches the decoder: Connect resets it.
 bool CheckInputFile(const std::string& path, std::string* error) {
@@ -79,106 +66,20 @@ bool ReadScript(const std::string& file, std::istream* in, std::string* text,
   return true;
 }
 
-// Poke, peek and script: like the Poke/Peek dialog they neither reset the decoder nor set up
-// its memory interface, unless --connect asks for the full opening and closing of a command.
-// Unlike the dialog, which lives on in a window where a command has left the port in byte
-// mode, each shell run starts with the port as the last program left it (usually in its
-// standard mode, where a peek reads back the port's own latch), so the port is switched to
-// byte mode for the run and handed back after.
-class PortModeGuard {
- public:
-  explicit PortModeGuard(Link& link) : link_(link) { link_.LinkOpen(); }
-  ~PortModeGuard() { link_.LinkClose(); }
-  PortModeGuard(const PortModeGuard&) = delete;
-  PortModeGuard& operator=(const PortModeGuard&) = delete;
-
- private:
-  Link& link_;
-};
-
-void RunWords(Session& session, const CliOptions& o, const std::vector<ScriptStep>& steps,
-              std::ostream& out) {
-  RunCommand(session, [&] {
-    std::optional<StatusGuard> status;
-    std::optional<ConnectionGuard> connection;
-    std::optional<PortModeGuard> portMode;
-    if (!o.connect) portMode.emplace(session.link);
-    if (o.connect) {
-      session.host.SetStatus("Connecting...");
-      session.host.Repaint();
-      if (!Connect(session)) return;
-      status.emplace(session.host);
-      connection.emplace(session);
-    }
-    Link& link = session.link;
-    for (size_t i = 0; i < steps.size(); ++i) {
-      const ScriptStep& step = steps[i];
-      if (o.verb == Verb::Script && i > 0) {
-        session.CheckAbort("Stop the script? Line " + std::to_string(step.line) +
-                           " and the lines after it will not be run.");
-      }
-      switch (step.kind) {
-        case ScriptStep::Poke:
-          link.Poke(step.address, step.value);
-          break;
-        case ScriptStep::Peek: {
-          const uint32_t value = link.Peek(step.address);
-          if (o.verb == Verb::Script) out << Hex8(step.address) << ' ';
-          out << Hex8(value) << '\n' << std::flush;
-          break;
-        }
-        case ScriptStep::Sleep:
-          session.clock().SleepMilliseconds(step.value);
-          break;
-      }
-    }
-  });
-}
-
-void RunCommandOf(Session& session, const CliOptions& o, const std::vector<ScriptStep>& steps,
-                  std::ostream& out) {
-  switch (o.verb) {
-    case Verb::WriteFirmware: WriteFirmware(session); break;
-    case Verb::ReadFirmware: ReadFirmware(session); break;
-    case Verb::WriteDataArea: WriteDataArea(session); break;
-    case Verb::ReadDataArea: ReadDataArea(session); break;
-    case Verb::ReadSignature: ReadSignature(session); break;
-    case Verb::ReadEeprom: ReadEeprom(session); break;
-    case Verb::WriteEeprom: WriteEeprom(session); break;
-    case Verb::RamDump: RamDump(session, o.ramdump); break;
-    case Verb::VerifyFirmware: VerifyFirmware(session); break;
-    case Verb::LinkTest: LinkTest(session, o.rounds); break;
-    case Verb::Poke:
-    case Verb::Peek:
-    case Verb::Script: RunWords(session, o, steps, out); break;
-    case Verb::Help:
-    case Verb::Models: break;
-  }
+void PrintStats(Backend& backend, const std::vector<std::string>& details, std::ostream& out) {
+  const sim::VirtualDecoder* decoder = backend.decoder();
+  if (!decoder) return;
+  const sim::Stats& s = decoder->stats();
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(s.virtualTimeUs) / 1e6);
+  out << "port accesses: " << s.portAccesses << '\n'
+      << "pokes: " << s.pokes << '\n'
+      << "peeks: " << s.peeks << '\n'
+      << "virtual time: " << seconds << " s\n";
+  for (const std::string& line : details) out << line << '\n';
 }
 
 }  // namespace
-
-std::string ModelsTable() {
-  std::string table = Pad("Model", 14) + Pad("DecoderType", 13) + Pad("EEPROM", 24) +
-                      Pad("PioBase", 10) + "Commands\n";
-  for (const Profile& p : kProfiles) {
-    const std::string eeprom = std::to_string((p.EepromLastAddress + 1) / 1024) + " KB, " +
-                               (p.EepromWideAddress ? "2 address bytes" : "1 address byte");
-    std::string commands;
-    auto add = [&](bool offered, const char* name) {
-      if (!offered) return;
-      if (!commands.empty()) commands += ", ";
-      commands += name;
-    };
-    add(CommandOffered(p, Verb::ReadSignature), "Read Signature");
-    add(CommandOffered(p, Verb::ReadDataArea), "Read Data Area");
-    add(CommandOffered(p, Verb::WriteDataArea), "Write Data Area");
-    if (commands.empty()) commands = "-";
-    table += Pad(p.caption, 14) + Pad(std::to_string(p.DecoderType), 13) + Pad(eeprom, 24) +
-             Pad(Hex8(p.PioBase), 10) + commands + "\n";
-  }
-  return table;
-}
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const Terminal& terminal) {
@@ -188,19 +89,26 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     return 2;
   }
   const CliOptions& o = std::get<CliOptions>(parsed);
-  if (o.verb == Verb::Help) {
+  if (o.help) {
     out << UsageText();
     return 0;
   }
-  if (o.verb == Verb::Models) {
+  if (o.models) {
     out << ModelsTable();
     return 0;
   }
 
-  std::vector<ScriptStep> steps;
-  if (o.verb == Verb::Poke) steps.push_back({ScriptStep::Poke, o.address, o.value, 0});
-  if (o.verb == Verb::Peek) steps.push_back({ScriptStep::Peek, o.address, 0, 0});
-  if (o.verb == Verb::Script) {
+  RunRequest request;
+  request.command = o.command;
+  request.profile = o.profile;
+  request.verify = o.verify;
+  request.backup = o.backup;
+  request.args.rounds = o.rounds;
+  request.args.connect = o.connect;
+  request.args.out = &out;
+  if (o.command == CommandId::Poke) request.args.steps.push_back({ScriptStep::Poke, o.address, o.value, 0});
+  if (o.command == CommandId::Peek) request.args.steps.push_back({ScriptStep::Peek, o.address, 0, 0});
+  if (o.command == CommandId::Script) {
     std::string text, error;
     if (!ReadScript(o.file, terminal.in, &text, &error)) {
       err << kProgram << error << '\n';
@@ -211,10 +119,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       err << kProgram << *bad << '\n';
       return 2;
     }
-    steps = std::move(std::get<std::vector<ScriptStep>>(script));
+    request.args.steps = std::move(std::get<std::vector<ScriptStep>>(script));
   }
-  if (o.verb == Verb::WriteFirmware || o.verb == Verb::WriteDataArea ||
-      o.verb == Verb::WriteEeprom || o.verb == Verb::VerifyFirmware) {
+  const CommandRow& row = CommandOf(o.command);
+  if (row.file == FileUse::Input) {
     std::string error;
     if (!CheckInputFile(o.file, &error)) {
       err << kProgram << error << '\n';
@@ -223,60 +131,41 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
 
   // A script read from standard input has used it up; questions cannot be asked there.
-  const bool stdinFree = !(o.verb == Verb::Script && o.file == "-");
+  const bool stdinFree = !(o.command == CommandId::Script && o.file == "-");
   std::istringstream noInput;
   TerminalHost::Settings settings;
   settings.answer = o.answer;
   settings.stdinIsTty = terminal.stdinIsTty && terminal.in && stdinFree;
   settings.stderrIsTty = terminal.stderrIsTty;
   settings.quiet = o.quiet;
-  if (!o.file.empty() && o.verb != Verb::Script) settings.path = o.file;
+  if (row.file != FileUse::None) settings.path = o.file;
   settings.now = terminal.now;
   TerminalHost host(out, err, terminal.in ? *terminal.in : noInput, std::move(settings));
 
   std::string error;
-  auto station = Station::Create(o.target, host, &error);
-  if (!station) {
+  auto backend = Backend::Start(o.target, host, &error);
+  if (!backend) {
     host.Finish();
-    // The start-up has said why already when it showed a message.
-    if (!error.empty() && !host.errorShown()) err << kProgram << error << '\n';
-    return 1;
-  }
-  if (!station->Begin(o.profile.model, &error)) {
-    host.Finish();
-    err << kProgram << error << '\n';
+    if (!error.empty() || !host.errorShown()) err << kProgram << error << '\n';
     return 1;
   }
 
-  // logDir empty: the log goes beside the executable, else into the user's data folder.
-  Session session{station->link(), station->ee(), host,    o.profile,
-                  station->loaderDir(o.profile.model), "",  o.verify, nullptr};
-  session.backup = o.backup;
-  session.linkCostPath = station->linkCostPath(o.profile.model);
-  LoadLinkCost(session.linkCostPath, &session.linkCost);
-  RunCommandOf(session, o, steps, out);
-
-  const bool saved = station->End(&error);
+  const RunResult result = RunOne(*backend, host, request);
   host.Finish();
+  if (!result.begun) {
+    err << kProgram << result.beginError << '\n';
+    return 1;
+  }
   int status = host.errorShown() ? 1 : 0;
   if (host.stoppedByUser()) {
     err << kProgram << "stopped by Ctrl-C\n";
     status = 1;
   }
-  if (!saved) {
-    err << kProgram << error << '\n';
+  if (!result.endError.empty()) {
+    err << kProgram << result.endError << '\n';
     status = 1;
   }
-  if (o.stats && station->decoder()) {
-    const sim::Stats& s = station->decoder()->stats();
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(s.virtualTimeUs) / 1e6);
-    out << "port accesses: " << s.portAccesses << '\n'
-        << "pokes: " << s.pokes << '\n'
-        << "peeks: " << s.peeks << '\n'
-        << "virtual time: " << seconds << " s\n";
-    for (const std::string& line : session.details) out << line << '\n';
-  }
+  if (o.stats) PrintStats(*backend, result.details, out);
   out << std::flush;
   return status;
 }

@@ -20,7 +20,4 @@ struct Terminal {
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const Terminal& terminal = {});
 
-// The `models` table.
-std::string ModelsTable();
-
 }  // namespace corvane::cli

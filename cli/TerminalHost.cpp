@@ -123,7 +123,7 @@ std::string TerminalHost::Compose() const {
   }
   if (budgetClock_) {
     const int64_t left = budgetEnd_ - budgetClock_->Now();
-    line += "  " + AboutText(left > 0 ? left : 0) + " left";
+    line += "  " + DurationText(left > 0 ? left : 0) + " left";
   }
   for (char& c : line) {
     if (c == '\n' || c == '\r' || c == '\t') c = ' ';

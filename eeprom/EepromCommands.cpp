@@ -3,9 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "link/Hex.h"
+#include "eeprom/corvane_ee.h"
+#include "link/Text.h"
 #include "target/Connection.h"
-#include "transfer/ImageFile.h"
+#include "target/Files.h"
 
 namespace corvane {
 
@@ -55,6 +56,8 @@ void ShowError(Session& s, const std::string& text) {
 bool OpenBus(Session& s) {
   s.host.SetStatus("Connecting...");
   s.host.Repaint();
+  // The bus keeps its own copy of where the pins are, taken when the command connects.
+  s.ee.EePioBase = s.profileRow().PioBase;
   return Connect(s);
 }
 
@@ -80,11 +83,7 @@ void ReadEeprom(Session& s) {
     if (!path) return;
 
     AtomicFile file;
-    std::string error;
-    if (!file.Open(*path, &error)) {
-      ShowError(s, error + ".");
-      return;
-    }
+    if (!OpenOutput(s.host, file, *path)) return;
     const uint32_t last = profile.EepromLastAddress;
     s.host.SetStatus("Reading Eeprom...");
     s.host.SetProgressRange(0, static_cast<int>(last));
@@ -129,10 +128,7 @@ void ReadEeprom(Session& s) {
 
     // Nothing was read: no empty file under the chosen name, an existing one stays as it was.
     if (!acked) return;
-    if (!file.Commit(&error)) {
-      ShowError(s, error + ". An existing file of that name was left as it was.");
-      return;
-    }
+    if (!CommitOutput(s.host, file)) return;
     s.host.MessageBox(MessageKind::Information, "Reading Eeprom completed.", Buttons::Ok);
   });
 }

@@ -1,8 +1,7 @@
 #include "flash/FlashEngine.h"
 
 #include "flash/FlashModels.h"
-#include "link/Hex.h"
-#include "transfer/FirmwareLog.h"
+#include "link/Text.h"
 
 namespace corvane {
 
@@ -27,10 +26,6 @@ constexpr uint32_t kErased = 0xFFFFFFFF;
 constexpr int kErasePolls = 1000;   // a pass reads up to kErasePolls + 1 times
 constexpr int kVerifyReads = 300;   // an attempt reads up to kVerifyReads + 1 times
 constexpr int64_t kVerifyWaitUs = 200;
-
-void Log(Session& s, const std::string& line) {
-  if (s.LogFile) s.LogFile->WriteLog(line);
-}
 
 void Unlock(Session& s, const FlashModel& f) {
   WriteFlash(s, f.commandAddress, f.unlock1);
@@ -65,7 +60,7 @@ bool EraseAndWatch(Session& s, uint32_t watched, int passes, Sequence&& sequence
     if (ReadFlash(s, watched) == kErased || pass >= passes) break;
   }
   if (ReadFlash(s, watched) == kErased) return true;
-  Log(s, "Erase error address : " + Hex8(watched));
+  s.Log("Erase error address : " + Hex8(watched));
   return false;
 }
 
@@ -125,7 +120,7 @@ bool CheckSector(Session& s, uint32_t address) {
   Command(s, f, f.autoselect);
   const uint32_t status = ReadFlash(s, address + 8);
   ResetFlash(s);
-  return (status & f.protectionBit) != 0;
+  return (status & HighProtectionBit(f)) != 0;
 }
 
 ChipId ReadChipId(Session& s) {
@@ -156,13 +151,13 @@ bool ProgramFlash(Session& s, uint32_t address, uint32_t value) {
       read = ReadFlash(s, address);
     } while (read != value && reads <= kVerifyReads);
     if (read == value) break;
-    Log(s, "Programming failed " + Hex8(address) + " Read: " + Hex8(read) +
+    s.Log("Programming failed " + Hex8(address) + " Read: " + Hex8(read) +
                " Should be: " + Hex8(value));
     ResetFlash(s);
   }
   const uint32_t last = ReadFlash(s, address);
   if (last == value) return true;
-  Log(s, "Data not equal!!!!!!!!!! " + Hex8(address) + " : " + Hex8(last) + " / " + Hex8(value));
+  s.Log("Data not equal!!!!!!!!!! " + Hex8(address) + " : " + Hex8(last) + " / " + Hex8(value));
   return false;
 }
 

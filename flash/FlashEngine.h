@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "flash/FlashModels.h"
 #include "target/Session.h"
 
 namespace corvane {
@@ -11,12 +12,6 @@ namespace corvane {
 extern const int kSectorEraseSequenceLimit;
 extern const int kChipEraseSequenceLimit;
 extern const int kProgramAttemptLimit;
-
-// The autoselect words at device words 0 and 1, in image order.
-struct ChipId {
-  uint32_t manufacturer = 0;
-  uint32_t device = 0;
-};
 
 // The general word read (image order: byte at the lowest address most significant).
 uint32_t ReadFlash(Session& session, uint32_t address);
@@ -33,9 +28,5 @@ bool ProgramFlash(Session& session, uint32_t address, uint32_t value);
 // Asks the chips who they are with the engine's own command addresses; zeros for a flash
 // the engine never commands.
 ChipId ReadChipId(Session& session);
-
-inline uint32_t ByteSwap(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
-}
 
 }  // namespace corvane

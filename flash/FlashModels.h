@@ -1,11 +1,20 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "flash/ChipCatalogue.h"
 #include "target/Profiles.h"
 
 namespace corvane {
+
+// How Write Firmware puts an image into a model's flash.
+enum class WriteMethod {
+  Blocks,     // erase and program 128 KB block by block, over the link
+  ChipErase,  // erase the whole chip, then program over the link
+  RamLoader,  // copy the image into RAM and let a loader on the decoder write it
+};
 
 // What EraseChip does on a model.
 enum class EraseMethod {
@@ -14,15 +23,11 @@ enum class EraseMethod {
   Chip,    // the chip-erase sequence at the command address
 };
 
-// Where a chip keeps its small boot-block sectors.
-enum class BootBlock { Bottom, Top, Unknown };
-
 // One name in a signature table: the word matches when (word & mask) == value.
 struct ChipName {
   uint32_t mask;
   uint32_t value;
   const char* name;
-  BootBlock boot;
 };
 
 // The autoselect read of Read Signature, with its own addresses.
@@ -39,14 +44,33 @@ struct SignatureRead {
   std::span<const ChipName> sgsDevices;
 };
 
-// Everything the flash engine knows of one model's flash. All command values are in bus
-// order; the table in FlashModels.cpp is the only place that knows per-model details.
+// How one chip's sixteen data lines reach its half of the bus: DQi is bit dq[i] of the half.
+using HalfWiring = std::array<uint8_t, 16>;
+
+// The RAM loader that writes a model's flash on the decoder itself.
+struct FlashLoader {
+  uint32_t ramBase;  // where the image is copied first
+  const char* file;
+  int waitMs;
+  const char* waitText;
+};
+
+// The data area a model keeps in the first sectors of its flash, written with the firmware
+// when "Write Data Area" is checked.
+struct FlashDataArea {
+  uint32_t words;  // 0: none
+  std::span<const uint32_t> sectorsWhenWritten;
+  std::span<const uint32_t> sectorsWhenErased;  // "Erase Data Area" without writing it
+};
+
+// Everything the tool knows of one model's flash. All command values are in bus order;
+// the table in FlashModels.cpp is the only place that knows per-model flash details.
 struct FlashModel {
   Model model;
   // False: the engine never sends this flash a command (no cycle, no poll).
   bool commanded;
   uint32_t base;   // first flash word, where images are written and read
-  uint32_t words;  // 32-bit words Read Firmware saves from base up
+  uint32_t words;  // 32-bit words from base up: Read Firmware saves them, a write fills them
   uint32_t commandAddress;
   uint32_t unlockAddress;
   uint32_t readBackAddress;  // read twice by ResetFlash
@@ -59,28 +83,50 @@ struct FlashModel {
   bool leadingReset;
   // EraseFlash and CheckSector are defined.
   bool sectorCommands;
-  // Where the high chip's sector-protection bit (DQ0 in autoselect word 2) lands in the
-  // image-order word, through the board's wiring of the upper bus half.
-  uint32_t protectionBit;
   EraseMethod eraseChip;
+  // The board's wiring of the low (bits 0-15) and high (bits 16-31) chip.
+  HalfWiring low, high;
   SignatureRead signature;
+
+  WriteMethod method;
+  bool checkProtection;                // ask CheckSector before each block erase
+  std::span<const uint32_t> preErase;  // sectors erased before the block loop ("Erasing...")
+  FlashDataArea dataArea;
+  FlashLoader loader;      // RamLoader only
+  const char* usualPart;   // the part the board usually carries; null: none commanded
 };
 
 const FlashModel& FlashModelOf(Model model);
 
+// The other byte order of a word: image order to bus order and back.
+constexpr uint32_t ByteSwap(uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
+}
+
 // The entry of a signature table that a device word matches; null when none does.
 const ChipName* MatchChip(std::span<const ChipName> names, uint32_t device);
-// The boot-block side of the chips that answered with these autoselect words (image order);
-// Unknown when the tables do not name them.
-BootBlock BootBlockOf(const FlashModel& flash, uint32_t manufacturer, uint32_t device);
 
-// The sectors of a board's flash as bus addresses: 32K-word sectors with the boot block of
-// 8K, 4K, 4K and 16K words at the bottom, or the same mirrored at the top. Unknown takes the
-// starts of both: erasing at a start that is none erases the sector around it once more,
-// which costs time and nothing else.
+// The autoselect words at device words 0 and 1, in image order.
+struct ChipId {
+  uint32_t manufacturer = 0;
+  uint32_t device = 0;
+};
+// What a chip's own 16-bit word reads as through the board: both chips drive it, each on
+// its half of the bus; in image order, as ReadFlash returns it.
+uint32_t PresentedWord(const FlashModel& flash, uint16_t chipWord);
+// The catalogue part whose codes, as the board presents them, the chips answered with;
+// null when none does. Only parts that fill the board's address space are considered.
+const ChipPart* IdentifyChip(const FlashModel& flash, const ChipId& id);
+// The bits of an image-order word that carry DQ0 of the high chip: its sector-protection
+// flag in autoselect word 2.
+uint32_t HighProtectionBit(const FlashModel& flash);
+
+// The sectors of a board's flash as bus addresses, from the identified part's sector map;
+// without a part, the starts of both a bottom- and a top-boot map: erasing at a start that
+// is none erases the sector around it once more, which costs time and nothing else.
 class SectorMap {
  public:
-  SectorMap(const FlashModel& flash, BootBlock boot);
+  SectorMap(const FlashModel& flash, const ChipPart* part);
   // Starts in [from, to), ascending.
   std::vector<uint32_t> StartsIn(uint32_t from, uint32_t to) const;
   // The start of the sector that holds address.

@@ -2,7 +2,7 @@
 
 #include "flash/FlashEngine.h"
 #include "flash/FlashModels.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "target/Connection.h"
 
 namespace corvane {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 namespace corvane {
 
@@ -16,6 +17,15 @@ class PortIo {
   virtual ~PortIo() = default;
   virtual uint8_t PortIn(uint16_t port) = 0;
   virtual void PortOut(uint16_t port, uint8_t value) = 0;
+
+  // A port shared with other drivers is ours only from Claim to Release. False, with the
+  // reason for the user in *error, when it cannot be had now. Ports that are not shared
+  // have nothing to claim.
+  virtual bool Claim(std::string* error) {
+    (void)error;
+    return true;
+  }
+  virtual void Release() {}
 };
 
 }  // namespace corvane

@@ -33,7 +33,7 @@ std::unique_ptr<PpdevPortIo> PpdevPortIo::Open(Sys& sys, const std::string& path
     return nullptr;
   }
   std::unique_ptr<PpdevPortIo> port(new PpdevPortIo(sys, fd, path));
-  *error = port->Claim();
+  *error = port->ClaimCode();
   if (*error != 0) {
     if (holder && *error == port_error::kPortHeld) *holder = port->holder();
     return nullptr;
@@ -55,7 +55,17 @@ std::string PpdevPortIo::ActiveDevice() {
   return Trim(text);
 }
 
-int PpdevPortIo::Claim() {
+bool PpdevPortIo::Claim(std::string* error) {
+  const int e = ClaimCode();
+  if (e == 0) return true;
+  if (error) {
+    *error = e == port_error::kPortHeld ? PortInUseText(path_, holder_)
+                                        : path_ + ": " + sys_.ErrorText(e);
+  }
+  return false;
+}
+
+int PpdevPortIo::ClaimCode() {
   if (claimed_) return 0;
   holder_.clear();
   // Another holder may be between two print jobs: give it a moment, then say who it is.

@@ -28,9 +28,11 @@ class PpdevPortIo final : public PortIo {
   // request sleeps until the port is free and, while it sleeps, every other ppdev user's
   // requests wait too. 0 when claimed (or already), port_error::kPortHeld with holder()
   // naming the holder, or an errno value.
-  int Claim();
+  int ClaimCode();
+  // The same, with the reason in words.
+  bool Claim(std::string* error) override;
   // Lets other drivers and programs have the port; the kernel keeps its lines as they are.
-  void Release();
+  void Release() override;
   bool claimed() const { return claimed_; }
   // Who held the port when the last claim gave up ("lp0", "ppdev0"), as the kernel names it.
   const std::string& holder() const { return holder_; }

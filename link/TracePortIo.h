@@ -25,6 +25,8 @@ class TracePortIo final : public PortIo {
 
   uint8_t PortIn(uint16_t port) override;
   void PortOut(uint16_t port, uint8_t value) override;
+  bool Claim(std::string* error) override { return inner_->Claim(error); }
+  void Release() override { inner_->Release(); }
 
   // Trace another port from now on (the window switched to another virtual decoder).
   // Drops an owned inner port.

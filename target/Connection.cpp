@@ -113,7 +113,6 @@ void MemoryInterfaceSetup(Link& link, int decoderType, bool reloaded) {
 
 bool Connect(Session& session) {
   const Profile& profile = session.profile.profile();
-  session.ee.EePioBase = profile.PioBase;
   Link& link = session.link;
   link.LinkOpen();
   try {

@@ -68,7 +68,7 @@ bool SaveLinkCost(const std::string& path, const LinkCost& cost, std::string* er
   return true;
 }
 
-std::string AboutText(int64_t us) {
+std::string DurationText(int64_t us) {
   const int64_t s = (us + 500000) / 1000000;
   if (s < 90) return "about " + std::to_string(s < 1 ? 1 : s) + " s";
   const int64_t minutes = (s + 30) / 60;

@@ -23,6 +23,6 @@ bool LoadLinkCost(const std::string& path, LinkCost* cost);
 bool SaveLinkCost(const std::string& path, const LinkCost& cost, std::string* error);
 
 // "about 16 min", "about 45 s", "about 1 h 5 min".
-std::string AboutText(int64_t microseconds);
+std::string DurationText(int64_t microseconds);
 
 }  // namespace corvane

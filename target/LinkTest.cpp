@@ -3,25 +3,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "target/Connection.h"
 
 namespace corvane {
 
 namespace {
-
-struct ScratchRow {
-  Model model;
-  uint32_t address;
-};
-
-// RAM the tool already uses on each board: the RAM dumps' regions, the loaders' images.
-constexpr ScratchRow kScratch[] = {
-    {Model::DSX6071_6072, 0x40000100}, {Model::DSI185, 0x80000100},
-    {Model::BCT13, 0x80000100},        {Model::TS1, 0x80000100},
-    {Model::DSX6070, 0x40000100},      {Model::TVNbox, 0x80000100},
-    {Model::STB3100, 0x80000100},      {Model::DSX6170, 0x40000100},
-};
 
 // All bits low and high, alternating, a walking one and zero, the round's own number mixed
 // with the address, and pseudo-random words.
@@ -48,12 +35,6 @@ std::string Number(const char* format, double value) {
 }
 
 }  // namespace
-
-uint32_t ScratchWord(Model model) {
-  for (const ScratchRow& row : kScratch)
-    if (row.model == model) return row.address;
-  return 0x80000100;
-}
 
 void LinkTest(Session& s, int rounds) {
   const std::string caption = ProfileOf(s.model()).caption;
@@ -91,7 +72,7 @@ void LinkTest(Session& s, int rounds) {
       return;
     }
 
-    const uint32_t scratch = ScratchWord(s.model());
+    const uint32_t scratch = s.profileRow().scratchWord;
     s.host.SetStatus("Link test " + Hex8(scratch) + "...");
     s.host.SetProgressRange(0, rounds);
     s.host.SetProgressPosition(0);

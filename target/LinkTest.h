@@ -12,7 +12,4 @@ void LinkTest(Session& session, int rounds);
 
 inline constexpr int kLinkTestRounds = 1000;
 
-// The RAM word the test writes (it puts the old value back afterwards).
-uint32_t ScratchWord(Model model);
-
 }  // namespace corvane

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "eeprom/corvane_ee.h"
 #include "link/corvane.h"
 #include "target/Host.h"
 #include "target/LinkCost.h"
@@ -11,7 +10,15 @@
 
 namespace corvane {
 
-class FirmwareLog;
+class EeBus;
+
+// Where the flash engine and the transfers write their log lines: the firmware log while a
+// write runs.
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+  virtual void WriteLog(const std::string& text) = 0;
+};
 
 // Everything one command works with. Front ends build it when the command starts;
 // the profile is a snapshot, so clicks during the command do not reach it.
@@ -29,7 +36,7 @@ struct Session {
   bool verifyAfterWrite = true;
 
   // The open firmware log while a write runs.
-  FirmwareLog* LogFile = nullptr;
+  LogSink* LogFile = nullptr;
   // Save what a write will overwrite before erasing: nothing = no backup, "" = a file
   // named by model and time in the log's folder, else that file.
   std::optional<std::string> backup = std::nullopt;
@@ -42,6 +49,11 @@ struct Session {
 
   Clock& clock() { return link.clock(); }
   Model model() const { return profile.model; }
+  const Profile& profileRow() const { return profile.profile(); }
+  // A line for the firmware log, when one is open.
+  void Log(const std::string& text) {
+    if (LogFile) LogFile->WriteLog(text);
+  }
   // Asks the user when they pressed Escape or closed the window; throws AbortError on Yes.
   void CheckAbort(const std::string& question);
 };

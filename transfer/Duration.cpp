@@ -38,11 +38,11 @@ int64_t Duration::total() const {
 }
 
 std::string Duration::Text(const std::string& command, Model model) const {
-  std::string text = command + " on " + ProfileOf(model).caption + " takes " + AboutText(total());
+  std::string text = command + " on " + ProfileOf(model).caption + " takes " + DurationText(total());
   std::string list;
   for (const auto& [name, us] : parts_) {
     if (parts_.size() < 2) break;
-    list += (list.empty() ? ": " : ", ") + name + " " + AboutText(static_cast<int64_t>(us));
+    list += (list.empty() ? ": " : ", ") + name + " " + DurationText(static_cast<int64_t>(us));
   }
   char cost[96];
   std::snprintf(cost, sizeof cost, " (%.2f µs a port access, %s).", cost_.usPerAccess,

@@ -1,13 +1,13 @@
 #include "transfer/FirmwareLog.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "target/Files.h"
 
 namespace corvane {
 
@@ -16,39 +16,6 @@ namespace {
 bool IsFolder(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string ExecutableFolder() {
-  char buffer[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
-  const std::string exe(buffer, static_cast<size_t>(n));
-  const size_t slash = exe.find_last_of('/');
-  if (slash == std::string::npos) return {};
-  return slash == 0 ? "/" : exe.substr(0, slash);
-}
-
-// mkdir -p; true when the folder exists afterwards.
-bool MakeFolders(const std::string& path) {
-  for (size_t at = 1; at <= path.size(); ++at) {
-    if (at == path.size() || path[at] == '/') {
-      const std::string part = path.substr(0, at);
-      if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    }
-  }
-  return IsFolder(path);
-}
-
-std::string UserDataFolder() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  // The XDG rules say a relative value is invalid and must be ignored.
-  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/corvane";
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] == '\0') {
-    const passwd* pw = ::getpwuid(::getuid());
-    home = pw != nullptr ? pw->pw_dir : "/tmp";
-  }
-  return std::string(home) + "/.local/share/corvane";
 }
 
 }  // namespace
@@ -92,9 +59,7 @@ std::string LogPath(const Session& session) {
 std::string LogPathFrom(const std::string& logDir, const std::string& beside) {
   if (!logDir.empty()) return logDir;
   if (!beside.empty() && ::access(beside.c_str(), W_OK) == 0) return beside;
-  const std::string data = UserDataFolder();
-  MakeFolders(data);  // CreateLog reports it if this failed
-  return data;
+  return UserDataFolder();  // CreateLog reports it if it could not be made
 }
 
 std::string LocalDateTime() {
@@ -106,6 +71,51 @@ std::string LocalDateTime() {
   char buffer[128];
   const size_t n = std::strftime(buffer, sizeof buffer, "%x %X", &local);
   return std::string(buffer, n);
+}
+
+WriteLogScope::~WriteLogScope() {
+  if (!log_) return;
+  log_->OnFirstFailure(nullptr);  // no box while the command unwinds
+  log_->WriteLog("Stopped " + LocalDateTime());
+  session_.LogFile = nullptr;
+}
+
+bool WriteLogScope::Open() {
+  std::string error;
+  log_ = FirmwareLog::CreateLog(LogPath(session_), &error);
+  if (log_) {
+    log_->WriteLog("Firmware log file " + LocalDateTime());
+    if (log_->failed()) {
+      error = "Cannot write the firmware log " + log_->path() + ": " + log_->failure();
+      log_.reset();
+    }
+  }
+  if (!log_) {
+    session_.host.MessageBox(MessageKind::Error, error + ". Nothing was written to the decoder.",
+                             Buttons::Ok);
+    return false;
+  }
+  // Said when it happens, once: the write goes on, but its record is incomplete.
+  log_->OnFirstFailure([this] {
+    session_.host.MessageBox(MessageKind::Warning,
+                             "Cannot write the firmware log " + log_->path() + ": " +
+                                 log_->failure() +
+                                 ". The write goes on; the log will miss what follows.",
+                             Buttons::Ok);
+  });
+  session_.LogFile = log_.get();
+  return true;
+}
+
+void WriteLogScope::Line(const std::string& text) {
+  if (log_) log_->WriteLog(text);
+}
+
+void WriteLogScope::Finish() {
+  if (!log_) return;
+  log_->WriteLog("Done " + LocalDateTime());
+  session_.LogFile = nullptr;
+  log_.reset();
 }
 
 }  // namespace corvane

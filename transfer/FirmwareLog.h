@@ -12,12 +12,12 @@ inline constexpr const char* kLogFileName = "Firmware.log";
 
 // "Firmware.log": recreated by every firmware or data-area write; one line per entry,
 // each ended by CR LF.
-class FirmwareLog {
+class FirmwareLog final : public LogSink {
  public:
-  ~FirmwareLog();
+  ~FirmwareLog() override;
   // Creates (empties) the log at path; a path that names a folder gets kLogFileName in it.
   static std::unique_ptr<FirmwareLog> CreateLog(const std::string& path, std::string* error);
-  void WriteLog(const std::string& text);
+  void WriteLog(const std::string& text) override;
   const std::string& path() const { return path_; }
   // A line could not be written (disk full, ...): the log is incomplete.
   bool failed() const { return failed_; }
@@ -33,6 +33,27 @@ class FirmwareLog {
   bool failed_ = false;
   std::string failure_;
   std::function<void()> onFailure_;
+};
+
+// The firmware log of one write. Open() creates it with its header and hands it to the
+// flash engine through session.LogFile; Finish() writes "Done ". Leaving any other way (an
+// abort, a dead link, a file error) writes "Stopped " instead, so the log never claims a
+// write that did not run to its end.
+class WriteLogScope {
+ public:
+  explicit WriteLogScope(Session& session) : session_(session) {}
+  ~WriteLogScope();
+  WriteLogScope(const WriteLogScope&) = delete;
+  WriteLogScope& operator=(const WriteLogScope&) = delete;
+
+  // False after an error message when the log cannot be created.
+  bool Open();
+  void Line(const std::string& text);
+  void Finish();
+
+ private:
+  Session& session_;
+  std::unique_ptr<FirmwareLog> log_;
 };
 
 // The log's folder: the session's logDir when set, else beside the executable when that

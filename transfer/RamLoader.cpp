@@ -7,7 +7,10 @@
 #include <filesystem>
 
 #include "flash/FlashEngine.h"
-#include "transfer/TransferSteps.h"
+#include "transfer/ImageFile.h"
+#include "transfer/InputImage.h"
+#include "transfer/Transfer.h"
+#include "transfer/WordStatus.h"
 
 namespace corvane {
 
@@ -23,10 +26,6 @@ constexpr int64_t kLoaderGraceUs = 60'000'000;
 constexpr int64_t kRetryMs = 500;
 // Read while waiting: the PIO input register answers on every model and changes nothing.
 constexpr uint32_t kPioInput = 0x10;
-
-void LogLine(Session& s, const std::string& text) {
-  if (s.LogFile) s.LogFile->WriteLog(text);
-}
 
 }  // namespace
 
@@ -71,7 +70,7 @@ bool UploadTrapRoutine(Session& s, const std::string& loaderName, int waitMs,
   if (n < kLoaderMin || n > kLoaderMax) {
     // The box keeps its one wording for every loader; the log says what was wrong.
     s.host.MessageBox(MessageKind::Error, "Error opening TRAP.BIN !", Buttons::Ok);
-    LogLine(s, "Loader " + path + " not sent: " +
+    s.Log("Loader " + path + " not sent: " +
                    (!opened ? "cannot open it (" + openError + ")"
                             : (n > kLoaderMax ? std::string("more than 255 bytes")
                                               : std::to_string(n) + " bytes") +

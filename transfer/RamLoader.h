@@ -3,7 +3,7 @@
 #include <string>
 
 #include "target/Session.h"
-#include "transfer/ImageFile.h"
+#include "target/Files.h"
 
 namespace corvane {
 

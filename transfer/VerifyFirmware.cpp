@@ -2,17 +2,16 @@
 
 #include "flash/FlashEngine.h"
 #include "flash/FlashModels.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "transfer/Duration.h"
 #include "transfer/Firmware.h"
-#include "transfer/TransferSteps.h"
+#include "transfer/ImageFile.h"
+#include "transfer/InputImage.h"
+#include "transfer/Transfer.h"
+#include "transfer/Verifier.h"
+#include "transfer/WordStatus.h"
 
 namespace corvane {
-
-std::string DiffersText(uint64_t words, uint32_t first) {
-  return std::to_string(words) + (words == 1 ? " word differs" : " words differ") +
-         ", first at " + Hex8(first) + ".";
-}
 
 void VerifyFirmware(Session& s) {
   RunTransfer(s, [&] {
@@ -25,9 +24,10 @@ void VerifyFirmware(Session& s) {
 
     StartRead(s, "Verify Firmware", "Verifying...", f.words);
 
-    // Which sectors differ, by the bottom-boot map (a top-boot part's small sectors fall
-    // in its last one).
-    const SectorMap map(f, BootBlock::Bottom);
+    // Which sectors differ, by a bottom-boot map (a top-boot part's small sectors fall in
+    // its last one).
+    const ChipPart generic = GenericPart(f.words, BootBlock::Bottom);
+    const SectorMap map(f, &generic);
     std::map<uint32_t, uint64_t> differing;
     uint64_t count = 0;
     uint32_t first = 0;

@@ -5,63 +5,25 @@
 
 #include "flash/FlashEngine.h"
 #include "flash/FlashModels.h"
-#include "link/Hex.h"
-#include "target/Connection.h"
+#include "link/Text.h"
+#include "transfer/Backup.h"
 #include "transfer/Duration.h"
 #include "transfer/Firmware.h"
+#include "transfer/FirmwareLog.h"
+#include "transfer/ImageFile.h"
+#include "transfer/InputImage.h"
 #include "transfer/RamLoader.h"
-#include "transfer/TransferSteps.h"
+#include "transfer/Transfer.h"
+#include "transfer/Verifier.h"
+#include "transfer/WordStatus.h"
 
 namespace corvane {
 
 namespace {
 
-enum class Method { Blocks, ChipErase, RamLoader };
-
-// How each model's flash is written.
-struct FirmwareRow {
-  Model model;
-  Method method;
-  uint32_t base;         // flash base: where the image goes and where it is read back
-  uint32_t words;        // image words written
-  bool checkProtection;  // ask CheckSector before each block erase
-  // For the time estimate only: the typical erase of the part the board usually carries,
-  // from its data sheet (one sector on the block boards, the whole chip on the others).
-  int64_t typicalEraseUs;
-};
-
-// clang-format off
-constexpr FirmwareRow kFirmwareRows[] = {
-  {Model::DSX6071_6072, Method::Blocks,    0x7FE00000, 0x80000,  true,     700'000},  // AM29LV800B
-  {Model::DSI185,       Method::Blocks,    0x7FF00000, 0x40000,  false,  1'000'000},  // AM29F400B
-  {Model::BCT13,        Method::RamLoader, 0x7FF00000, 0x40000,  false,          0},
-  {Model::TS1,          Method::ChipErase, 0x7FE00000, 0x80000,  false, 15'000'000},  // MBM29F800BA
-  {Model::DSX6070,      Method::ChipErase, 0x7FF00000, 0x40000,  false,  8'000'000},  // AM29F400B
-  {Model::TVNbox,       Method::ChipErase, 0x7FE00000, 0x80000,  false, 15'000'000},  // MBM29F800BA
-  {Model::STB3100,      Method::ChipErase, 0x7FE00000, 0x80000,  false, 15'000'000},  // MBM29F800BA
-  {Model::DSX6170,      Method::ChipErase, 0x7FC00000, 0x100000, false, 18'000'000},  // AM29LV160DB
-};
-// clang-format on
-
 constexpr uint32_t kBlockBytes = 0x20000;
 constexpr uint32_t kBlockWords = kBlockBytes / 4;
 constexpr uint32_t kErasedWord = 0xFFFFFFFF;
-
-// DSX6071/6072: the first 512 KB of flash is the data area, written only on request.
-constexpr uint32_t kDataAreaWords = 0x20000;
-constexpr uint32_t kDataAreaSectorsWritten[] = {0x7FE10000, 0x7FE08000, 0x7FE0C000};
-constexpr uint32_t kDataAreaSectorsErased[] = {0x7FE10000, 0x7FE20000, 0x7FE40000, 0x7FE60000};
-// DSI185: the small bottom sectors, erased before the block loop.
-constexpr uint32_t kDsi185BottomSectors[] = {0x7FF00000, 0x7FF08000, 0x7FF0C000, 0x7FF10000};
-
-// Bus base of the RAM image the BCT13 loader copies from.
-constexpr uint32_t kLoaderRamBase = 0x80002000;
-
-const FirmwareRow& RowOf(Model model) {
-  for (const FirmwareRow& row : kFirmwareRows)
-    if (row.model == model) return row;
-  return kFirmwareRows[0];
-}
 
 const std::string kStopWriting =
     "Stop writing? The flash will be left partly written: the decoder may not start until a "
@@ -80,19 +42,18 @@ constexpr int kFailedWordLimit = 64;
 
 class FirmwareWriter {
  public:
-  FirmwareWriter(Session& s, ImageReader& image, const FirmwareRow& row)
-      : s_(s), image_(image), row_(row) {}
+  FirmwareWriter(Session& s, ImageReader& image, const FlashModel& flash, const ChipPart* part)
+      : s_(s), image_(image), f_(flash), part_(part) {}
 
   void Run();
   // False when the loader could not be sent: the flash was never touched.
-  bool wrote() const { return row_.method != Method::RamLoader || loaderSent_; }
+  bool wrote() const { return f_.method != WriteMethod::RamLoader || loaderSent_; }
   // Reads back what Run() wrote; false after the error message when it differs.
   bool Verify(WriteLogScope& log);
 
  private:
   void WriteBlocks();
-  void LearnSectors();
-  uint32_t BlockOf(uint32_t address) const { return (address - row_.base) / kBlockBytes; }
+  uint32_t BlockOf(uint32_t address) const { return (address - f_.base) / kBlockBytes; }
   bool Skipped(uint32_t word) const { return (skippedBlocks_ >> (word / kBlockWords)) & 1; }
   // The block step's question, asked once per block before anything in it is erased.
   bool SkipProtectedBlock(uint32_t address);
@@ -108,7 +69,8 @@ class FirmwareWriter {
 
   Session& s_;
   ImageReader& image_;
-  const FirmwareRow& row_;
+  const FlashModel& f_;
+  const ChipPart* part_;  // what the chips answered as; null when unknown
   uint32_t firstWord_ = 0;
   uint32_t askedBlocks_ = 0;    // bit b: block b's protection was checked
   uint32_t skippedBlocks_ = 0;  // bit b: block b was protected and left alone
@@ -120,41 +82,41 @@ class FirmwareWriter {
 };
 
 void FirmwareWriter::Run() {
-  const uint32_t last = row_.words - 1;
-  switch (row_.method) {
-    case Method::Blocks:
+  const uint32_t last = f_.words - 1;
+  switch (f_.method) {
+    case WriteMethod::Blocks:
       WriteBlocks();
       break;
-    case Method::ChipErase:
+    case WriteMethod::ChipErase:
       SetStatus("Writing Flash...");
-      Erase(row_.base);
+      Erase(f_.base);
       s_.host.SetProgressRange(0, static_cast<int>(last));
       s_.host.SetProgressPosition(0);
       WriteWords(0, false);
       break;
-    case Method::RamLoader:
-      CopyImageToRam(s_, image_, kLoaderRamBase, row_.words);
-      loaderSent_ = UploadTrapRoutine(s_, "TRAP.BIN", 10000, "Writing Flash ~10 secs...");
+    case WriteMethod::RamLoader:
+      CopyImageToRam(s_, image_, f_.loader.ramBase, f_.words);
+      loaderSent_ = UploadTrapRoutine(s_, f_.loader.file, f_.loader.waitMs, f_.loader.waitText);
       break;
   }
 }
 
 // Everything that decides what gets erased comes before the first erase.
 void FirmwareWriter::WriteBlocks() {
-  const uint32_t last = row_.words - 1;
-  LearnSectors();
-  if (row_.model == Model::DSX6071_6072) {
+  const uint32_t last = f_.words - 1;
+  sectors_.emplace(f_, part_);
+  if (f_.dataArea.words != 0) {
     if (s_.profile.writeDataArea) {
       // The data-area sectors lie in the first block: a "skip" must find it untouched.
-      if (!SkipProtectedBlock(row_.base)) {
+      if (!SkipProtectedBlock(f_.base)) {
         SetStatus("Erasing Data Area...");
-        EraseSectors(kDataAreaSectorsWritten);
+        EraseSectors(f_.dataArea.sectorsWhenWritten);
       }
     } else {
-      firstWord_ = kDataAreaWords;
+      firstWord_ = f_.dataArea.words;
       if (s_.profile.eraseDataArea) {
         SetStatus("Erasing Data Area...");
-        EraseSectors(kDataAreaSectorsErased);
+        EraseSectors(f_.dataArea.sectorsWhenErased);
       }
     }
     SetStatus("Writing Flash...");
@@ -166,25 +128,17 @@ void FirmwareWriter::WriteBlocks() {
     s_.host.SetProgressRange(0, static_cast<int>(last));
     s_.host.SetProgressPosition(0);
     SetStatus("Erasing...");
-    EraseSectors(kDsi185BottomSectors);
+    EraseSectors(f_.preErase);
     SetStatus("Writing Flash...");
   }
   WriteWords(firstWord_, true);
-}
-
-// Which side the chips keep their small sectors on: a block step erases every sector that
-// starts in its block, and a top-boot chip has four in the last one.
-void FirmwareWriter::LearnSectors() {
-  const FlashModel& f = FlashModelOf(row_.model);
-  const ChipId id = ReadChipId(s_);
-  sectors_.emplace(f, BootBlockOf(f, id.manufacturer, id.device));
 }
 
 bool FirmwareWriter::SkipProtectedBlock(uint32_t address) {
   const uint32_t block = BlockOf(address);
   if (askedBlocks_ & (1u << block)) return Skipped(block * kBlockWords);
   askedBlocks_ |= 1u << block;
-  if (!row_.checkProtection) return false;
+  if (!f_.checkProtection) return false;
   for (uint32_t sector : sectors_->StartsIn(address, address + kBlockBytes)) {
     if (!CheckSector(s_, sector)) continue;
     const bool skip =
@@ -215,8 +169,8 @@ void FirmwareWriter::EraseBlock(uint32_t address) {
 // One erase, or the end of the write: programming over a sector that did not erase only
 // fails word by word.
 void FirmwareWriter::Erase(uint32_t address) {
-  const bool erased = row_.method == Method::ChipErase ? EraseChip(s_, address)
-                                                       : EraseFlash(s_, address);
+  const bool erased = f_.method == WriteMethod::ChipErase ? EraseChip(s_, address)
+                                                           : EraseFlash(s_, address);
   if (!erased) {
     StopTransfer(s_, "Erasing the flash failed at " + Hex8(address) +
                          ": it does not read erased (the sector may be protected). " +
@@ -250,8 +204,8 @@ void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {
   WordStatus status;
   uint8_t b[4];
   uint32_t i = first;
-  while (i < row_.words) {
-    const uint32_t a = row_.base + 4 * i;
+  while (i < f_.words) {
+    const uint32_t a = f_.base + 4 * i;
     if (blockSteps && (4 * i) % kBlockBytes == 0) {
       if (SkipProtectedBlock(a)) {
         // The next block comes from its own file offset, as if this one had been written.
@@ -277,59 +231,60 @@ void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {
 
 bool FirmwareWriter::Verify(WriteLogScope& log) {
   uint32_t total = 0;
-  for (uint32_t i = firstWord_; i < row_.words; i += kBlockWords)
+  for (uint32_t i = firstWord_; i < f_.words; i += kBlockWords)
     if (!Skipped(i)) total += kBlockWords;
   if (total == 0) return true;
   Verifier verifier(s_, image_, total, kStopVerifying);
   // Contiguous runs of written blocks, each read back in one pass.
   uint32_t i = firstWord_;
-  while (i < row_.words) {
+  while (i < f_.words) {
     if (Skipped(i)) {
       i += kBlockWords;
       continue;
     }
     uint32_t end = i;
-    while (end < row_.words && !Skipped(end)) end += kBlockWords;
-    verifier.Range(4ull * i, row_.base + 4 * i, end - i);
+    while (end < f_.words && !Skipped(end)) end += kBlockWords;
+    verifier.Range(4ull * i, f_.base + 4 * i, end - i);
     i = end;
   }
   return verifier.Report(log);
 }
 
 // What the write will take on this port, before anything is erased: the words the image
-// really programs (erased ones are passed over) decide most of it.
-Duration Plan(Session& s, const FirmwareRow& row, ImageReader& image) {
-  const FlashModel& f = FlashModelOf(row.model);
+// really programs (erased ones are passed over) decide most of it, the chips' own erase
+// times the rest.
+Duration Plan(Session& s, const FlashModel& f, const ChipPart* part, ImageReader& image) {
   const int lead = f.leadingReset ? 1 : 0;
   Duration d(s.linkCost);
   if (s.backup) d.Add("back-up", d.Peeks(f.words));
   uint32_t first = 0;
-  if (row.model == Model::DSX6071_6072 && !s.profile.writeDataArea) first = kDataAreaWords;
-  auto programmed = [&] { return CountProgrammedWords(image, first, row.words - first); };
-  switch (row.method) {
-    case Method::Blocks: {
-      // The chips' ID, then every sector of the region once, each block's asked first.
-      d.Add("erase", d.Pokes(2 * lead + 6) + d.Peeks(4));
-      const SectorMap map(f, BootBlock::Bottom);
-      uint32_t from = row.base + 4 * first;
-      if (first != 0 && s.profile.eraseDataArea) from = row.base;
-      const auto sectors = map.StartsIn(from, row.base + 4 * row.words);
-      d.Add("erase", sectors.size() * d.Erase(static_cast<double>(row.typicalEraseUs), 6 + lead));
-      if (row.checkProtection) d.Add("erase", sectors.size() * (d.Pokes(6) + d.Peeks(3)));
+  if (f.dataArea.words != 0 && !s.profile.writeDataArea) first = f.dataArea.words;
+  auto programmed = [&] { return CountProgrammedWords(image, first, f.words - first); };
+  const ChipPart* times = part ? part : FindChipPart(f.usualPart ? f.usualPart : "");
+  switch (f.method) {
+    case WriteMethod::Blocks: {
+      // Every sector of the region once, each block's asked first.
+      const SectorMap map(f, part ? part : times);
+      uint32_t from = f.base + 4 * first;
+      if (first != 0 && s.profile.eraseDataArea) from = f.base;
+      const auto sectors = map.StartsIn(from, f.base + 4 * f.words);
+      const double eraseUs = times ? static_cast<double>(times->sectorEraseTypUs) : 0;
+      d.Add("erase", sectors.size() * d.Erase(eraseUs, 6 + lead));
+      if (f.checkProtection) d.Add("erase", sectors.size() * (d.Pokes(6) + d.Peeks(3)));
       d.Add("write", programmed() * d.ProgramWord(4 + lead));
       break;
     }
-    case Method::ChipErase:
-      d.Add("erase", d.Erase(static_cast<double>(row.typicalEraseUs), 6 + lead));
+    case WriteMethod::ChipErase:
+      d.Add("erase", d.Erase(times ? static_cast<double>(times->chipEraseTypUs) : 0, 6 + lead));
       d.Add("write", programmed() * d.ProgramWord(4 + lead));
       break;
-    case Method::RamLoader:
+    case WriteMethod::RamLoader:
       // The loader's own copy is covered by the fixed wait after it.
-      d.Add("copy to RAM", d.Pokes(row.words));
-      d.Add("loader", 10'000'000 + d.Pokes(30) + d.Peeks(1));
+      d.Add("copy to RAM", d.Pokes(f.words));
+      d.Add("loader", f.loader.waitMs * 1000.0 + d.Pokes(30) + d.Peeks(1));
       break;
   }
-  if (s.verifyAfterWrite) d.Add("read-back", d.Peeks(row.words - first));
+  if (s.verifyAfterWrite) d.Add("read-back", d.Peeks(f.words - first));
   return d;
 }
 
@@ -341,19 +296,20 @@ void WriteFirmware(Session& s) {
     const auto& path = opening.path();
     if (!path) return;
 
-    const FirmwareRow& row = RowOf(s.model());
+    const FlashModel& f = FlashModelOf(s.model());
     // Checked before anything is erased: a short image would leave the flash half empty.
     ImageReader image;
-    if (!OpenInput(s, image, *path, 4ull * row.words, "image file")) return;
-    if (!Announce(s, "Write Firmware", Plan(s, row, image), true)) return;
+    if (!OpenInput(s, image, *path, 4ull * f.words, "image file")) return;
+    // The chips say which part they are: its sector map and its times are the write's.
+    const ChipPart* part = f.method == WriteMethod::RamLoader ? nullptr : IdentifyChip(f, ReadChipId(s));
+    if (!Announce(s, "Write Firmware", Plan(s, f, part, image), true)) return;
     // Before the log: a backup that fails or is stopped leaves no sign of a write.
-    const FlashModel& flash = FlashModelOf(row.model);
-    const auto backup = BackUp(s, flash.base, flash.words, WordOrder::Image);
+    const auto backup = BackUp(s, f.base, f.words, WordOrder::Image);
     if (!backup) return;
     WriteLogScope log(s);
     if (!log.Open()) return;
 
-    FirmwareWriter writer(s, image, row);
+    FirmwareWriter writer(s, image, f, part);
     writer.Run();
     // Without its loader the flash was never written: the error box has said so and the
     // log has the reason before its trailer, but nothing claims completion. A failed

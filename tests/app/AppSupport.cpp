@@ -5,8 +5,6 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 
-#include "app/Commands.h"
-#include "app/StationTarget.h"
 
 namespace apptest {
 
@@ -34,13 +32,10 @@ ModalScript::Step Press(const QString& button, Shown* shown) {
 
 std::unique_ptr<TForm1> WindowOnVirtualDecoders(const QString& dir) {
   TForm1::Options options;
-  options.commands = RunRealCommand;
   options.simulated = true;
-  corvane::cli::TargetOptions target;
+  corvane::TargetOptions target;
   target.simulateDir = dir.toStdString();
-  options.startTarget = [target](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
-    return StationTarget::Start(target, host);
-  };
+  options.startTarget = [target](corvane::Host& host) { return StartWindowBackend(target, host); };
   return std::make_unique<TForm1>(std::move(options));
 }
 

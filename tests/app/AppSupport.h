@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandTarget.h"
 #include "app/Unit1.h"
 #include "eeprom/corvane_ee.h"
 #include "link/corvane.h"
+#include "station/Backend.h"
 #include "support/FakeDecoderPort.h"
 #include "support/RecordingPort.h"
 
@@ -24,7 +24,7 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 namespace apptest {
 
 // A target over the ideal fake decoder, recording how the window brackets its link use.
-class FakeTarget : public CommandTarget {
+class FakeTarget : public corvane::Backend {
  public:
   corvane::testing::FakeDecoderPort port;
   corvane::testing::ManualClock clock;
@@ -66,8 +66,8 @@ class FakeTarget : public CommandTarget {
   }
   corvane::Link& link() override { return linkObject; }
   corvane::EeBus& ee() override { return eeObject; }
-  std::string loaderDir() const override { return "/loaders"; }
-  std::string logDir() const override { return "/logs"; }
+  std::string loaderDir(corvane::Model) const override { return "/loaders"; }
+  std::string linkCostPath(corvane::Model) const override { return {}; }
   bool simulated() const override { return isSimulated; }
 };
 

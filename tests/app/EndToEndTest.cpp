@@ -150,7 +150,7 @@ TEST_F(OnVirtualDecoder, EachModelGetsItsOwnDecoderFolder) {
   form->Read1->trigger();       // connects, then the user cancels the dialog
   ASSERT_TRUE(script.finished());
   EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("TVNbox/decoder.conf"))));
-  EXPECT_EQ(form->target()->loaderDir(), dir.filePath(QStringLiteral("TVNbox")).toStdString());
+  EXPECT_EQ(form->target()->loaderDir(corvane::Model::TVNbox), dir.filePath(QStringLiteral("TVNbox")).toStdString());
 }
 
 }  // namespace

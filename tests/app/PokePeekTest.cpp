@@ -10,10 +10,9 @@
 
 #include "AppSupport.h"
 #include "app/QtHost.h"
-#include "app/StationTarget.h"
 #include "app/Unit1.h"
 #include "app/Unit3.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "support/ScriptedHost.h"
 
 using apptest::FakeTarget;
@@ -178,7 +177,7 @@ TEST(PokePeekOnVirtualDecoder, PeeksTheDecoderWordOnceACommandHasSetItUp) {
   ASSERT_TRUE(answer.finished());
   EXPECT_EQ(first.text, QString::fromLatin1(TForm3::kRunACommandFirst));
   EXPECT_EQ(form.Edit2->text(), QStringLiteral("1"));
-  EXPECT_EQ(static_cast<StationTarget*>(window.target())->station()->decoder(), nullptr);
+  EXPECT_EQ(window.target()->decoder(), nullptr);
 
   // As the message says: a command, cancelled at its file dialog.
   ModalScript cancel({[](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); }});

@@ -16,7 +16,7 @@
 #include "AppSupport.h"
 #include "app/QtHost.h"
 #include "app/Unit1.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "link/corvane.h"
 #include "support/RecordingPort.h"
 

@@ -56,8 +56,8 @@ TEST(Screenshots, WindowAndDialogs) {
   TForm1* window = nullptr;
   QString waitShown;
   TForm1 form({&target,
-               [&](WindowCommand command, corvane::Session& s) {
-                 if (command == WindowCommand::VerifyFirmware) {
+               [&](corvane::CommandId command, corvane::Session& s) {
+                 if (command == corvane::CommandId::VerifyFirmware) {
                    // What a whole 4 MB write asks before it erases anything.
                    corvane::Duration d(s.linkCost);
                    d.Add("back-up", d.Peeks(0x100000));
@@ -73,7 +73,7 @@ TEST(Screenshots, WindowAndDialogs) {
                    s.host.AnnounceDuration(d.Text("Write Firmware", corvane::Model::DSX6170), true);
                    return;
                  }
-                 if (command == WindowCommand::WriteFirmware) {
+                 if (command == corvane::CommandId::WriteFirmware) {
                    // The RAM loader runs on the decoder: the window waits, and stays live.
                    s.loaderDir = loaders.path().toStdString();
                    QTimer::singleShot(0, window, [&] {
@@ -90,7 +90,7 @@ TEST(Screenshots, WindowAndDialogs) {
                  static_cast<QtHost&>(s.host).Flush();
                  Save(window, "main-window-busy.png");
                },
-               nullptr, false});
+               nullptr, false, {}});
   window = &form;
   Save(&form, "main-window.png");
   form.ReadFirmware1->trigger();

@@ -18,12 +18,11 @@
 #include <stdexcept>
 
 #include "AppSupport.h"
-#include "app/Commands.h"
 #include "app/QtHost.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "target/Connection.h"
 
 using apptest::FakeTarget;
@@ -36,14 +35,15 @@ namespace {
 
 struct WindowFixture : ::testing::Test {
   FakeTarget target;
-  std::vector<WindowCommand> ran;
+  std::vector<corvane::CommandId> ran;
   std::function<void(corvane::Session&)> during;  // what the scripted command does
   std::unique_ptr<TForm1> form;
 
   void Make() {
     TForm1::Options options;
     options.target = &target;
-    options.commands = [this](WindowCommand c, corvane::Session& s) {
+    options.logDir = "/logs";
+    options.commands = [this](corvane::CommandId c, corvane::Session& s) {
       ran.push_back(c);
       if (during) during(s);
     };
@@ -82,7 +82,7 @@ TEST_F(WindowFixture, StartsWithTheCaptionTitleAndFixedClientArea) {
 
 TEST_F(WindowFixture, AStartUpQuestionShowsOverWhereTheWindowWillBe) {
   TForm1::Options options;
-  options.startTarget = [](corvane::Host& host) -> std::unique_ptr<CommandTarget> {
+  options.startTarget = [](corvane::Host& host) -> std::unique_ptr<corvane::Backend> {
     host.MessageBox(corvane::MessageKind::Confirmation, "Driver is not installed. Install it?",
                     corvane::Buttons::YesNo);
     return nullptr;
@@ -267,7 +267,7 @@ TEST_F(WindowFixture, MenuTreeWithAcceleratorsAndSeparators) {
 
 struct Wiring {
   const char* action;
-  WindowCommand command;
+  corvane::CommandId command;
   Model model;  // the model selected when the item is chosen (items are only enabled for some)
 };
 
@@ -291,7 +291,7 @@ TEST_P(MenuWiring, ItemRunsItsCommandOnceWithTheWindowsSnapshot) {
   QAction* action = Find<QAction>(w.action);
   ASSERT_TRUE(action->isEnabled());
   action->trigger();
-  EXPECT_EQ(ran, std::vector<WindowCommand>{w.command});
+  EXPECT_EQ(ran, std::vector<corvane::CommandId>{w.command});
   EXPECT_EQ(target.begun, std::vector<Model>{w.model});
   EXPECT_EQ(target.ended, 1);
   EXPECT_EQ(seen.model, w.model);
@@ -302,21 +302,21 @@ TEST_P(MenuWiring, ItemRunsItsCommandOnceWithTheWindowsSnapshot) {
 
 INSTANTIATE_TEST_SUITE_P(
     Menu, MenuWiring,
-    ::testing::Values(Wiring{"WriteFirmware1", WindowCommand::WriteFirmware, Model::BCT13},
-                      Wiring{"WriteDataArea1", WindowCommand::WriteDataArea, Model::DSI185},
-                      Wiring{"ReadFirmware1", WindowCommand::ReadFirmware, Model::TS1},
-                      Wiring{"ReadDataArea1", WindowCommand::ReadDataArea, Model::TVNbox},
-                      Wiring{"ReadSignature1", WindowCommand::ReadSignature, Model::DSX6071_6072},
-                      Wiring{"VerifyFirmware1", WindowCommand::VerifyFirmware, Model::DSX6170},
-                      Wiring{"LinkTest1", WindowCommand::LinkTest, Model::DSX6070},
-                      Wiring{"Read1", WindowCommand::ReadEeprom, Model::DSX6170},
-                      Wiring{"Write1", WindowCommand::WriteEeprom, Model::STB3100},
+    ::testing::Values(Wiring{"WriteFirmware1", corvane::CommandId::WriteFirmware, Model::BCT13},
+                      Wiring{"WriteDataArea1", corvane::CommandId::WriteDataArea, Model::DSI185},
+                      Wiring{"ReadFirmware1", corvane::CommandId::ReadFirmware, Model::TS1},
+                      Wiring{"ReadDataArea1", corvane::CommandId::ReadDataArea, Model::DSX6170},
+                      Wiring{"ReadSignature1", corvane::CommandId::ReadSignature, Model::DSX6071_6072},
+                      Wiring{"VerifyFirmware1", corvane::CommandId::VerifyFirmware, Model::DSX6170},
+                      Wiring{"LinkTest1", corvane::CommandId::LinkTest, Model::DSX6070},
+                      Wiring{"Read1", corvane::CommandId::ReadEeprom, Model::DSX6170},
+                      Wiring{"Write1", corvane::CommandId::WriteEeprom, Model::STB3100},
                       // Three Ram items go through the hidden buttons' clicks.
-                      Wiring{"Ramdump60711", WindowCommand::RamDump6071, Model::DSX6071_6072},
-                      Wiring{"Ramdump60721", WindowCommand::RamDump6072, Model::DSX6071_6072},
-                      Wiring{"RamdumpBCT131", WindowCommand::RamDumpBCT13, Model::BCT13},
-                      Wiring{"RamdumpDSI1851", WindowCommand::RamDumpDSI185, Model::DSI185},
-                      Wiring{"RamdumpTVNbox1", WindowCommand::RamDumpTVNbox, Model::TVNbox}),
+                      Wiring{"Ramdump60711", corvane::CommandId::RamDump6071, Model::DSX6071_6072},
+                      Wiring{"Ramdump60721", corvane::CommandId::RamDump6072, Model::DSX6071_6072},
+                      Wiring{"RamdumpBCT131", corvane::CommandId::RamDumpBCT13, Model::BCT13},
+                      Wiring{"RamdumpDSI1851", corvane::CommandId::RamDumpDSI185, Model::DSI185},
+                      Wiring{"RamdumpTVNbox1", corvane::CommandId::RamDumpTVNbox, Model::TVNbox}),
     [](const auto& info) { return std::string(info.param.action); });
 
 TEST_F(WindowFixture, ExitClosesTheIdleWindow) {
@@ -337,15 +337,17 @@ struct ProfileRow {
 };
 
 // The decoder-type table as the window must show it, written out independently of kProfiles.
+// The data-area items are offered only where something is moved: a loader writes it, or
+// there is a region to read (TVN box has neither, DSX6170 no loader).
 const ProfileRow kExpectedProfiles[] = {
     {"DSX6071/6072", 0, true, true, true, true, false, true, false, false, 0, 0x7FF, 0x2000D000},
     {"DSI185", 1, false, false, false, false, false, true, true, true, 0, 0x7FF, 0x2000D000},
     {"BCT13", 3, false, true, false, false, true, false, true, true, 0, 0x7FF, 0x2000D000},
     {"TS1", 4, false, false, false, false, false, true, true, true, 1, 0x1FFF, 0x2000F000},
     {"DSX6070", 5, false, false, false, false, false, true, true, true, 0, 0x7FF, 0x2000D000},
-    {"TVN box", 6, false, false, false, false, false, true, true, true, 1, 0x1FFF, 0x2000D000},
+    {"TVN box", 6, false, false, false, false, false, true, false, false, 1, 0x1FFF, 0x2000D000},
     {"STB3100", 6, true, false, true, false, false, true, false, false, 1, 0x1FFF, 0x2000F000},
-    {"DSX6170", 8, false, false, false, false, false, true, true, true, 1, 0x1FFF, 0x2000D000},
+    {"DSX6170", 8, false, false, false, false, false, true, true, false, 1, 0x1FFF, 0x2000D000},
 };
 
 class ProfileTable : public WindowFixture, public ::testing::WithParamInterface<int> {};
@@ -497,7 +499,7 @@ TEST_F(WindowFixture, WhileACommandRunsOtherCommandsModelsAndOptionsAreDisabled)
   form->ReadSignature1->trigger();
   EXPECT_EQ(disabledInside.size(), 14u + 8u + 3u);
   EXPECT_TRUE(form->CheckBox2->isChecked());
-  EXPECT_EQ(ran, std::vector<WindowCommand>{WindowCommand::ReadSignature});
+  EXPECT_EQ(ran, std::vector<corvane::CommandId>{corvane::CommandId::ReadSignature});
   EXPECT_EQ(target.begun.size(), 1u);
   EXPECT_EQ(target.ended, 1);
   // Afterwards everything is back, with the profile's own states.
@@ -724,7 +726,7 @@ TEST_F(WindowFixture, AFailedConnectLeavesNoStatusBehind) {
   form->show();
   apptest::DeadPort dead;
   target.linkObject.Rebind(dead, target.clock);
-  during = [](corvane::Session& s) { RunRealCommand(WindowCommand::WriteFirmware, s); };
+  during = [](corvane::Session& s) { corvane::CommandOf(corvane::CommandId::WriteFirmware).run(s, {}); };
   Shown error;
   ModalScript script({Press("OK", &error)});
   form->WriteFirmware1->trigger();

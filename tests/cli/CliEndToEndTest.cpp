@@ -10,7 +10,7 @@
 #include "cli/Cli.h"
 #include "link/corvane.h"
 #include "support/SimRig.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "target/Connection.h"
 
 namespace corvane::cli {
@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"ramdump", "6070", "f"}, 2,
                 "corvane-cli: unknown ramdump '6070' (6071, 6072, BCT13, DSI185 or TVNbox)\n"},
         Refusal{{"write-eeprom"}, 2, "corvane-cli: write-eeprom needs FILE\n"},
-        Refusal{{"--frob", "models"}, 2, "corvane-cli: unknown option '--frob'\n"},
+        Refusal{{"--frob", "models"}, 2, "corvane-cli: unknown option '--frob' (see: corvane-cli --help)\n"},
         // Input files are checked before Connect resets the decoder.
         Refusal{{"write-eeprom", "@missing.bin"}, 1,
                 "corvane-cli: cannot open @missing.bin: No such file or directory\n"},

@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "cli/Args.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 
 namespace corvane::cli {
 namespace {
@@ -30,19 +31,12 @@ std::string RandomText(std::mt19937& rng, size_t maxLength) {
   return s;
 }
 
-// What a field should be: 1 to maxDigits hexadecimal digits and nothing else.
+// What a field should be: 1 to maxDigits hexadecimal digits and nothing else, read by the
+// C library's own conversion rather than a second copy of the parser.
 std::optional<uint32_t> FieldModel(const std::string& s, size_t maxDigits) {
   if (s.empty() || s.size() > maxDigits) return std::nullopt;
-  uint64_t v = 0;
-  for (char c : s) {
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return std::nullopt;
-    v = (v << 4) | static_cast<uint64_t>(d);
-  }
-  return static_cast<uint32_t>(v);
+  if (s.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return std::nullopt;
+  return static_cast<uint32_t>(std::strtoull(s.c_str(), nullptr, 16));
 }
 
 TEST(ParserFuzz, HexFieldAgreesWithItsModel) {
@@ -84,13 +78,11 @@ TEST(ParserFuzz, CommandLineAlwaysGivesOptionsOrOneLineReason) {
     }
     ++accepted;
     const CliOptions& o = std::get<CliOptions>(parsed);
-    if (o.verb == Verb::Help) continue;
+    if (o.help || o.models) continue;
     // What was accepted is consistent: one target, and a command with its operands.
     ASSERT_FALSE(!o.target.simulateDir.empty() && (!o.target.port.empty() || o.target.directIo));
-    const bool takesFile = o.verb == Verb::WriteFirmware || o.verb == Verb::ReadFirmware ||
-                           o.verb == Verb::WriteDataArea || o.verb == Verb::ReadDataArea ||
-                           o.verb == Verb::ReadEeprom || o.verb == Verb::WriteEeprom ||
-                           o.verb == Verb::RamDump || o.verb == Verb::Script;
+    const bool takesFile =
+        CommandOf(o.command).file != FileUse::None || o.command == CommandId::Script;
     if (takesFile) {
       ASSERT_FALSE(o.file.empty());
     }

@@ -1,3 +1,4 @@
+#include "eeprom/corvane_ee.h"
 #include "cli/TerminalHost.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "sim/Eeprom24.h"
 #include "sim/VirtualClock.h"
 #include "support/FakeRig.h"

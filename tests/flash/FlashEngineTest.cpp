@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "flash/FlashEngine.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "support/FakeRig.h"
 #include "support/SimRig.h"
 #include "transfer/FirmwareLog.h"

@@ -7,7 +7,7 @@
 
 #include "flash/FlashEngine.h"
 #include "flash/Signature.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "support/SimRig.h"
 #include "target/Connection.h"
 #include "transfer/FirmwareLog.h"

@@ -5,7 +5,7 @@
 
 #include "flash/FlashEngine.h"
 #include "flash/Signature.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "support/FakeRig.h"
 #include "target/Connection.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeSys.h"
+#include "support/FakeSys.h"
 #include "link/PpdevPortIo.h"
 #include "link/corvane.h"
 #include "support/RecordingPort.h"
@@ -43,10 +43,10 @@ TEST(PpdevClaim, ClaimsLetsGoOfTheResetLineAndReleasesOnDestruction) {
     port->Release();
     EXPECT_FALSE(port->claimed());
     // Claimed again, the kernel puts back our own lines: nothing to let go.
-    EXPECT_EQ(port->Claim(), 0);
+    EXPECT_EQ(port->ClaimCode(), 0);
     EXPECT_EQ(sys.calls, (Lines{"ioctl 3 PPRELEASE", "read " + kActive,
                                 "ioctl 3 PPCLAIM within 500 ms", "ioctl 3 PPRCONTROL"}));
-    EXPECT_EQ(port->Claim(), 0) << "claimed already";
+    EXPECT_EQ(port->ClaimCode(), 0) << "claimed already";
     sys.calls.clear();
   }
   EXPECT_EQ(sys.calls, (Lines{"ioctl 3 PPRELEASE", "close 3"}));

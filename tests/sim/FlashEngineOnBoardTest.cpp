@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "eeprom/corvane_ee.h"
 #include "flash/FlashEngine.h"
 #include "flash/Signature.h"
 #include "sim/FlashBoard.h"

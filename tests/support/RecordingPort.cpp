@@ -1,6 +1,6 @@
 #include "support/RecordingPort.h"
 
-#include "link/Hex.h"
+#include "link/Text.h"
 
 namespace corvane::testing {
 

@@ -26,10 +26,10 @@ TEST(LinkTest, PutsTheScratchWordBack) {
   rig.session.linkCostPath = rig.path("cost.conf");
   LinkTest(rig.session, 1);  // connects, so the RAM answers for the poke below
   rig.link.LinkOpen();
-  rig.link.Poke(ScratchWord(Model::DSX6070), 0x600DF00D);
+  rig.link.Poke(ProfileOf(Model::DSX6070).scratchWord, 0x600DF00D);
   rig.link.LinkClose();
   LinkTest(rig.session, 100);
-  EXPECT_EQ(rig.Word(ScratchWord(Model::DSX6070)), 0x600DF00Du);
+  EXPECT_EQ(rig.Word(ProfileOf(Model::DSX6070).scratchWord), 0x600DF00Du);
   LinkCost cost;
   ASSERT_TRUE(LoadLinkCost(rig.path("cost.conf"), &cost));
   EXPECT_DOUBLE_EQ(cost.usPerAccess, 1.0);
@@ -41,7 +41,7 @@ TEST(LinkCostText, RoundsToWhatAPersonSays) {
       {0, "about 1 s"},           {44'400'000, "about 44 s"},      {89'400'000, "about 89 s"},
       {90'000'000, "about 2 min"}, {989'000'000, "about 16 min"},   {5'369'000'000, "about 89 min"},
       {5'400'000'000, "about 1 h 30 min"}, {36'000'000'000, "about 10 h 0 min"}};
-  for (const auto& [us, text] : cases) EXPECT_EQ(AboutText(us), text) << us;
+  for (const auto& [us, text] : cases) EXPECT_EQ(DurationText(us), text) << us;
 }
 
 }  // namespace

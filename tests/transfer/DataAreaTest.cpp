@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "transfer/DataArea.h"
 #include "transfer/TransferTestKit.h"
 

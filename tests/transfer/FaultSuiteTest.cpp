@@ -40,7 +40,7 @@ void RunCmd(Cmd c, Session& s) {
     case Cmd::ReadSignature: return ReadSignature(s);
     case Cmd::ReadEeprom: return ReadEeprom(s);
     case Cmd::WriteEeprom: return WriteEeprom(s);
-    case Cmd::RamDumpTVNbox: return RamDump(s, RamDumpKind::TVNbox);
+    case Cmd::RamDumpTVNbox: return RamDump(s, *RamRegionNamed("TVNbox"));
   }
 }
 

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <random>
 
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "support/SimRig.h"
 #include "transfer/RamDump.h"
 #include "transfer/TransferTestKit.h"
@@ -19,7 +19,7 @@ constexpr uint32_t kPage = 0x10000;
 struct DumpCase {
   const char* name;
   Model model;  // the decoder the dump is taken from
-  RamDumpRegion region;
+  RamRegion region;
   std::vector<uint32_t> pages;  // RAM pages given content; the rest reads zero
 };
 void PrintTo(const DumpCase& c, std::ostream* os) {
@@ -74,28 +74,28 @@ INSTANTIATE_TEST_SUITE_P(
     Dumps, RamDumpSim,
     ::testing::Values(DumpCase{"6072",
                                Model::DSX6071_6072,
-                               RamDumpRegionOf(RamDumpKind::Dump6072),
+                               *RamRegionNamed("6072"),
                                {0xC0400000, 0xC05F0000}},
                       DumpCase{"DSI185",
                                Model::DSI185,
-                               RamDumpRegionOf(RamDumpKind::DSI185),
+                               *RamRegionNamed("DSI185"),
                                {0x80000000, 0x80200000}},
                       DumpCase{"6071Start",
                                Model::DSX6071_6072,
-                               RamDumpRegion{RamDumpKind::Dump6071, "6071", 0x40000000, 0x1000},
+                               RamRegion{"6071", 0x40000000, 0x1000},
                                {0x40000000}},
                       DumpCase{"6071End",
                                Model::DSX6071_6072,
-                               RamDumpRegion{RamDumpKind::Dump6071, "6071", 0x403FC000, 0x1000},
+                               RamRegion{"6071", 0x403FC000, 0x1000},
                                {0x403F0000}},
                       DumpCase{"TVNboxEnd",
                                Model::TVNbox,
-                               RamDumpRegion{RamDumpKind::TVNbox, "TVNbox", 0x803FC000, 0x1000},
+                               RamRegion{"TVNbox", 0x803FC000, 0x1000},
                                {0x80010000, 0x803F0000}},
                       // Up to its last word 0xA0001FFC.
                       DumpCase{"BCT13End",
                                Model::BCT13,
-                               RamDumpRegion{RamDumpKind::BCT13, "BCT13", 0x9FFFE000, 0x1000},
+                               RamRegion{"BCT13", 0x9FFFE000, 0x1000},
                                {0x9FFF0000, 0xA0000000}}),
     [](const auto& info) { return std::string(info.param.name); });
 

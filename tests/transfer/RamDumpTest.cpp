@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "link/Hex.h"
+#include <algorithm>
+
+#include "link/Text.h"
 #include "transfer/RamDump.h"
 #include "transfer/TransferTestKit.h"
 
@@ -11,7 +13,7 @@ namespace {
 using kit::Bench;
 
 struct RowCase {
-  RamDumpKind kind;
+  Model model;  // whose row names the region
   const char* name;
   uint32_t start, words;
   uint64_t fileBytes;
@@ -22,9 +24,11 @@ class RamDumpTableTest : public ::testing::TestWithParam<RowCase> {};
 
 TEST_P(RamDumpTableTest, RowAndNames) {
   const RowCase& c = GetParam();
-  const RamDumpRegion& r = RamDumpRegionOf(c.kind);
-  EXPECT_EQ(r.kind, c.kind);
-  EXPECT_STREQ(r.name, c.name);
+  const auto dumps = ProfileOf(c.model).ramDumps;
+  const auto mine = std::find_if(dumps.begin(), dumps.end(),
+                                 [&](const RamRegion& r) { return std::string(r.name) == c.name; });
+  ASSERT_NE(mine, dumps.end()) << c.name << " is not in its model's row";
+  const RamRegion& r = *mine;
   EXPECT_EQ(r.start, c.start);
   EXPECT_EQ(r.words, c.words);
   EXPECT_EQ(4ull * r.words, c.fileBytes);
@@ -33,25 +37,24 @@ TEST_P(RamDumpTableTest, RowAndNames) {
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   for (const std::string& n : {std::string(c.name), lower, upper}) {
-    ASSERT_TRUE(RamDumpFromName(n).has_value()) << n;
-    EXPECT_EQ(*RamDumpFromName(n), c.kind) << n;
+    EXPECT_EQ(RamRegionNamed(n), &r) << n;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, RamDumpTableTest,
     ::testing::Values(
-        RowCase{RamDumpKind::Dump6071, "6071", 0x40000000, 0x100000, 4194304, 0x403FFFFC},
-        RowCase{RamDumpKind::Dump6072, "6072", 0xC0400000, 0x80000, 2097152, 0xC05FFFFC},
+        RowCase{Model::DSX6071_6072, "6071", 0x40000000, 0x100000, 4194304, 0x403FFFFC},
+        RowCase{Model::DSX6071_6072, "6072", 0xC0400000, 0x80000, 2097152, 0xC05FFFFC},
         // 0x8000800 words, not 0x80800: 512 MB and 8 KB.
-        RowCase{RamDumpKind::BCT13, "BCT13", 0x80000000, 0x8000800, 536879104, 0xA0001FFC},
-        RowCase{RamDumpKind::DSI185, "DSI185", 0x80000000, 0x80800, 2105344, 0x80201FFC},
-        RowCase{RamDumpKind::TVNbox, "TVNbox", 0x80000000, 0x100000, 4194304, 0x803FFFFC}),
+        RowCase{Model::BCT13, "BCT13", 0x80000000, 0x8000800, 536879104, 0xA0001FFC},
+        RowCase{Model::DSI185, "DSI185", 0x80000000, 0x80800, 2105344, 0x80201FFC},
+        RowCase{Model::TVNbox, "TVNbox", 0x80000000, 0x100000, 4194304, 0x803FFFFC}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(RamDumpFromName, RejectsOtherNames) {
+TEST(RamRegionNamed, RejectsOtherNames) {
   for (const char* n : {"", "607", "60711", "TVN box", "BCT1", "dsi 185", "RAM"})
-    EXPECT_FALSE(RamDumpFromName(n).has_value()) << n;
+    EXPECT_EQ(RamRegionNamed(n), nullptr) << n;
 }
 
 TEST(RamDump, PeeksEachWordAndStoresItInBusOrder) {
@@ -59,7 +62,7 @@ TEST(RamDump, PeeksEachWordAndStoresItInBusOrder) {
   b.rig.port.onPeek = [](uint32_t a) { return a == 0xC0400000 ? 0x11223344u : ~a; };
   b.host().dialogPaths = {b.dir / "ram.bin"};
   b.host().recordStatusHistory = true;
-  const RamDumpRegion small{RamDumpKind::Dump6072, "6072", 0xC0400000, 16};
+  const RamRegion small{"6072", 0xC0400000, 16};
 
   RamDump(b.s(), small);
 
@@ -92,7 +95,7 @@ TEST(RamDump, PeeksEachWordAndStoresItInBusOrder) {
 
 TEST(RamDump, CancelReadsNothingAndCreatesNothing) {
   Bench b(Model::BCT13);
-  RamDump(b.s(), RamDumpKind::BCT13);
+  RamDump(b.s(), *RamRegionNamed("BCT13"));
   EXPECT_TRUE(kit::AfterConnect(b.rig).empty());
   EXPECT_TRUE(kit::fs::is_empty(b.dir.path()));
   EXPECT_TRUE(b.host().messages.empty());
@@ -107,7 +110,7 @@ TEST(RamDump, StoppedBct13DumpLeavesTheOldFileAlone) {
   b.host().dialogPaths = {b.dir / "ram.bin"};
   b.host().abortAfterMessages = 500;
   b.host().answers = {Answer::Yes};
-  RamDump(b.s(), RamDumpKind::BCT13);
+  RamDump(b.s(), *RamRegionNamed("BCT13"));
   EXPECT_EQ(b.host().progressMax, 0x8000800);
   EXPECT_EQ(kit::AfterConnect(b.rig).size(), 500u);
   EXPECT_EQ(kit::ReadBytes(b.dir / "ram.bin"), (std::vector<uint8_t>{'o', 'l', 'd'}));

@@ -2,9 +2,9 @@
 
 #include <ostream>
 
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "transfer/RamLoader.h"
-#include "transfer/TransferSteps.h"
+#include "transfer/Transfer.h"
 #include "transfer/TransferTestKit.h"
 
 namespace corvane::testing {

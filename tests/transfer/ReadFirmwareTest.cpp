@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "flash/FlashEngine.h"
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "support/FakeRig.h"
 #include "support/SimRig.h"
 #include "target/Connection.h"
@@ -109,7 +109,7 @@ TEST(ReadFirmware, AFileThatCannotBeCreatedIsOneErrorAndNothingIsRead) {
   ASSERT_EQ(b.rig.host.messages.size(), 1u);
   EXPECT_EQ(b.rig.host.messages[0].kind, MessageKind::Error);
   EXPECT_EQ(b.rig.host.messages[0].text,
-            "Cannot create the file " + path + ": No such file or directory");
+            "Cannot create the file " + path + ": No such file or directory.");
   b.ExpectClosed();
 }
 

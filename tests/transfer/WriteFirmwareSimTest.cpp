@@ -6,7 +6,7 @@
 #include <ostream>
 #include <random>
 
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "support/SimRig.h"
 #include "transfer/DataArea.h"
 #include "transfer/Firmware.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
-#include "link/Hex.h"
+#include "link/Text.h"
 #include "transfer/Firmware.h"
 #include "transfer/TransferTestKit.h"
 
@@ -50,7 +50,7 @@ struct ChipAnswer {
   uint32_t maker, device;
 };
 constexpr ChipAnswer kAm29lv800bb{0x00800001, 0x44DA225B}, kAm29lv800bt{0x00800001, 0x445B22DA},
-    kAm29f400bb{0x00010001, 0x000022AB}, kAm29f400bt{0x00010001, 0x00002223},
+    kAm29f400bb{0x00010001, 0x4C4D22AB}, kAm29f400bt{0x00010001, 0x0C0D2223},
     kUnknownChip{0x00800001, 0x12345678};
 
 // A bench with an erased image file of the model's size and the fake flash behind the port;
@@ -329,7 +329,14 @@ TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
 
   b.Run();
 
+  // The chips' identification (the fake answers none), then the chip erase.
   std::vector<std::string> expected = {"poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA",
+                                       "poke 7FC0AAA8 80548054", "poke 7FC15554 00900090",
+                                       "peek 7FC00000 00000000", "peek 7FC00004 00000000",
+                                       "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
+                                       "poke 7FC15554 00F000F0", "peek 7FC00000 FFFFFFFF",
+                                       "peek 7FC00000 FFFFFFFF",
+                                       "poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA",
                                        "poke 7FC0AAA8 80548054", "poke 7FC15554 00800080",
                                        "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
                                        "poke 7FC15554 00100010", "peek 7FC00000 FFFFFFFF",
@@ -429,7 +436,9 @@ TEST(WriteFirmware, ALogThatCannotBeCreatedStopsBeforeErasing) {
   FirmwareBench b(Model::TS1, 0x7FE00000, 0x200000);
   b.s().logDir = b.dir / "no/such/folder";
   b.Run();
-  EXPECT_TRUE(kit::AfterConnect(b.rig).empty());
+  // The chips were asked who they are, nothing more: no erase, no program.
+  EXPECT_EQ(CountPokesOf(b.rig.port, 0x00800080), 0u);
+  EXPECT_TRUE(b.flash.programmed.empty());
   ASSERT_EQ(b.host().messages.size(), 1u);
   EXPECT_EQ(b.host().messages[0].kind, MessageKind::Error);
   EXPECT_NE(b.host().messages[0].text.find("firmware log"), std::string::npos);

@@ -1,4 +1,4 @@
-#include "link/Hex.h"
+#include "link/Text.h"
 
 namespace corvane {
 
@@ -29,6 +29,15 @@ std::optional<uint32_t> ParseHexField(std::string_view text, size_t maxDigits) {
     value = (value << 4) | static_cast<uint64_t>(digit);
   }
   return static_cast<uint32_t>(value);
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace corvane

@@ -1,4 +1,4 @@
-#include "FakeSys.h"
+#include "support/FakeSys.h"
 
 #include <linux/parport.h>
 #include <sys/ioctl.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "link/Hex.h"
+#include "link/Text.h"
 
 namespace corvane::testing {
 

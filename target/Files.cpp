@@ -1,7 +1,8 @@
-#include "transfer/ImageFile.h"
+#include "target/Files.h"
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "target/Host.h"
+
 namespace corvane {
+
 
 namespace {
 
@@ -189,5 +193,71 @@ void ImageReader::Close() {
   buffer_.reset();
   size_ = 0;
 }
+
+bool OpenOutput(Host& host, AtomicFile& out, const std::string& path) {
+  std::string error;
+  if (out.Open(path, &error)) return true;
+  host.MessageBox(MessageKind::Error, error + ".", Buttons::Ok);
+  return false;
+}
+
+bool CommitOutput(Host& host, AtomicFile& out) {
+  std::string error;
+  if (out.Commit(&error)) return true;
+  host.MessageBox(MessageKind::Error, error + ". An existing file of that name was left as it was.",
+                  Buttons::Ok);
+  return false;
+}
+
+std::string ExecutableFolder() {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  const std::string exe(buffer, static_cast<size_t>(n));
+  const size_t slash = exe.find_last_of('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? "/" : exe.substr(0, slash);
+}
+
+bool MakeFolders(const std::string& path) {
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at == path.size() || path[at] == '/') {
+      const std::string part = path.substr(0, at);
+      if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+// $HOME, else the password database's home; empty when neither says.
+std::string Home() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return home;
+  const passwd* pw = ::getpwuid(::getuid());
+  return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "";
+}
+
+// The XDG rules say a relative value is invalid and must be ignored.
+std::string XdgFolder(const char* variable, const char* fallback) {
+  const char* xdg = std::getenv(variable);
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/corvane";
+  const std::string home = Home();
+  if (home.empty()) return {};
+  return home + fallback;
+}
+
+}  // namespace
+
+std::string UserDataFolder() {
+  std::string folder = XdgFolder("XDG_DATA_HOME", "/.local/share/corvane");
+  if (folder.empty()) folder = "/tmp/.local/share/corvane";
+  MakeFolders(folder);  // whoever writes there reports it if this failed
+  return folder;
+}
+
+std::string UserConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", "/.config/corvane"); }
 
 }  // namespace corvane

@@ -46,6 +46,8 @@ class Driver {
 
   // The port OpenDriverDevice obtained, handed over once; null before or after.
   std::unique_ptr<PortIo> TakePort();
+  // The device the last open tried ("/dev/parport0"); empty for --direct-io.
+  const std::string& device() const { return device_; }
 
  private:
   Sys& sys_;
@@ -59,8 +61,10 @@ class Driver {
 // The port-access start-up, run once at program start (the window's FormCreate, the CLI
 // before a real-port command). Questions and messages go through host. Returns the port
 // to use, or null when none was obtained (the user has been told why, unless they declined
-// to load the driver); the program goes on either way.
-std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& host);
-std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& host, Sys& sys);
+// to load the driver); the program goes on either way. *device: the ppdev device opened.
+std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& host,
+                                        std::string* device = nullptr);
+std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& host, Sys& sys,
+                                        std::string* device = nullptr);
 
 }  // namespace corvane

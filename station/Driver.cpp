@@ -1,4 +1,4 @@
-#include "link/Driver.h"
+#include "station/Driver.h"
 
 #include <cerrno>
 #include <sstream>
@@ -213,11 +213,13 @@ std::string Driver::SystemErrorText(int code) {
 
 std::unique_ptr<PortIo> Driver::TakePort() { return std::move(port_); }
 
-std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& host) {
-  return StartPortAccess(options, host, SystemSys());
+std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& host,
+                                        std::string* device) {
+  return StartPortAccess(options, host, SystemSys(), device);
 }
 
-std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& host, Sys& sys) {
+std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& host, Sys& sys,
+                                        std::string* device) {
   Driver driver(sys, options);
   if (!Driver::IsNtPlatform()) return nullptr;
   auto show = [&](const std::string& text) {
@@ -252,6 +254,7 @@ std::unique_ptr<PortIo> StartPortAccess(const PortAccessOptions& options, Host& 
 
   const int o = driver.OpenDriverDevice();
   if (o != 0) show("Error loading driver! (" + driver.SystemErrorText(o) + ") ");
+  if (device) *device = driver.device();
   return driver.TakePort();
 }
 

@@ -1,16 +1,17 @@
-#include "cli/Station.h"
+#include "station/Backend.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "eeprom/corvane_ee.h"
 #include "sim/VirtualDecoder.h"
 #include "support/ScriptedHost.h"
 #include "support/SimRig.h"
 #include "target/Connection.h"
 
-namespace corvane::cli {
+namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
@@ -23,15 +24,15 @@ TargetOptions Simulate(const std::string& dir) {
   return options;
 }
 
-std::unique_ptr<Station> Make(const TargetOptions& options, ScriptedHost& host) {
+std::unique_ptr<Backend> Make(const TargetOptions& options, ScriptedHost& host) {
   std::string error;
-  auto station = Station::Create(options, host, &error);
+  auto station = Backend::Start(options, host, &error);
   EXPECT_TRUE(station) << error;
   return station;
 }
 
 // Connect, one word, disconnect: what a command does to the decoder in front of it.
-uint32_t PokeAndPeek(Station& station, ScriptedHost& host, Model model, std::optional<uint32_t> poke) {
+uint32_t PokeAndPeek(Backend& station, ScriptedHost& host, Model model, std::optional<uint32_t> poke) {
   Session session{station.link(), station.ee(), host, ProfileSnapshot{model},
                   station.loaderDir(model), "", true, nullptr};
   EXPECT_TRUE(Connect(session));
@@ -41,7 +42,7 @@ uint32_t PokeAndPeek(Station& station, ScriptedHost& host, Model model, std::opt
   return value;
 }
 
-TEST(Station, BeforeTheFirstBeginTheLinkFailsAtOnce) {
+TEST(Backend, BeforeTheFirstBeginTheLinkFailsAtOnce) {
   TempDir dir;
   ScriptedHost host;
   auto station = Make(Simulate(dir.path()), host);
@@ -49,11 +50,11 @@ TEST(Station, BeforeTheFirstBeginTheLinkFailsAtOnce) {
   EXPECT_TRUE(station->simulated());
   EXPECT_EQ(station->decoder(), nullptr);
   EXPECT_THROW(station->link().Peek(0x80000000), LinkError);
-  EXPECT_TRUE(station->End());
+  EXPECT_TRUE(station->End(nullptr));
   EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-TEST(Station, KeepsOneDecoderPerModelAndSwitchesTheLinkBetweenThem) {
+TEST(Backend, KeepsOneDecoderPerModelAndSwitchesTheLinkBetweenThem) {
   TempDir dir;
   ScriptedHost host;
   const std::string trace = dir / "trace.txt";
@@ -93,7 +94,7 @@ TEST(Station, KeepsOneDecoderPerModelAndSwitchesTheLinkBetweenThem) {
   EXPECT_TRUE(host.messages.empty());
 }
 
-TEST(Station, LoaderDirOfAModelNotYetOpenedIsItsFolderUnderTheDirectory) {
+TEST(Backend, LoaderDirOfAModelNotYetOpenedIsItsFolderUnderTheDirectory) {
   ScriptedHost host;
   auto station = Make(Simulate("/some/dir"), host);
   ASSERT_TRUE(station);
@@ -116,7 +117,7 @@ TEST_P(BadTargets, AreRefusedWithAReasonAndNoQuestion) {
   if (options.simulateDir == "@file") options.simulateDir = file;
   ScriptedHost host;
   std::string error;
-  auto station = Station::Create(options, host, &error);
+  auto station = Backend::Start(options, host, &error);
   if (GetParam().createFails) {
     EXPECT_EQ(station, nullptr);
   } else {
@@ -137,4 +138,4 @@ INSTANTIATE_TEST_SUITE_P(
                       BadTarget{{"@file", "", false, "", ""}, false}));  // not a folder
 
 }  // namespace
-}  // namespace corvane::cli
+}  // namespace corvane

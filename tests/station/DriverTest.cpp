@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "FakeSys.h"
-#include "link/Driver.h"
+#include "support/FakeSys.h"
+#include "station/Driver.h"
 #include "support/ScriptedHost.h"
 
 namespace corvane {

@@ -1,0 +1,51 @@
+#include "transfer/Verifier.h"
+
+#include "flash/FlashEngine.h"
+#include "link/Text.h"
+#include "transfer/ImageFile.h"
+#include "transfer/InputImage.h"
+
+namespace corvane {
+
+Verifier::Verifier(Session& s, ImageReader& image, uint32_t totalWords, std::string question)
+    : session_(s), image_(image), question_(std::move(question)) {
+  s.host.SetProgressRange(0, static_cast<int>(totalWords) - 1);
+  s.host.SetProgressPosition(0);
+  s.host.SetStatus("Verifying...");
+  s.host.Repaint();
+}
+
+void Verifier::Range(uint64_t offset, uint32_t address, uint32_t words) {
+  SkipBytes(image_, offset);
+  uint8_t b[4];
+  for (uint32_t i = 0; i < words; ++i) {
+    const uint32_t a = address + 4 * i;
+    ReadWord(image_, b, offset + 4ull * i);
+    if (ReadFlash(session_, a) != FlashValue(b)) {
+      if (mismatches_++ == 0) first_ = a;
+    }
+    session_.host.SetProgressPosition(position_++);
+    session_.host.SetStatus(status_.Address(a));
+    session_.host.ProcessMessages();
+    session_.CheckAbort(question_);
+  }
+}
+
+std::string DiffersText(uint64_t words, uint32_t first) {
+  return std::to_string(words) + (words == 1 ? " word differs" : " words differ") +
+         ", first at " + Hex8(first) + ".";
+}
+
+std::string VerifyFailedText(uint64_t mismatches, uint32_t first) {
+  return "Verify failed: " + DiffersText(mismatches, first);
+}
+
+bool Verifier::Report(WriteLogScope& log) {
+  if (mismatches_ == 0) return true;
+  const std::string text = VerifyFailedText(mismatches_, first_);
+  log.Line(text);
+  session_.host.MessageBox(MessageKind::Error, text, Buttons::Ok);
+  return false;
+}
+
+}  // namespace corvane
