@@ -13,7 +13,6 @@
 
 #include "cli/Args.h"
 #include "cli/TerminalHost.h"
-#include "sim/VirtualDecoder.h"
 #include "station/Backend.h"
 #include "station/Runner.h"
 
@@ -67,9 +66,9 @@ bool ReadScript(const std::string& file, std::istream* in, std::string* text,
 }
 
 void PrintStats(Backend& backend, const std::vector<std::string>& details, std::ostream& out) {
-  const sim::VirtualDecoder* decoder = backend.decoder();
-  if (!decoder) return;
-  const sim::Stats& s = decoder->stats();
+  const auto stats = backend.stats();
+  if (!stats) return;
+  const TrafficStats& s = *stats;
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(s.virtualTimeUs) / 1e6);
   out << "port accesses: " << s.portAccesses << '\n'

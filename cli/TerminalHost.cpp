@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "link/Clock.h"
+#include "link/Text.h"
 #include "target/LinkCost.h"
 
 namespace corvane::cli {
@@ -36,13 +37,6 @@ int64_t SteadyMicroseconds() {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
 }
 
 std::string Trim(const std::string& s) {
@@ -198,8 +192,8 @@ Answer TerminalHost::Ask(const std::string& text) {
     out_ << "[y/N] " << std::flush;
     std::string reply;
     if (!std::getline(in_, reply)) out_ << '\n';
-    reply = Lower(Trim(reply));
-    answer = (reply == "y" || reply == "yes") ? Answer::Yes : Answer::No;
+    reply = Trim(reply);
+    answer = EqualsNoCase(reply, "y") || EqualsNoCase(reply, "yes") ? Answer::Yes : Answer::No;
   } else {
     out_ << "[y/N] n (no terminal to ask; --yes answers Yes)\n";
   }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace corvane {
@@ -26,6 +27,15 @@ class PortIo {
     return true;
   }
   virtual void Release() {}
+
+  // Whether the port can turn its data lines to input (a bidirectional, byte-mode port):
+  // every byte from the decoder depends on it. False, with what shows it in *why ("the
+  // kernel lists no TRISTATE among its modes (PCSPP,COMPAT)"); nothing when the port cannot
+  // tell.
+  virtual std::optional<bool> ReadsData(std::string* why) {
+    (void)why;
+    return std::nullopt;
+  }
 };
 
 }  // namespace corvane

@@ -27,6 +27,7 @@ class TracePortIo final : public PortIo {
   void PortOut(uint16_t port, uint8_t value) override;
   bool Claim(std::string* error) override { return inner_->Claim(error); }
   void Release() override { inner_->Release(); }
+  std::optional<bool> ReadsData(std::string* why) override { return inner_->ReadsData(why); }
 
   // Trace another port from now on (the window switched to another virtual decoder).
   // Drops an owned inner port.

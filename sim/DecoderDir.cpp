@@ -93,14 +93,6 @@ bool OpenImage(const fs::path& path, size_t size, uint8_t fill, const char* what
 
 }  // namespace
 
-std::string DecoderFolderName(const std::string& caption) {
-  std::string out;
-  for (char c : caption) {
-    if (c != '/' && c != ' ') out += c;
-  }
-  return out;
-}
-
 std::string DefaultDecoderConf(const DecoderModel& model) {
   std::string s;
   s += "# Virtual decoder \"" + std::string(model.caption) + "\".\n";

@@ -36,9 +36,6 @@ struct DecoderFiles {
   bool created = false;      // the decoder was made now (its folder held no flash.bin)
 };
 
-// The model folder's name: the caption without "/" and blanks.
-std::string DecoderFolderName(const std::string& caption);
-
 // The commented decoder.conf a new directory gets.
 std::string DefaultDecoderConf(const DecoderModel& model);
 

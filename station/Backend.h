@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "eeprom/corvane_ee.h"
@@ -13,6 +15,14 @@ class VirtualDecoder;
 }
 
 namespace corvane {
+
+// What the virtual decoder counted since the last Begin: the shell's --stats.
+struct TrafficStats {
+  uint64_t portAccesses = 0;
+  uint64_t pokes = 0;
+  uint64_t peeks = 0;
+  int64_t virtualTimeUs = 0;  // what the same traffic takes on real hardware
+};
 
 // Where a front end's commands go: the real port, or the virtual decoders. One Link and one
 // EeBus live behind it for the whole process, so the port and bus state carry over from
@@ -51,6 +61,8 @@ class Backend {
   virtual bool simulated() const = 0;
   // The decoder of the last Begin, or null (real port, or before the first Begin).
   virtual sim::VirtualDecoder* decoder() { return nullptr; }
+  // Its counts; nothing on a real port.
+  virtual std::optional<TrafficStats> stats() { return std::nullopt; }
 };
 
 // The two kinds, for those that know which they want.

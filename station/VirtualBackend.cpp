@@ -110,6 +110,11 @@ class VirtualBackend final : public Backend {
   std::string linkCostPath(Model model) const override { return loaderDir(model) + "/link.measured"; }
   bool simulated() const override { return true; }
   sim::VirtualDecoder* decoder() override { return current_; }
+  std::optional<TrafficStats> stats() override {
+    if (!current_) return std::nullopt;
+    const sim::Stats& s = current_->stats();
+    return TrafficStats{s.portAccesses, s.pokes, s.peeks, s.virtualTimeUs};
+  }
 
  private:
   TargetOptions options_;

@@ -55,7 +55,7 @@ TEST_P(BadInputFile, IsRefusedBeforeTheDecoderIsTouched) {
   const InputCase& c = GetParam();
   // Make the decoder exist, then remember its flash.
   ASSERT_EQ(Sim({"--model", c.model, "peek", "0"}).status, 0);
-  const std::string folder = c.model == std::string("DSX6170") ? "DSX6170" : c.model;
+  const std::string folder = ModelFolderName(*ModelFromName(c.model));
   const auto flashBefore = Flash(folder);
   const std::string input = Path("in.bin");
   if (c.size == -2) fs::create_directory(input);

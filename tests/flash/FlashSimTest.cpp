@@ -17,8 +17,8 @@ namespace corvane::testing {
 namespace {
 
 // A virtual decoder connected, with the firmware log open in its temporary folder.
-struct Bench {
-  Bench(Model model, const std::string& conf) : rig(model, conf) {}
+struct EngineOnSim {
+  EngineOnSim(Model model, const std::string& conf) : rig(model, conf) {}
   SimRig rig;
   std::unique_ptr<FirmwareLog> log;
 
@@ -108,7 +108,7 @@ class ProtectedSectorSim : public ::testing::TestWithParam<SectorCase> {};
 
 TEST_P(ProtectedSectorSim, CheckSectorSeesItAndLeavesTheFlashReadable) {
   const SectorCase& c = GetParam();
-  Bench b(c.model, "protected_sectors = 0x" + Hex8(c.protectedSector));
+  EngineOnSim b(c.model, "protected_sectors = 0x" + Hex8(c.protectedSector));
   b.Preload(c.base, c.bytes, {{c.base, 0x12345678}});
   b.Start();
   EXPECT_TRUE(CheckSector(b.s(), c.protectedSector));
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return ModelFolderName(info.param.model); });
 
 TEST(EraseSim, AProtectedSectorEndsWithTheErrorLineAndKeepsItsData) {
-  Bench b(Model::DSX6071_6072, "protected_sectors = 0x7FE20000");
+  EngineOnSim b(Model::DSX6071_6072, "protected_sectors = 0x7FE20000");
   b.Preload(0x7FE00000, 0x200000, {{0x7FE20000, 0x12345678}, {0x7FE40000, 0x0BADF00D}});
   b.Start();
   EraseFlash(b.s(), 0x7FE20000);
@@ -146,7 +146,7 @@ class ChipEraseSim : public ::testing::TestWithParam<ChipEraseCase> {};
 
 TEST_P(ChipEraseSim, FinishesWithinTheLimitThenProgramsAndVerifies) {
   const ChipEraseCase& c = GetParam();
-  Bench b(c.model, "");
+  EngineOnSim b(c.model, "");
   const uint32_t last = c.base + c.bytes - 4;
   b.Preload(c.base, c.bytes, {{c.base, 0}, {c.base + c.bytes / 2, 0x5555AAAA}, {last, 0x01020304}});
   b.Start();
@@ -181,7 +181,7 @@ class ProgramSim : public ::testing::TestWithParam<ProgramCase> {};
 
 TEST_P(ProgramSim, AWordProgramsAndReadsBackInImageOrder) {
   const ProgramCase& c = GetParam();
-  Bench b(c.model, "");
+  EngineOnSim b(c.model, "");
   b.Start();
   ProgramFlash(b.s(), c.address, 0x1234ABCD);
   ProgramFlash(b.s(), c.address + 4, 0x80000001);
@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return ModelFolderName(info.param.model); });
 
 TEST(ProgramSim, AStuckBitEndsWithTheAttemptLinesAndTheMismatch) {
-  Bench b(Model::DSX6071_6072, "stuck_bits = 0x7FE00010:0x00000100");
+  EngineOnSim b(Model::DSX6071_6072, "stuck_bits = 0x7FE00010:0x00000100");
   b.Start();
   ProgramFlash(b.s(), 0x7FE00010, 0x00000000);
   const auto lines = b.LogLines();

@@ -102,10 +102,5 @@ INSTANTIATE_TEST_SUITE_P(
                       RunCase{{"sh", "-c", "kill -TERM $$"}, 128 + 15},
                       RunCase{{"corvane-no-such-program"}, -ENOENT}, RunCase{{}, -EINVAL}));
 
-TEST_F(RealSysTest, ErrorTextIsTheSystemsText) {
-  EXPECT_EQ(sys.ErrorText(EACCES), "Permission denied");
-  EXPECT_EQ(sys.ErrorText(EPERM), "Operation not permitted");
-}
-
 }  // namespace
 }  // namespace corvane

@@ -67,9 +67,9 @@ Conf ConfOf(std::initializer_list<std::pair<const char*, const char*>> keys) {
 }
 
 // A board of one model on the bench, erased.
-class Bench {
+class BoardUnderTest {
  public:
-  Bench(const ToolRow& row, const Conf& conf = {}) : row(row), image(row.size, 0xFF) {
+  BoardUnderTest(const ToolRow& row, const Conf& conf = {}) : row(row), image(row.size, 0xFF) {
     std::string error;
     board = MakeFlashBoard(row.caption, conf, image, clock, &error);
     EXPECT_NE(board, nullptr) << error;
@@ -124,7 +124,7 @@ class Bench {
 class BoardTest : public ::testing::TestWithParam<ToolRow> {};
 
 TEST_P(BoardTest, ProgramClearsBitsOnly) {
-  Bench b(GetParam());
+  BoardUnderTest b(GetParam());
   const uint32_t a = b.row.base + 0x40;
   b.Program(a, 0x12345678);
   EXPECT_TRUE(b.ShowsStatus(a));
@@ -139,7 +139,7 @@ TEST_P(BoardTest, ProgramClearsBitsOnly) {
 }
 
 TEST_P(BoardTest, AOneOverAZeroNeverVerifiesAndStaysZero) {
-  Bench b(GetParam());
+  BoardUnderTest b(GetParam());
   const uint32_t a = b.row.base + 0x80;
   b.Program(a, 0x12345678);
   b.clock.Advance(20);
@@ -164,7 +164,7 @@ TEST_P(BoardTest, SectorEraseErasesExactlyItsSector) {
   const ToolRow& row = GetParam();
   const Sector sectors[] = {{0, 0x8000},        {0x8000, 0x4000},   {0xC000, 0x4000},
                             {0x10000, 0x10000}, {0x20000, 0x20000}, {row.size - 0x20000, 0x20000}};
-  Bench b(row);
+  BoardUnderTest b(row);
   for (const Sector& s : sectors) {
     SCOPED_TRACE(s.offset);
     std::fill(b.image.begin(), b.image.end(), 0x00);
@@ -184,7 +184,7 @@ TEST_P(BoardTest, SectorEraseErasesExactlyItsSector) {
 }
 
 TEST_P(BoardTest, ChipEraseTakesSecondsAndErasesAll) {
-  Bench b(GetParam());
+  BoardUnderTest b(GetParam());
   std::fill(b.image.begin(), b.image.end(), 0x00);
   b.EraseChip();
   b.clock.Advance(1'000'000);
@@ -195,7 +195,7 @@ TEST_P(BoardTest, ChipEraseTakesSecondsAndErasesAll) {
 }
 
 TEST_P(BoardTest, ResetEndsAutoselectAndAbortsSequences) {
-  Bench b(GetParam());
+  BoardUnderTest b(GetParam());
   const uint32_t a = b.row.base + 0x200;
   b.Program(a, 0x11223344);
   b.clock.Advance(20);
@@ -221,7 +221,7 @@ TEST_P(BoardTest, ProtectedSectorShowsInAutoselectAndIgnoresProgramAndErase) {
   const ToolRow& row = GetParam();
   const std::string sector = std::to_string(row.base + 0x20000);
   // With AMD's code the maker word and a protected sector's word 2 are both 0x0001.
-  Bench b(row, ConfOf({{"flash_maker", "AMD"}, {"protected_sectors", sector.c_str()}}));
+  BoardUnderTest b(row, ConfOf({{"flash_maker", "AMD"}, {"protected_sectors", sector.c_str()}}));
   b.Command(b.row.autoselect);
   const uint32_t one = b.Read(row.base);
   EXPECT_EQ(b.Read(row.base + 0x20000 + 8), one);
@@ -247,7 +247,7 @@ TEST_P(BoardTest, ProtectedSectorShowsInAutoselectAndIgnoresProgramAndErase) {
 TEST_P(BoardTest, StuckBitsNeverProgram) {
   const ToolRow& row = GetParam();
   const std::string stuck = std::to_string(row.base + 0x10) + ":0x80010100";
-  Bench b(row, ConfOf({{"stuck_bits", stuck.c_str()}}));
+  BoardUnderTest b(row, ConfOf({{"stuck_bits", stuck.c_str()}}));
   b.Program(row.base + 0x10, 0x8F0F0100);  // leaves the stuck bits at 1: verifies
   b.clock.Advance(20);
   EXPECT_EQ(b.Read(row.base + 0x10), 0x8F0F0100u);
@@ -283,7 +283,7 @@ class WrongUnlockTest : public ::testing::TestWithParam<std::tuple<ToolRow, Faul
 
 TEST_P(WrongUnlockTest, ProgramsNothing) {
   const auto& [row, fault] = GetParam();
-  Bench b(row);
+  BoardUnderTest b(row);
   // Bus bit 2 of each half reaches a command line (DQ0-DQ7) on every board.
   const uint32_t flip = 0x00040004;
   if (row.leadingReset) b.Write(row.cmd, row.reset);
@@ -326,7 +326,7 @@ TEST_P(WrongUnlockTest, ProgramsNothing) {
 }
 
 TEST(WrongUnlockTest, OneHalfWrongProgramsTheOtherChipOnly) {
-  Bench b(kTool[0]);
+  BoardUnderTest b(kTool[0]);
   b.Write(0x7FE01554, 0x005500AA);
   b.Write(0x7FE02AA8, 0x00AB0055);  // the high chip sees 0xD5
   b.Write(0x7FE01554, 0x000500A0);
@@ -371,7 +371,7 @@ class SignatureTest : public ::testing::TestWithParam<SignatureRow> {};
 TEST_P(SignatureTest, AutoselectWordsAreTheToolsTableWords) {
   const SignatureRow& s = GetParam();
   const ToolRow& row = kTool[s.tool];
-  Bench b(row, ConfOf({{"flash_device", s.device}}));
+  BoardUnderTest b(row, ConfOf({{"flash_device", s.device}}));
   if (row.leadingReset) b.Write(row.sigCmd, row.reset);
   b.Write(row.sigCmd, row.unlock1);
   b.Write(row.sigUnlock, row.unlock2);
@@ -392,7 +392,7 @@ INSTANTIATE_TEST_SUITE_P(Tables, SignatureTest, ::testing::ValuesIn(kSignatures)
 TEST(SignatureTest, EveryBoardsDefaultPartIsRecognised) {
   for (const ToolRow& row : kTool) {
     SCOPED_TRACE(row.caption);
-    Bench b(row);
+    BoardUnderTest b(row);
     b.Command(row.autoselect);
     const std::string text = SignatureMessage(
         *ModelFromName(row.caption), ByteSwap(b.Read(row.base)), ByteSwap(b.Read(row.base + 4)));
@@ -418,7 +418,7 @@ TEST(MirrorTest, Dsi185AnswersOneMegabyteBelowItsBase) {
   ASSERT_NE(layout, nullptr);
   EXPECT_EQ(layout->mirrorBase, 0x7FE00000u);
   EXPECT_EQ(layout->mirrorSize, 0x100000u);
-  Bench b(kTool[1]);
+  BoardUnderTest b(kTool[1]);
   b.Program(0x7FE00040, 0x0BADF00D);  // the tool's command cycles go to the mirror
   b.clock.Advance(20);
   EXPECT_EQ(b.Read(0x7FF00040), 0x0BADF00Du);
