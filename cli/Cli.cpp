@@ -157,7 +157,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   int status = host.errorShown() ? 1 : 0;
   if (host.stoppedByUser()) {
-    err << kProgram << "stopped by Ctrl-C\n";
+    err << kProgram << host.stoppedText() << '\n';
     status = 1;
   }
   if (!result.endError.empty()) {
@@ -165,7 +165,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     status = 1;
   }
   if (o.stats) PrintStats(*backend, result.details, out);
+  // What was printed is part of the result: output that could not be written is an error.
   out << std::flush;
+  if (!out && !host.outputLost()) {
+    err << kProgram << "standard output could not be written (a closed pipe or a full disk)\n";
+    status = 1;
+  }
   return status;
 }
 

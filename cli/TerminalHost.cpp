@@ -13,7 +13,7 @@ namespace corvane::cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_interrupted = 0;  // the signal, 0: none
 
 extern "C" void OnInterrupt(int signo) {
   if (g_interrupted) {
@@ -22,7 +22,7 @@ extern "C" void OnInterrupt(int signo) {
     std::raise(signo);
     return;
   }
-  g_interrupted = 1;
+  g_interrupted = signo;
 }
 
 // Ctrl-C, a closed terminal and a plain kill all stop a transfer between words, so the
@@ -68,7 +68,9 @@ InterruptGuard::InterruptGuard() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
+  // No SA_RESTART: a read or write that blocks (a terminal question, a slow pipe) ends with
+  // EINTR, so one Ctrl-C is enough.
+  action.sa_flags = 0;
   for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &g_previous[i]);
 }
 
@@ -77,10 +79,27 @@ InterruptGuard::~InterruptGuard() {
   g_interrupted = 0;
 }
 
-bool TakeInterrupt() {
-  if (!g_interrupted) return false;
+int TakeInterrupt() {
+  const int signo = g_interrupted;
   g_interrupted = 0;
-  return true;
+  return signo;
+}
+
+namespace {
+std::string SignalName(int signo) {
+  switch (signo) {
+    case SIGINT: return "Ctrl-C";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP, the terminal was closed";
+    default: return "signal " + std::to_string(signo);
+  }
+}
+}  // namespace
+
+std::string StoppedText(int signo) { return "stopped by " + SignalName(signo); }
+
+std::string TerminalHost::stoppedText() const {
+  return outputLost_ ? "stopped: standard output could not be written" : StoppedText(stopSignal_);
 }
 
 TerminalHost::TerminalHost(std::ostream& out, std::ostream& err, std::istream& in,
@@ -180,10 +199,11 @@ Answer TerminalHost::Ask(const std::string& text) {
   out_ << AsLines(text) << '\n';
   Answer answer = Answer::No;
   if (abortPending_) {
-    // Ctrl-C was the user's answer to the stop question before it was asked.
+    // Ctrl-C (or a lost standard output) was the answer to the stop question before it was
+    // asked.
     abortPending_ = false;
     stoppedByUser_ = true;
-    out_ << "[y/N] y (Ctrl-C)\n";
+    out_ << "[y/N] y (" << (outputLost_ ? "standard output lost" : SignalName(stopSignal_)) << ")\n";
     answer = Answer::Yes;
   } else if (settings_.answer) {
     answer = *settings_.answer ? Answer::Yes : Answer::No;
@@ -214,7 +234,15 @@ void TerminalHost::SetDialogFilter(Dialog dialog, const std::string& filter) {
 std::optional<std::string> TerminalHost::RunDialog(Dialog) { return settings_.path; }
 
 bool TerminalHost::AbortRequested() {
-  if (!TakeInterrupt()) return false;
+  // Output nobody can read any more is as good as a Ctrl-C: the command stops cleanly.
+  if (!outputLost_ && !out_) outputLost_ = true;
+  if (outputLost_ && !abortPending_ && !stoppedByUser_) {
+    abortPending_ = true;
+    return true;
+  }
+  const int signo = TakeInterrupt();
+  if (signo == 0) return false;
+  stopSignal_ = signo;
   abortPending_ = true;
   return true;
 }

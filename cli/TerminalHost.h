@@ -45,8 +45,13 @@ class TerminalHost final : public Host {
   void Finish();
 
   bool errorShown() const { return errorShown_; }
-  // The user pressed Ctrl-C and the command agreed to stop.
+  // The user pressed Ctrl-C (or sent SIGTERM or SIGHUP), or standard output was lost, and
+  // the command agreed to stop.
   bool stoppedByUser() const { return stoppedByUser_; }
+  // What stopped it: "stopped by Ctrl-C", "stopped by SIGTERM", ...
+  std::string stoppedText() const;
+  // Standard output could not be written (a closed pipe, a full disk).
+  bool outputLost() const { return outputLost_; }
   // The line last drawn (without the carriage return), for tests.
   const std::string& progressLine() const { return line_; }
   int progressDraws() const { return draws_; }
@@ -74,6 +79,8 @@ class TerminalHost final : public Host {
   bool abortPending_ = false;
   bool errorShown_ = false;
   bool stoppedByUser_ = false;
+  int stopSignal_ = 0;
+  bool outputLost_ = false;
   Clock* budgetClock_ = nullptr;  // set while a time budget runs
   int64_t budgetEnd_ = 0;         // on budgetClock_
 };
@@ -89,7 +96,9 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 };
 
-// True once per Ctrl-C received since the last call.
-bool TakeInterrupt();
+// The stop signal received since the last call (SIGINT, SIGTERM, SIGHUP), or 0.
+int TakeInterrupt();
+// "stopped by Ctrl-C", "stopped by SIGTERM", "stopped by SIGHUP, the terminal was closed".
+std::string StoppedText(int signo);
 
 }  // namespace corvane::cli

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@
 int main(int argc, char** argv) {
   // The firmware log's date and time follow the user's locale.
   std::setlocale(LC_ALL, "");
+  // A reader that goes away (| head) must not kill a write half way: the failed write to
+  // standard output stops the command through its normal closing instead.
+  std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> args(argv + 1, argv + argc);
   corvane::cli::InterruptGuard interrupt;
   corvane::cli::Terminal terminal;

@@ -26,6 +26,10 @@ constexpr const char* kWriteAbortQuestion =
     "Stop writing the EEPROM? It keeps the pages written so far; the rest of it, including "
     "the page being written now, keeps its old bytes.";
 
+constexpr const char* kVerifyAbortQuestion =
+    "Stop verifying the EEPROM? It has been written; only the check that it holds the file is "
+    "skipped.";
+
 constexpr const char* kNothingWritten = "Nothing was written to the EEPROM.";
 
 // Hands the PIO pins back to the decoder after the command, on every path. It runs after
@@ -61,6 +65,49 @@ bool OpenBus(Session& s) {
   return Connect(s);
 }
 
+// The whole EEPROM in one sequential read: a dummy write sets the address counter to 0, a
+// repeated start reads on across blocks. Each byte goes to take(address, byte), which may
+// end the read early by returning false. False when the read control byte was not
+// acknowledged.
+template <class Take>
+bool ReadAll(Session& s, const char* abortQuestion, Take&& take) {
+  const Profile& profile = s.profileRow();
+  EeBus& ee = s.ee;
+  const uint32_t last = profile.EepromLastAddress;
+  ee.EeStart();
+  ee.EeSendByte(kControlWrite);
+  ee.EeWaitAck(kAckTries);
+  if (profile.EepromWideAddress == 1) {
+    ee.EeSendByte(0x00);
+    ee.EeWaitAck(kAckTries);
+  }
+  ee.EeSendByte(0x00);
+  ee.EeWaitAck(kAckTries);
+  ee.EeStart();
+  ee.EeSendByte(kControlRead);
+  const bool acked = ee.EeWaitAck(kAckTries);
+  if (acked) {
+    for (uint32_t a = 0; a <= last; ++a) {
+      s.host.SetProgressPosition(static_cast<int>(a));
+      s.host.SetStatus(Hex4(a));
+      if (!take(a, ee.EeReceiveByte())) break;
+      s.host.ProcessMessages();
+      try {
+        s.CheckAbort(abortQuestion);
+      } catch (const AbortError&) {
+        // Not acknowledged yet: a no-acknowledge and a stop end the read cleanly.
+        ee.EeNoAck();
+        ee.EeStop();
+        throw;
+      }
+      if (a < last) ee.EeAck();
+    }
+  }
+  ee.EeNoAck();
+  ee.EeStop();
+  return acked;
+}
+
 void TakeBus(Session& s, uint32_t pioBase) {
   s.link.Poke(pioBase + kPioMode, kPioModeEeprom);
   s.ee.EeSetSda(1);
@@ -73,7 +120,6 @@ void ReadEeprom(Session& s) {
   RunCommand(s, [&] {
     if (!OpenBus(s)) return;
     const Profile& profile = s.profile.profile();
-    EeBus& ee = s.ee;
     PioModeGuard mode(s.link, profile.PioBase);  // destroyed last
     StatusGuard status(s.host);
     ConnectionGuard connection(s);
@@ -89,42 +135,11 @@ void ReadEeprom(Session& s) {
     s.host.SetProgressRange(0, static_cast<int>(last));
     s.host.SetProgressPosition(0);
 
-    // A dummy write sets the address counter to 0; a repeated start then reads it all.
-    ee.EeStart();
-    ee.EeSendByte(kControlWrite);
-    ee.EeWaitAck(kAckTries);
-    if (profile.EepromWideAddress == 1) {
-      ee.EeSendByte(0x00);
-      ee.EeWaitAck(kAckTries);
-    }
-    ee.EeSendByte(0x00);
-    ee.EeWaitAck(kAckTries);
-    ee.EeStart();
-    ee.EeSendByte(kControlRead);
-    const bool acked = ee.EeWaitAck(kAckTries);
-    if (!acked) {
-      ShowError(s, "NO ACK");
-    } else {
-      for (uint32_t a = 0; a <= last; ++a) {
-        s.host.SetProgressPosition(static_cast<int>(a));
-        s.host.SetStatus(Hex4(a));
-        const uint8_t b = ee.EeReceiveByte();
-        file.Write(&b, 1);
-        if (!file.ok()) break;  // the commit says why; reading on would only waste time
-        s.host.ProcessMessages();
-        try {
-          s.CheckAbort(kReadAbortQuestion);
-        } catch (const AbortError&) {
-          // Not acknowledged yet: a no-acknowledge and a stop end the read cleanly.
-          ee.EeNoAck();
-          ee.EeStop();
-          throw;
-        }
-        if (a < last) ee.EeAck();
-      }
-    }
-    ee.EeNoAck();
-    ee.EeStop();
+    const bool acked = ReadAll(s, kReadAbortQuestion, [&](uint32_t, uint8_t b) {
+      file.Write(&b, 1);
+      return file.ok();  // the commit says why; reading on would only waste time
+    });
+    if (!acked) ShowError(s, "NO ACK");
 
     // Nothing was read: no empty file under the chosen name, an existing one stays as it was.
     if (!acked) return;
@@ -243,6 +258,28 @@ void WriteEeprom(Session& s) {
       s.host.ProcessMessages();
     }
     if (failed || dataRefused) return;
+    // Many parts acknowledge every byte while write-protected and keep what they hold: only
+    // reading it back shows whether the write took.
+    if (s.verifyAfterWrite) {
+      s.host.SetStatus("Verifying...");
+      s.host.SetProgressPosition(0);
+      uint64_t differ = 0;
+      uint32_t first = 0;
+      const bool answered = ReadAll(s, kVerifyAbortQuestion, [&](uint32_t a, uint8_t b) {
+        if (b != image[a] && differ++ == 0) first = a;
+        return true;
+      });
+      if (!answered) {
+        ShowError(s, "Verify failed: the EEPROM did not answer the read-back (NO ACK).");
+        return;
+      }
+      if (differ != 0) {
+        ShowError(s, "Verify failed: " + std::to_string(differ) +
+                         (differ == 1 ? " byte differs" : " bytes differ") + ", first at " +
+                         Hex4(first) + ". The EEPROM may be write-protected.");
+        return;
+      }
+    }
     s.host.MessageBox(MessageKind::Information, "Writing Eeprom completed.", Buttons::Ok);
   });
 }

@@ -43,6 +43,10 @@ constexpr ChipName kDsx6070Amd[] = {
   {kHigh, 0x58220000, "AM29F800BB"},
 };
 
+// Device A0 sits on byte-address bit 2, so device word n is at byte offset 4n: the unlock
+// cycles go to words 0x555 and 0x2AA (offsets 0x1554 and 0xAA8), which every part in the
+// catalogue decodes, ST's M29W800A on A0-A11 as well as the AMD parts on A0-A10.
+
 // The boards' wirings, as the command values show them: the command byte lands on the
 // low byte of each half through these.
 constexpr HalfWiring kStraight = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
@@ -67,13 +71,12 @@ constexpr FlashLoader kNoLoader = {0, nullptr, 0, nullptr};
 constexpr FlashModel Ts1Like(Model model, bool sectorCommands) {
   return {
     .model = model, .commanded = true, .base = 0x7FE00000, .words = 0x80000,
-    .commandAddress = 0x7FE01554, .unlockAddress = 0x7FE02AA8, .readBackAddress = 0x7FE00000,
+    .commandAddress = 0x7FE01554, .unlockAddress = 0x7FE00AA8, .readBackAddress = 0x7FE00000,
     .unlock1 = 0x00AA00AA, .unlock2 = 0x00550055,
     .reset = 0x00F000F0, .autoselect = 0x00900090, .program = 0x00A000A0, .eraseSetup = 0x00800080,
     .sectorErase = 0x00300030, .chipErase = 0x00100010,
     .leadingReset = false, .sectorCommands = sectorCommands, .eraseChip = EraseMethod::Chip,
     .low = kStraight, .high = kStraight,
-    // The signature's second unlock goes to device word 0x2AA, not 0xAAA.
     .signature = {true, 0x7FE01554, 0x7FE00AA8, 0, 0x7FE00000, 0x7FE00004,
                   0x04000400, 0xAD00AD00, kTs1Amd, kTs1Sgs},
     .method = WriteMethod::ChipErase, .checkProtection = false, .preErase = {},
@@ -86,13 +89,13 @@ constexpr FlashModel Ts1Like(Model model, bool sectorCommands) {
 constexpr FlashModel Dsx6070Like(Model model, uint32_t base, uint32_t words, const char* part) {
   return {
     .model = model, .commanded = true, .base = base, .words = words,
-    .commandAddress = base + 0x15554, .unlockAddress = base + 0xAAA8, .readBackAddress = base,
+    .commandAddress = base + 0x1554, .unlockAddress = base + 0xAA8, .readBackAddress = base,
     .unlock1 = 0x00AA00AA, .unlock2 = 0x80548054,
     .reset = 0x00F000F0, .autoselect = 0x00900090, .program = 0x00A000A0, .eraseSetup = 0x00800080,
     .sectorErase = 0, .chipErase = 0x00100010,
     .leadingReset = true, .sectorCommands = false, .eraseChip = EraseMethod::Chip,
     .low = kSwapped, .high = kSwapped,
-    .signature = {true, base + 0x15554, base + 0xAAA8, 1000, base, base + 4,
+    .signature = {true, base + 0x1554, base + 0xAA8, 1000, base, base + 4,
                   0x00800080, 0x01234567, kDsx6070Amd, kTs1Sgs},
     .method = WriteMethod::ChipErase, .checkProtection = false, .preErase = {},
     .dataArea = kNoDataArea, .loader = kNoLoader, .usualPart = part,
@@ -102,14 +105,14 @@ constexpr FlashModel Dsx6070Like(Model model, uint32_t base, uint32_t words, con
 constexpr FlashModel kFlashModels[kModelCount] = {
   {
     .model = Model::DSX6071_6072, .commanded = true, .base = 0x7FE00000, .words = 0x80000,
-    .commandAddress = 0x7FE01554, .unlockAddress = 0x7FE02AA8, .readBackAddress = 0x7FE00000,
+    .commandAddress = 0x7FE01554, .unlockAddress = 0x7FE00AA8, .readBackAddress = 0x7FE00000,
     // High half: the command byte bit-reversed.
     .unlock1 = 0x005500AA, .unlock2 = 0x00AA0055,
     .reset = 0x000F00F0, .autoselect = 0x00090090, .program = 0x000500A0, .eraseSetup = 0x00010080,
     .sectorErase = 0x000C0030, .chipErase = 0,
     .leadingReset = false, .sectorCommands = true, .eraseChip = EraseMethod::Sector,
     .low = kStraight, .high = kByteReversed,
-    .signature = {true, 0x7FE01554, 0x7FE02AA8, 0, 0x7FE00000, 0x7FE00004,
+    .signature = {true, 0x7FE01554, 0x7FE00AA8, 0, 0x7FE00000, 0x7FE00004,
                   0x01008000, 0x20000400, kDsx6071Amd, kDsx6071Sgs},
     .method = WriteMethod::Blocks, .checkProtection = true, .preErase = {},
     .dataArea = {0x20000, kDsx6071DataWritten, kDsx6071DataErased},
@@ -119,14 +122,14 @@ constexpr FlashModel kFlashModels[kModelCount] = {
     // Commands go 1 MB below the flash base, where its chip select also answers; only the
     // signature read uses the base itself.
     .model = Model::DSI185, .commanded = true, .base = 0x7FF00000, .words = 0x40000,
-    .commandAddress = 0x7FE01554, .unlockAddress = 0x7FE02AA8, .readBackAddress = 0x7FE00000,
+    .commandAddress = 0x7FE01554, .unlockAddress = 0x7FE00AA8, .readBackAddress = 0x7FE00000,
     // High half: bit i of the command byte on bit 2i.
     .unlock1 = 0x444400AA, .unlock2 = 0x11110055,
     .reset = 0x550000F0, .autoselect = 0x41000090, .program = 0x440000A0, .eraseSetup = 0x40000080,
     .sectorErase = 0x05000030, .chipErase = 0,
     .leadingReset = false, .sectorCommands = true, .eraseChip = EraseMethod::Sector,
     .low = kStraight, .high = kInterleaved,
-    .signature = {true, 0x7FF01554, 0x7FF02AA8, 0, 0x7FF00000, 0x7FF00004,
+    .signature = {true, 0x7FF01554, 0x7FF00AA8, 0, 0x7FF00000, 0x7FF00004,
                   0x01000100, 0x20000400, kDsi185Amd, kDsi185Sgs},
     .method = WriteMethod::Blocks, .checkProtection = false, .preErase = kDsi185BottomSectors,
     .dataArea = kNoDataArea, .loader = kNoLoader, .usualPart = "AM29F400BB",

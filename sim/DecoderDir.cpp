@@ -28,14 +28,13 @@ struct KeyRule {
   int64_t minimum, maximum;
 };
 
-// eeprom_present and cable are flags and handled on their own.
+// eeprom_present, cable, bidirectional and eeprom_write_protect are handled on their own.
 constexpr KeyRule kRules[] = {
     {"port_access_us", &DecoderSettings::portAccessUs, 1, 1000000},
     {"link_byte_us", &DecoderSettings::linkByteUs, 0, 1000000},
     {"dead_after_bytes", &DecoderSettings::deadAfterBytes, 0, INT64_MAX},
     {"loader_seconds", &DecoderSettings::loaderSeconds, 0, 3600},
     {"eeprom_busy_ms", &DecoderSettings::eepromBusyMs, 0, 1000},
-    {"eeprom_write_protect", &DecoderSettings::eepromWriteProtect, 0, 1},
     {"eeprom_never_ready", &DecoderSettings::eepromNeverReady, 0, 1},
     {"eeprom_acks", &DecoderSettings::eepromAcks, 0, INT64_MAX},
     {"flip_bits_every", &DecoderSettings::flipBitsEvery, 0, INT64_MAX},
@@ -44,7 +43,8 @@ constexpr KeyRule kRules[] = {
 
 // The keys the flash board documents: "key =" at the start of a line, commented or not.
 std::set<std::string> FlashKeys(const std::string& defaults) {
-  std::set<std::string> keys = {"flash_maker", "flash_device", "protected_sectors", "stuck_bits"};
+  std::set<std::string> keys = {"flash_maker", "flash_device", "flash_id", "protected_sectors",
+                                "stuck_bits"};
   std::istringstream in(defaults);
   std::string line;
   while (std::getline(in, line)) {
@@ -116,6 +116,10 @@ std::string DefaultDecoderConf(const DecoderModel& model) {
   s += "cable = plugged\n\n";
   s += "# The cable is pulled right after this many bytes from the PC. 0 = never.\n";
   s += "unplug_after_bytes = 0\n\n";
+  s += "# 1 = the PC's port can turn its data lines to input (a bidirectional, byte-mode port).\n";
+  s += "# 0 = it cannot (an SPP-only card, or a BIOS set to \"Normal\"): the direction bit does\n";
+  s += "# nothing and the data register reads back what the PC last wrote to it.\n";
+  s += "bidirectional = 1\n\n";
   s += "# Virtual seconds a loader takes to copy its RAM image; the boot link is silent\n";
   s += "# meanwhile.\n";
   s += "loader_seconds = 3\n\n";
@@ -124,7 +128,8 @@ std::string DefaultDecoderConf(const DecoderModel& model) {
   s += "# Write cycle of the EEPROM in milliseconds; it does not acknowledge meanwhile.\n";
   s += "eeprom_busy_ms = 5\n\n";
   s += "# 1 = the EEPROM's write-protect pin is tied high: it acknowledges its control and\n";
-  s += "# address bytes but no data byte, and keeps what it holds.\n";
+  s += "# address bytes but no data byte, and keeps what it holds. ack = the same pin on a\n";
+  s += "# part that acknowledges every byte, data too, and ignores the write.\n";
   s += "eeprom_write_protect = 0\n\n";
   s += "# 1 = a failed EEPROM: the first write cycle never ends, so it never acknowledges\n";
   s += "# again.\n";
@@ -144,7 +149,8 @@ bool ReadSettings(const Conf& conf, const std::string& flashDefaults, DecoderSet
   DecoderSettings s;
   const std::set<std::string> flashKeys = FlashKeys(flashDefaults);
   for (const auto& [key, value] : conf.values()) {
-    bool known = key == "eeprom_present" || key == "cable" || flashKeys.count(key);
+    bool known = key == "eeprom_present" || key == "cable" || key == "bidirectional" ||
+                 key == "eeprom_write_protect" || flashKeys.count(key);
     for (const KeyRule& rule : kRules) known = known || key == rule.key;
     if (!known) {
       *error = "unknown key " + key;
@@ -163,13 +169,27 @@ bool ReadSettings(const Conf& conf, const std::string& flashDefaults, DecoderSet
     }
     s.*rule.field = *v;
   }
-  if (const auto text = conf.Get("eeprom_present")) {
+  for (const auto& [key, flag] : {std::pair{"eeprom_present", &DecoderSettings::eepromPresent},
+                                  std::pair{"bidirectional", &DecoderSettings::bidirectional}}) {
+    const auto text = conf.Get(key);
+    if (!text) continue;
     const auto v = Conf::ParseInt(*text);
     if (!v || (*v != 0 && *v != 1)) {
-      *error = "eeprom_present = " + *text + ": expected 1 or 0";
+      *error = std::string(key) + " = " + *text + ": expected 1 or 0";
       return false;
     }
-    s.eepromPresent = *v == 1;
+    s.*flag = *v == 1;
+  }
+  if (const auto text = conf.Get("eeprom_write_protect")) {
+    const auto v = Conf::ParseInt(*text);
+    if (*text == "ack") {
+      s.eepromWriteProtect = WriteProtect::IgnoreData;
+    } else if (v && (*v == 0 || *v == 1)) {
+      s.eepromWriteProtect = *v == 1 ? WriteProtect::RefuseData : WriteProtect::Off;
+    } else {
+      *error = "eeprom_write_protect = " + *text + ": expected 0, 1 or ack";
+      return false;
+    }
   }
   if (const auto text = conf.Get("cable")) {
     if (*text != "plugged" && *text != "unplugged") {

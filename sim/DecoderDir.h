@@ -6,6 +6,7 @@
 
 #include "sim/Conf.h"
 #include "sim/DecoderModels.h"
+#include "sim/Eeprom24.h"
 
 namespace corvane::sim {
 
@@ -18,12 +19,13 @@ struct DecoderSettings {
   int64_t loaderSeconds = 3;
   bool eepromPresent = true;
   int64_t eepromBusyMs = 5;
-  int64_t eepromWriteProtect = 0;
+  WriteProtect eepromWriteProtect = WriteProtect::Off;
   int64_t eepromNeverReady = 0;
   int64_t eepromAcks = 0;
   int64_t flipBitsEvery = 0;
   bool cablePlugged = true;
   int64_t unplugAfterBytes = 0;
+  bool bidirectional = true;  // the port can turn its data lines to input
 };
 
 // DIR/<model folder>/ and its files as they were opened.

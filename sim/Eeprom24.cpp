@@ -138,10 +138,13 @@ struct Eeprom24::State {
         SetWordAddress(wide ? (highAddress << 8) | value : (address & 0x700) | value);
         return Acknowledge(Phase::WriteData);
       case Phase::WriteData: {
-        if (faults.writeProtect) return Ignore();
+        if (faults.writeProtect == WriteProtect::RefuseData) return Ignore();
         const uint32_t offset = address & (pageSize - 1);
-        if (page[offset] < 0) ++pageCount;
-        page[offset] = value;
+        // With nothing loaded the stop starts no write cycle.
+        if (faults.writeProtect == WriteProtect::Off) {
+          if (page[offset] < 0) ++pageCount;
+          page[offset] = value;
+        }
         // The counter rolls over within the page.
         address = pageBase | ((offset + 1) & (pageSize - 1));
         return Acknowledge(Phase::WriteData);

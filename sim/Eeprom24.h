@@ -7,9 +7,16 @@
 
 namespace corvane::sim {
 
+// What a part does with its write-protect pin tied high.
+enum class WriteProtect : uint8_t {
+  Off,
+  RefuseData,  // control and address bytes acknowledged, data bytes not
+  IgnoreData,  // every byte acknowledged, the write ignored
+};
+
 // Parts that fail as parts on the bench do.
 struct EepromFaults {
-  bool writeProtect = false;  // WP tied high: control and address bytes acknowledged, data not
+  WriteProtect writeProtect = WriteProtect::Off;
   bool neverReady = false;    // the first write cycle never ends
   int64_t acks = 0;           // acknowledges only this many bytes, then nothing; 0 = no limit
 };

@@ -148,6 +148,17 @@ std::optional<uint32_t> Number(const std::string& text) {
   return static_cast<uint32_t>(*v);
 }
 
+// A 16-bit code: one to four hexadecimal digits, with or without 0x.
+std::optional<uint16_t> HexCode(const std::string& text) {
+  const bool prefixed = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = text.substr(prefixed ? 2 : 0);
+  if (digits.empty() || digits.size() > 4) return std::nullopt;
+  for (char c : digits) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  return static_cast<uint16_t>(std::stoul(digits, nullptr, 16));
+}
+
 std::string ChipsFor(const BoardRow& row) {
   std::string list;
   for (const ChipType& t : ChipCatalogue()) {
@@ -163,13 +174,13 @@ std::string ChipsFor(const BoardRow& row) {
 class ChipBoard final : public BusDevice {
  public:
   ChipBoard(const FlashBoardGeometry& layout, std::vector<uint8_t>& image, const ChipType& type,
-            uint16_t maker, const Wiring& low, const Wiring& high, VirtualClock& clock)
+            ChipId id, const Wiring& low, const Wiring& high, VirtualClock& clock)
       : image_(image),
         base_(layout.base),
         size_(layout.size),
         bound_(image.data()),
-        low_(type, maker, low, image.data(), 4, layout.size / 4, clock),
-        high_(type, maker, high, image.data() + 2, 4, layout.size / 4, clock) {}
+        low_(type, id, low, image.data(), 4, layout.size / 4, clock),
+        high_(type, id, high, image.data() + 2, 4, layout.size / 4, clock) {}
 
   uint32_t Read(uint32_t address) override {
     if (!Bound()) return 0xFFFFFFFF;
@@ -290,7 +301,23 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
     }
   }
 
-  auto board = std::make_unique<ChipBoard>(layout, image, *type, maker, WiringOf(row->low),
+  ChipId id{maker, type->device};
+  if (const auto text = conf.Get("flash_id")) {
+    const size_t colon = text->find(':');
+    const auto m = colon == std::string::npos ? std::nullopt : HexCode(text->substr(0, colon));
+    const auto d = colon == std::string::npos ? std::nullopt : HexCode(text->substr(colon + 1));
+    if (!m || !d) {
+      return Fail(error, "flash_id \"" + *text +
+                             "\" is not MAKER:DEVICE, two hexadecimal codes up to FFFF such as "
+                             "0x0001:0x22DA");
+    }
+    if (conf.Get("flash_maker")) {
+      return Fail(error, "flash_id and flash_maker both give the maker code; keep one of them");
+    }
+    id = {*m, *d};
+  }
+
+  auto board = std::make_unique<ChipBoard>(layout, image, *type, id, WiringOf(row->low),
                                            WiringOf(row->high), clock);
   // An address of this flash as a chip word, or an error text.
   auto wordOf = [&](const std::string& key, const std::string& token, uint32_t address,
@@ -309,7 +336,15 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
 
   if (const auto text = conf.Get("protected_sectors")) {
     for (const std::string& token : Tokens(*text)) {
-      const auto address = Number(token);
+      // ADDRESS/low or ADDRESS/high: the chip on bus bits 0-15 or 16-31 alone.
+      const size_t slash = token.find('/');
+      const std::string chip = slash == std::string::npos ? "" : token.substr(slash + 1);
+      if (slash != std::string::npos && chip != "low" && chip != "high") {
+        return Fail(error, "protected_sectors: \"" + token +
+                               "\" names no chip: ADDRESS/low is the chip on bus bits 0-15, "
+                               "ADDRESS/high the one on bits 16-31");
+      }
+      const auto address = Number(token.substr(0, slash));
       if (!address)
         return Fail(error, "protected_sectors: \"" + token +
                                "\" is not an address"
@@ -324,8 +359,8 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
                                type->name + ": that sector starts at " +
                                Hex(layout.base + start * 4) + ")");
       }
-      board->low().SetProtected(s, true);
-      board->high().SetProtected(s, true);
+      if (chip != "high") board->low().SetProtected(s, true);
+      if (chip != "low") board->high().SetProtected(s, true);
     }
   }
 
@@ -356,8 +391,8 @@ std::string FlashConfDefaults(const std::string& caption) {
   if (row->loaderOnly) {
     return "# Flash (" + Hex(layout.base) + ", " + Bytes(layout.size) +
            "): plain memory that only the decoder's loader writes; bus\n"
-           "# writes are ignored, so flash_device, flash_maker, protected_sectors and\n"
-           "# stuck_bits do not apply to this model.\n";
+           "# writes are ignored, so flash_device, flash_maker, flash_id, protected_sectors\n"
+           "# and stuck_bits do not apply to this model.\n";
   }
   std::string s;
   s += "# Flash (" + Hex(layout.base) + ", " + Bytes(layout.size) +
@@ -368,10 +403,16 @@ std::string FlashConfDefaults(const std::string& caption) {
   s += "# flash_maker: the manufacturer code the chips answer with, when it should differ\n"
        "# from the part's own: AMD, ST, FUJITSU, HYNIX or a number such as 0x01.\n"
        "# flash_maker = AMD\n";
+  s += "# flash_id: MAKER:DEVICE, the codes both chips answer in autoselect mode (words 0\n"
+       "# and 1, on each chip's own data lines) instead of the part's, in hexadecimal with or\n"
+       "# without 0x. The chips stay flash_device parts otherwise. Not with flash_maker.\n"
+       "# flash_id = 0x0001:0x1234\n";
   s += "# protected_sectors: bus addresses of sector starts that ignore program and erase\n"
        "# (autoselect word 2 of the sector reads 1), separated by blanks or commas.\n"
+       "# ADDRESS/low or ADDRESS/high protects the sector in one chip only, the one on bus\n"
+       "# bits 0-15 or 16-31; only that chip then shows it.\n"
        "# protected_sectors = " +
-       Hex(layout.base + 0x20000) + " " + Hex(layout.base + 0x40000) + "\n";
+       Hex(layout.base + 0x20000) + " " + Hex(layout.base + 0x40000) + "/high\n";
   s += "# stuck_bits: address:mask pairs; the masked bits of that bus word never program\n"
        "# (they stay 1).\n"
        "# stuck_bits = " +

@@ -26,9 +26,9 @@ struct FlashBoardGeometry {
 const FlashBoardGeometry* FlashBoardFor(const std::string& caption);
 
 // Builds the board of a model from its decoder.conf keys (flash_maker, flash_device,
-// protected_sectors, stuck_bits). Null with *error set when a key is wrong or image is not
-// layout.size bytes. The board works on image in place and keeps a reference to it: its
-// size must not change while the board lives. Any address given to Read/Write is taken
+// flash_id, protected_sectors, stuck_bits). Null with *error set when a key is wrong or
+// image is not layout.size bytes. The board works on image in place and keeps a reference
+// to it: its size must not change while the board lives. Any address given to Read/Write is taken
 // modulo the board's size, so the memory map may route the mirror window to it unchanged.
 std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf& conf,
                                           std::vector<uint8_t>& image, VirtualClock& clock,

@@ -10,25 +10,28 @@ namespace {
 constexpr uint16_t kAmd = 0x01, kSt = 0x20, kFujitsu = 0x04, kHynix = 0xAD;
 constexpr uint32_t k256K = 0x40000, k512K = 0x80000, k1M = 0x100000;
 
-// Word-mode codes and typical times from the parts' data sheets. The Fujitsu and Hynix parts
-// are second sources of the AMD 5 V parts and answer with the same device codes.
+// Word-mode codes, the address lines decoded in command cycles and typical times from the
+// parts' data sheets. The Fujitsu and Hynix parts are second sources of the AMD 5 V parts
+// and answer with the same device codes. ST's M29W800A decodes A0-A11 in word mode, so
+// 2AAh must come with A11 low; the AMD parts and the M29W800D decode A0-A10.
+constexpr int kToA10 = 11, kToA11 = 12;  // lines decoded: A0 up to A10, A0 up to A11
 constexpr ChipType kCatalogue[] = {
-    {"AM29LV800BT", kAmd, 0x22DA, k512K, true, 11, 700'000, 11'000'000},
-    {"AM29LV800BB", kAmd, 0x225B, k512K, false, 11, 700'000, 11'000'000},
-    {"AM29F800BT", kAmd, 0x22D6, k512K, true, 12, 1'000'000, 14'000'000},
-    {"AM29F800BB", kAmd, 0x2258, k512K, false, 12, 1'000'000, 14'000'000},
-    {"AM29F400BT", kAmd, 0x2223, k256K, true, 12, 1'000'000, 8'000'000},
-    {"AM29F400BB", kAmd, 0x22AB, k256K, false, 12, 1'000'000, 8'000'000},
-    {"AM29LV160DT", kAmd, 0x22C4, k1M, true, 11, 700'000, 18'000'000},
-    {"AM29LV160DB", kAmd, 0x2249, k1M, false, 11, 700'000, 18'000'000},
-    {"M29W800AT", kSt, 0x00D7, k512K, true, 10, 1'000'000, 10'000'000},
-    {"M29W800AB", kSt, 0x005B, k512K, false, 10, 1'000'000, 10'000'000},
-    {"M29W800DT", kSt, 0x22D7, k512K, true, 10, 800'000, 8'000'000},
-    {"M29W800DB", kSt, 0x225B, k512K, false, 10, 800'000, 8'000'000},
-    {"MBM29F800TA", kFujitsu, 0x22D6, k512K, true, 16, 1'000'000, 15'000'000},
-    {"MBM29F800BA", kFujitsu, 0x2258, k512K, false, 16, 1'000'000, 15'000'000},
-    {"HY29F800T", kHynix, 0x22D6, k512K, true, 12, 1'000'000, 14'000'000},
-    {"HY29F800B", kHynix, 0x2258, k512K, false, 12, 1'000'000, 14'000'000},
+    {"AM29LV800BT", kAmd, 0x22DA, k512K, true, kToA10, 11, 700'000, 11'000'000},
+    {"AM29LV800BB", kAmd, 0x225B, k512K, false, kToA10, 11, 700'000, 11'000'000},
+    {"AM29F800BT", kAmd, 0x22D6, k512K, true, kToA10, 12, 1'000'000, 14'000'000},
+    {"AM29F800BB", kAmd, 0x2258, k512K, false, kToA10, 12, 1'000'000, 14'000'000},
+    {"AM29F400BT", kAmd, 0x2223, k256K, true, kToA10, 12, 1'000'000, 8'000'000},
+    {"AM29F400BB", kAmd, 0x22AB, k256K, false, kToA10, 12, 1'000'000, 8'000'000},
+    {"AM29LV160DT", kAmd, 0x22C4, k1M, true, kToA10, 11, 700'000, 18'000'000},
+    {"AM29LV160DB", kAmd, 0x2249, k1M, false, kToA10, 11, 700'000, 18'000'000},
+    {"M29W800AT", kSt, 0x00D7, k512K, true, kToA11, 10, 1'000'000, 10'000'000},
+    {"M29W800AB", kSt, 0x005B, k512K, false, kToA11, 10, 1'000'000, 10'000'000},
+    {"M29W800DT", kSt, 0x22D7, k512K, true, kToA10, 10, 800'000, 8'000'000},
+    {"M29W800DB", kSt, 0x225B, k512K, false, kToA10, 10, 800'000, 8'000'000},
+    {"MBM29F800TA", kFujitsu, 0x22D6, k512K, true, kToA10, 16, 1'000'000, 15'000'000},
+    {"MBM29F800BA", kFujitsu, 0x2258, k512K, false, kToA10, 16, 1'000'000, 15'000'000},
+    {"HY29F800T", kHynix, 0x22D6, k512K, true, kToA10, 12, 1'000'000, 14'000'000},
+    {"HY29F800B", kHynix, 0x2258, k512K, false, kToA10, 12, 1'000'000, 14'000'000},
 };
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -95,10 +98,11 @@ uint16_t MakerCode(std::string_view name) {
   return 0;
 }
 
-FlashChip::FlashChip(const ChipType& type, uint16_t maker, const Wiring& wiring, uint8_t* cells,
+FlashChip::FlashChip(const ChipType& type, ChipId id, const Wiring& wiring, uint8_t* cells,
                      uint32_t stride, uint32_t visibleWords, VirtualClock& clock)
     : type_(type),
-      maker_(maker),
+      id_(id),
+      commandMask_((1u << type.commandLines) - 1),
       wiring_(wiring),
       cells_(cells),
       stride_(stride),
@@ -170,9 +174,9 @@ uint16_t FlashChip::IdWord(uint32_t word) const {
   // A1 and A0 choose the code; the sector address lines choose whose protection shows.
   switch (word & 3) {
     case 0:
-      return maker_;
+      return id_.maker;
     case 1:
-      return type_.device;
+      return id_.device;
     case 2:
       return protected_[SectorOf(word)] ? 1 : 0;
     default:
@@ -203,7 +207,7 @@ void FlashChip::Write(uint32_t word, uint16_t value) {
   if (mode_ == Mode::Busy) return;
   const uint16_t dq = wiring_.ToChip(value);
   const uint8_t cmd = static_cast<uint8_t>(dq);  // DQ8-DQ15 are don't-care in command cycles
-  const uint32_t a = word & 0x7FF;               // only A0-A10 take part in decoding
+  const uint32_t a = word & commandMask_;        // the lines above are don't-care
   if (mode_ == Mode::ProgramFailed) {
     if (cmd == 0xF0) Abandon();
     return;

@@ -34,6 +34,7 @@ struct ChipType {
   uint16_t device;    // device code (autoselect word 1)
   uint32_t words;     // 16-bit words
   bool topBoot;       // small sectors at the top instead of the bottom
+  int commandLines;   // A0 up to A(commandLines - 1) are decoded in command cycles
   int64_t programUs;  // one word
   int64_t sectorEraseUs;
   int64_t chipEraseUs;
@@ -45,6 +46,12 @@ const ChipType* FindChipType(std::string_view name);
 // First word of every sector, ascending.
 std::vector<uint32_t> SectorStarts(const ChipType& type);
 
+// What a chip answers in autoselect mode: word 0 and word 1, on its own data lines.
+struct ChipId {
+  uint16_t maker;
+  uint16_t device;
+};
+
 // Manufacturer codes by name: AMD, ST, FUJITSU, HYNIX (case-insensitive); 0 when unknown.
 uint16_t MakerCode(std::string_view name);
 
@@ -54,8 +61,8 @@ uint16_t MakerCode(std::string_view name);
 class FlashChip {
  public:
   // visibleWords: the words the board's address lines reach (at most type.words).
-  FlashChip(const ChipType& type, uint16_t maker, const Wiring& wiring, uint8_t* cells,
-            uint32_t stride, uint32_t visibleWords, VirtualClock& clock);
+  FlashChip(const ChipType& type, ChipId id, const Wiring& wiring, uint8_t* cells, uint32_t stride,
+            uint32_t visibleWords, VirtualClock& clock);
 
   // Bus side of a read or write of word n (bus form).
   uint16_t Read(uint32_t word);
@@ -130,7 +137,8 @@ class FlashChip {
   }
 
   const ChipType& type_;
-  const uint16_t maker_;
+  const ChipId id_;
+  const uint32_t commandMask_;
   const Wiring& wiring_;
   uint8_t* cells_;
   const uint32_t stride_;

@@ -18,7 +18,7 @@ bool DecoderImpl::Build(std::string* error) {
   if (s.eepromPresent) {
     eeprom_ = std::make_unique<Eeprom24>(
         files_.eeprom, clock_, s.eepromBusyMs * 1000,
-        EepromFaults{s.eepromWriteProtect == 1, s.eepromNeverReady == 1, s.eepromAcks});
+        EepromFaults{s.eepromWriteProtect, s.eepromNeverReady == 1, s.eepromAcks});
   }
   decoder_ = std::make_unique<Decoder>(Decoder::Parts{
       &model_, flash_.base, flash_.size, flash_.mirrorBase, flash_.mirrorSize, board_.get(),
@@ -40,6 +40,7 @@ bool DecoderImpl::Build(std::string* error) {
   t.flipEvery = static_cast<uint64_t>(s.flipBitsEvery);
   t.unplugged = !s.cablePlugged;
   t.unplugAfterBytes = static_cast<uint64_t>(s.unplugAfterBytes);
+  t.bidirectional = s.bidirectional;
   port_ = std::make_unique<VirtualPort>(clock_, *link_, *decoder_, stats_, t);
   if (!LoadState(error)) return false;
   savedFlash_ = files_.flash;
@@ -117,6 +118,12 @@ VirtualDecoder::~VirtualDecoder() = default;
 
 uint8_t VirtualDecoder::PortIn(uint16_t port) { return impl_->port().In(port); }
 void VirtualDecoder::PortOut(uint16_t port, uint8_t value) { impl_->port().Out(port, value); }
+
+std::optional<bool> VirtualDecoder::ReadsData(std::string* why) {
+  if (impl_->files().settings.bidirectional) return true;
+  if (why) *why = "its data lines cannot be turned to input (bidirectional = 0 in decoder.conf)";
+  return false;
+}
 
 corvane::Clock& VirtualDecoder::clock() { return impl_->clock(); }
 

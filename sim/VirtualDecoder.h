@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/PortIo.h"
@@ -31,6 +32,8 @@ class VirtualDecoder final : public corvane::PortIo {
 
   uint8_t PortIn(uint16_t port) override;
   void PortOut(uint16_t port, uint8_t value) override;
+  // What decoder.conf says of the port; no port access, no virtual time.
+  std::optional<bool> ReadsData(std::string* why) override;
 
   corvane::Clock& clock();
   const Stats& stats() const;

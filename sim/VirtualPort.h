@@ -28,6 +28,7 @@ class VirtualPort {
     uint64_t flipEvery = 0;
     bool unplugged = false;         // no cable from the start
     uint64_t unplugAfterBytes = 0;  // the cable comes out after this many bytes (0 = never)
+    bool bidirectional = true;      // false: the data lines never turn to input
   };
 
   static constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
@@ -114,8 +115,11 @@ class VirtualPort {
     if (now >= nextEvent_) Service();
     return now;
   }
-  // Control bit 5 turns the data lines around only in byte mode.
-  bool PortDrives() const { return !((control_ & 0x20) && (ecr_ & 0xE0) == 0x20); }
+  // Control bit 5 turns the data lines around only in byte mode, and only on a port whose
+  // line drivers can be switched off: an SPP-only port always drives, and reads its latch.
+  bool PortDrives() const {
+    return !t_.bidirectional || !((control_ & 0x20) && (ecr_ & 0xE0) == 0x20);
+  }
 
   void Pins(uint8_t old, uint8_t now_value, int64_t now);
   void Service();

@@ -34,6 +34,18 @@ class UnavailableBackend final : public Backend, private PortIo {
 
 }  // namespace
 
+bool CheckPortReads(PortIo& io, const std::string& port, std::string* error) {
+  std::string why;
+  if (io.ReadsData(&why).value_or(true)) return true;
+  if (error) {
+    *error = port + " cannot read what the decoder sends: " + why +
+             ". Set the port to bidirectional (PS/2, byte), EPP or ECP mode in the BIOS setup, "
+             "or use a card that has such a mode; SPP and Normal mode can only send. Nothing "
+             "was sent to the decoder.";
+  }
+  return false;
+}
+
 std::unique_ptr<Backend> Backend::Start(const TargetOptions& options, Host& host,
                                         std::string* error) {
   if (const std::string problem = CheckTargetOptions(options); !problem.empty()) {

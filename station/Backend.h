@@ -5,6 +5,7 @@
 #include <string>
 
 #include "eeprom/corvane_ee.h"
+#include "link/PortIo.h"
 #include "link/corvane.h"
 #include "station/TargetOptions.h"
 #include "target/Host.h"
@@ -64,6 +65,10 @@ class Backend {
   // Its counts; nothing on a real port.
   virtual std::optional<TrafficStats> stats() { return std::nullopt; }
 };
+
+// A port that cannot read cannot run any command: the decoder's every answer would be the
+// PC's own latch. False, with the message for the user (naming port) in *error.
+bool CheckPortReads(PortIo& io, const std::string& port, std::string* error);
 
 // The two kinds, for those that know which they want.
 std::unique_ptr<Backend> StartPortBackend(const TargetOptions& options, Host& host,

@@ -66,9 +66,14 @@ std::string RefusingWord(const std::string& cmdline) {
   return {};
 }
 
-// Where Debian and others keep it; /sbin is the same folder on merged-/usr systems.
+// Where Debian and others keep them; /sbin is the same folder on merged-/usr systems. The
+// programs are run by their full path: a caller's PATH may lead anywhere, and pkexec looks
+// nothing up in it.
 const char* const kModprobeCandidates[] = {"/usr/sbin/modprobe", "/sbin/modprobe",
                                            "/usr/bin/modprobe", "/bin/modprobe"};
+const char* const kPkexecCandidates[] = {"/usr/bin/pkexec", "/bin/pkexec"};
+const char* const kUdevadmCandidates[] = {"/usr/bin/udevadm", "/bin/udevadm", "/sbin/udevadm",
+                                          "/usr/sbin/udevadm"};
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
@@ -128,22 +133,25 @@ int Driver::StartDriverService() {
 
 int Driver::StopDriverService() { return 0; }
 
-std::string Driver::ModprobePath() {
-  for (const char* path : kModprobeCandidates) {
+std::string Driver::FindProgram(std::span<const char* const> candidates, const char* fallback) {
+  for (const char* path : candidates) {
     if (sys_.Exists(path)) return path;
   }
-  return kModprobeCandidates[1];
+  return fallback;
 }
 
+std::string Driver::ModprobePath() { return FindProgram(kModprobeCandidates, kModprobeCandidates[1]); }
+
 int Driver::InstallDriverService() {
-  const int r = sys_.Run({"pkexec", ModprobePath(), kModule});
+  const int r =
+      sys_.Run({FindProgram(kPkexecCandidates, kPkexecCandidates[0]), ModprobePath(), kModule});
   if (r == -ENOENT) return port_error::kNoAdminPrompt;
   if (r < 0) return -r;  // pkexec could not start
   switch (r) {
     case 0:
       // The device node appears at once, but udev gives it to the lp group a moment later;
       // opening before that would be refused.
-      sys_.Run({"udevadm", "settle", "--timeout=5"});
+      sys_.Run({FindProgram(kUdevadmCandidates, kUdevadmCandidates[0]), "settle", "--timeout=5"});
       return 0;
     case 126: return ECANCELED;  // the user dismissed the password prompt
     case 127: return port_error::kNotAuthorised;

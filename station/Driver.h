@@ -1,5 +1,6 @@
 #pragma once
 #include <memory>
+#include <span>
 #include <string>
 
 #include "link/PortIo.h"
@@ -43,6 +44,8 @@ class Driver {
   // modprobe by its full path: pkexec runs nothing from the caller's PATH, which for a
   // normal user has no sbin.
   std::string ModprobePath();
+  // The first of these that exists, else fallback.
+  std::string FindProgram(std::span<const char* const> candidates, const char* fallback);
 
   // The port OpenDriverDevice obtained, handed over once; null before or after.
   std::unique_ptr<PortIo> TakePort();

@@ -32,7 +32,12 @@ class PortBackend final : public Backend {
     return true;
   }
 
-  bool Begin(Model, std::string* error) override { return Io().Claim(error); }
+  bool Begin(Model, std::string* error) override {
+    if (!Io().Claim(error)) return false;
+    if (CheckPortReads(Io(), PortName(), error)) return true;
+    Io().Release();
+    return false;
+  }
 
   bool End(std::string* error) override {
     ReleasePort();
@@ -66,6 +71,10 @@ class PortBackend final : public Backend {
 
  private:
   PortIo& Io() { return trace_ ? static_cast<PortIo&>(*trace_) : *port_; }
+  std::string PortName() const {
+    if (options_.directIo) return "The parallel port at 378";
+    return !device_.empty() ? device_ : options_.port.empty() ? "The parallel port" : options_.port;
+  }
 
   TargetOptions options_;
   std::unique_ptr<PortIo> port_;

@@ -65,6 +65,7 @@ class VirtualBackend final : public Backend {
         busTraceSet_ = true;
       }
     }
+    if (!CheckPortReads(*slot, "The virtual port of " + slot->directory(), error)) return false;
     current_ = slot.get();
     current_->ResetStats();
     if (trace_) {

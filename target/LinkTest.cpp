@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "link/Text.h"
 #include "target/Connection.h"
@@ -27,6 +28,43 @@ uint32_t Pattern(uint32_t round, uint32_t address, uint32_t* random) {
       return *random;
   }
 }
+
+// A read the link may have corrupted is taken only once two reads agree.
+constexpr int kAgreeReads = 8;
+
+std::optional<uint32_t> ReadAgreed(Link& link, uint32_t address) {
+  uint32_t reads[kAgreeReads];
+  for (int n = 0; n < kAgreeReads; ++n) {
+    reads[n] = link.Peek(address);
+    for (int k = 0; k < n; ++k) {
+      if (reads[k] == reads[n]) return reads[n];
+    }
+  }
+  return std::nullopt;
+}
+
+// Puts the scratch word's old value back on every way out but a dead link.
+class ScratchGuard {
+ public:
+  ScratchGuard(Link& link, uint32_t address, uint32_t value)
+      : link_(link), address_(address), value_(value) {}
+  ~ScratchGuard() {
+    try {
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        link_.Poke(address_, value_);
+        if (ReadAgreed(link_, address_) == value_) return;
+      }
+    } catch (const LinkError&) {
+      // The link is gone; the test has said so.
+    }
+  }
+  ScratchGuard(const ScratchGuard&) = delete;
+  ScratchGuard& operator=(const ScratchGuard&) = delete;
+
+ private:
+  Link& link_;
+  uint32_t address_, value_;
+};
 
 std::string Number(const char* format, double value) {
   char text[32];
@@ -87,7 +125,17 @@ void LinkTest(Session& s, int rounds) {
     int64_t linkUs = 0;
     uint32_t random = 0x2545F491;
     try {
-      const uint32_t saved = link.Peek(scratch);
+      // The word belongs to the decoder: what it holds is read until two reads agree, and
+      // put back however the test ends, a stop request included.
+      const std::optional<uint32_t> saved = ReadAgreed(link, scratch);
+      if (!saved) {
+        fail("the link corrupts data: " + Hex8(scratch) + " read differently " +
+             std::to_string(kAgreeReads) +
+             " times. Check the cable (short and whole) and the port's mode in the BIOS "
+             "(SPP or EPP). Nothing was changed on the decoder.");
+        return;
+      }
+      ScratchGuard restore(link, scratch, *saved);
       for (; round < rounds; ++round) {
         const uint32_t value = Pattern(static_cast<uint32_t>(round), scratch, &random);
         const uint64_t a0 = link.accesses;
@@ -107,9 +155,9 @@ void LinkTest(Session& s, int rounds) {
         }
         s.host.SetProgressPosition(round);
         s.host.ProcessMessages();
-        s.CheckAbort("Stop the link test? It has changed nothing on the decoder.");
+        s.CheckAbort("Stop the link test? The word it uses gets its old value back; nothing else "
+                     "is changed on the decoder.");
       }
-      link.Poke(scratch, saved);
     } catch (const NoAdapterError&) {
       fail("the adapter went away after " + std::to_string(round) +
            " round trips: the port's lines now read as if nothing were plugged in. Check the "

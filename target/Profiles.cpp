@@ -15,27 +15,29 @@ constexpr RamRegion kDumpsDsi185[]  = {{"DSI185", 0x80000000, 0x80800}};
 constexpr RamRegion kDumpsTvnbox[]  = {{"TVNbox", 0x80000000, 0x100000}};
 
 constexpr DataAreaLayout kNoDataArea = {0, nullptr, 0, 0};
+// The link test's scratch word is the first word of the RAM the tool itself fills on that
+// kind of board (the RAM loaders' image copies), never a word the boot ROM may keep.
 }  // namespace
 
 constexpr std::array<Profile, kModelCount> kProfiles = {{
   // model               caption         type  cb1 en/vis    cb2 en/vis    cb3    wide last    pio
   {Model::DSX6071_6072, "DSX6071/6072",  0, true,  true,  true,  true,  false, 0, 0x7FF,  0x2000D000,
-   kNoDataArea,                                               kDumpsDsx6071, 0x40000100},
+   kNoDataArea,                                               kDumpsDsx6071, 0x40000000},
   {Model::DSI185,       "DSI185",        1, false, false, false, false, false, 0, 0x7FF,  0x2000D000,
-   {0x80002000, "TRAPDATA.BIN", 0xFFF80000, 0x80000},         kDumpsDsi185,  0x80000100},
+   {0x80002000, "TRAPDATA.BIN", 0xFFF80000, 0x80000},         kDumpsDsi185,  0x80002000},
   {Model::BCT13,        "BCT13",         3, false, true,  false, false, true,  0, 0x7FF,  0x2000D000,
-   {0x80002000, "TRAPDATA.BIN", 0xFFF80000, 0x80000},         kDumpsBct13,   0x80000100},
+   {0x80002000, "TRAPDATA.BIN", 0xFFF80000, 0x80000},         kDumpsBct13,   0x80002000},
   {Model::TS1,          "TS1",           4, false, false, false, false, false, 1, 0x1FFF, 0x2000F000,
-   {0x80002000, "TRAPPACE.bin", 0xC0000000, 0x80000},         {},            0x80000100},
+   {0x80002000, "TRAPPACE.bin", 0xC0000000, 0x80000},         {},            0x80002000},
   {Model::DSX6070,      "DSX6070",       5, false, false, false, false, false, 0, 0x7FF,  0x2000D000,
-   {0x40000000, "TRAP6070.bin", 0x50000000, 0x80000},         {},            0x40000100},
+   {0x40000000, "TRAP6070.bin", 0x50000000, 0x80000},         {},            0x40000000},
   {Model::TVNbox,       "TVN box",       6, false, false, false, false, false, 1, 0x1FFF, 0x2000D000,
-   kNoDataArea,                                               kDumpsTvnbox,  0x80000100},
+   kNoDataArea,                                               kDumpsTvnbox,  0x80002000},
   {Model::STB3100,      "STB3100",       6, true,  false, true,  false, false, 1, 0x1FFF, 0x2000F000,
-   kNoDataArea,                                               {},            0x80000100},
+   kNoDataArea,                                               {},            0x80002000},
   // Its data area is read only: no loader writes it.
   {Model::DSX6170,      "DSX6170",       8, false, false, false, false, false, 1, 0x1FFF, 0x2000D000,
-   {0, nullptr, 0x50000000, 0x200000},                        {},            0x40000100},
+   {0, nullptr, 0x50000000, 0x200000},                        {},            0x40000000},
 }};
 // clang-format on
 

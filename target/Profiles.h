@@ -42,7 +42,7 @@ struct Profile {
   uint32_t PioBase;
   DataAreaLayout dataArea;
   std::span<const RamRegion> ramDumps;  // the dumps named after this model
-  uint32_t scratchWord;                 // the RAM word the link test writes
+  uint32_t scratchWord;                 // the RAM word the link test writes, then restores
 };
 
 extern const std::array<Profile, kModelCount> kProfiles;

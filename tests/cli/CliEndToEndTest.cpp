@@ -456,11 +456,11 @@ TEST_P(LinkTestOnTheVirtualDecoder, NamesTheStageOrMeasuresThePort) {
 INSTANTIATE_TEST_SUITE_P(
     Stages, LinkTestOnTheVirtualDecoder,
     ::testing::Values(
-        LinkCase{"Healthy", {}, 0, "400 round trips to 80000100, no errors. A port access takes 1.00 µs"},
+        LinkCase{"Healthy", {}, 0, "400 round trips to 80002000, no errors. A port access takes 1.00 µs"},
         // Within 10 % of the decoder's own access time, whatever the adapter's pace.
         LinkCase{"SlowPort", {{"port_access_us", "3"}, {"link_byte_us", "20"}}, 0,
                  "A port access takes 3.00 µs"},
-        LinkCase{"FlippedBits", {{"flip_bits_every", "50"}}, 1, "round trips to 80000100 came back wrong; the first, round trip"},
+        LinkCase{"FlippedBits", {{"flip_bits_every", "50"}}, 1, "round trips to 80002000 came back wrong; the first, round trip"},
         LinkCase{"NoAdapter", {{"cable", "unplugged"}}, 1, "Link test: no adapter answers"},
         LinkCase{"NoDecoder", {{"dead_after_bytes", "1"}}, 1, "an adapter is on the port, but the decoder"},
         LinkCase{"DecoderGoesQuiet", {{"dead_after_bytes", "2000"}}, 1, "the decoder stopped answering after"}),

@@ -92,53 +92,53 @@ constexpr uint32_t kValue = 0x12345678;  // programmed in image order
 constexpr uint32_t kBus = 0x78563412;    // as it travels
 
 // Command values written out per model rather than taken from the engine's table.
-const std::vector<std::string> kReset6071 = {P(0x7FE01554, 0x005500AA), P(0x7FE02AA8, 0x00AA0055),
+const std::vector<std::string> kReset6071 = {P(0x7FE01554, 0x005500AA), P(0x7FE00AA8, 0x00AA0055),
                                              P(0x7FE01554, 0x000F00F0), R(0x7FE00000), R(0x7FE00000)};
-const std::vector<std::string> kResetDsi = {P(0x7FE01554, 0x444400AA), P(0x7FE02AA8, 0x11110055),
+const std::vector<std::string> kResetDsi = {P(0x7FE01554, 0x444400AA), P(0x7FE00AA8, 0x11110055),
                                             P(0x7FE01554, 0x550000F0), R(0x7FE00000), R(0x7FE00000)};
-const std::vector<std::string> kResetTs1 = {P(0x7FE01554, 0x00AA00AA), P(0x7FE02AA8, 0x00550055),
+const std::vector<std::string> kResetTs1 = {P(0x7FE01554, 0x00AA00AA), P(0x7FE00AA8, 0x00550055),
                                             P(0x7FE01554, 0x00F000F0), R(0x7FE00000), R(0x7FE00000)};
-const std::vector<std::string> kReset6070 = {P(0x7FF15554, 0x00AA00AA), P(0x7FF0AAA8, 0x80548054),
-                                             P(0x7FF15554, 0x00F000F0), R(0x7FF00000), R(0x7FF00000)};
-const std::vector<std::string> kReset6170 = {P(0x7FC15554, 0x00AA00AA), P(0x7FC0AAA8, 0x80548054),
-                                             P(0x7FC15554, 0x00F000F0), R(0x7FC00000), R(0x7FC00000)};
+const std::vector<std::string> kReset6070 = {P(0x7FF01554, 0x00AA00AA), P(0x7FF00AA8, 0x80548054),
+                                             P(0x7FF01554, 0x00F000F0), R(0x7FF00000), R(0x7FF00000)};
+const std::vector<std::string> kReset6170 = {P(0x7FC01554, 0x00AA00AA), P(0x7FC00AA8, 0x80548054),
+                                             P(0x7FC01554, 0x00F000F0), R(0x7FC00000), R(0x7FC00000)};
 
 const std::vector<std::string> kSectorErase6071 = {
-    P(0x7FE01554, 0x005500AA), P(0x7FE02AA8, 0x00AA0055), P(0x7FE01554, 0x00010080),
-    P(0x7FE01554, 0x005500AA), P(0x7FE02AA8, 0x00AA0055), P(0x7FE20000, 0x000C0030)};
+    P(0x7FE01554, 0x005500AA), P(0x7FE00AA8, 0x00AA0055), P(0x7FE01554, 0x00010080),
+    P(0x7FE01554, 0x005500AA), P(0x7FE00AA8, 0x00AA0055), P(0x7FE20000, 0x000C0030)};
 const std::vector<std::string> kSectorEraseDsi = {
-    P(0x7FE01554, 0x444400AA), P(0x7FE02AA8, 0x11110055), P(0x7FE01554, 0x40000080),
-    P(0x7FE01554, 0x444400AA), P(0x7FE02AA8, 0x11110055), P(0x7FF20000, 0x05000030)};
+    P(0x7FE01554, 0x444400AA), P(0x7FE00AA8, 0x11110055), P(0x7FE01554, 0x40000080),
+    P(0x7FE01554, 0x444400AA), P(0x7FE00AA8, 0x11110055), P(0x7FF20000, 0x05000030)};
 const std::vector<std::string> kSectorEraseTs1 = {
-    P(0x7FE01554, 0x00AA00AA), P(0x7FE02AA8, 0x00550055), P(0x7FE01554, 0x00800080),
-    P(0x7FE01554, 0x00AA00AA), P(0x7FE02AA8, 0x00550055), P(0x7FE20000, 0x00300030)};
+    P(0x7FE01554, 0x00AA00AA), P(0x7FE00AA8, 0x00550055), P(0x7FE01554, 0x00800080),
+    P(0x7FE01554, 0x00AA00AA), P(0x7FE00AA8, 0x00550055), P(0x7FE20000, 0x00300030)};
 const std::vector<std::string> kChipEraseTs1 = {
-    P(0x7FE01554, 0x00AA00AA), P(0x7FE02AA8, 0x00550055), P(0x7FE01554, 0x00800080),
-    P(0x7FE01554, 0x00AA00AA), P(0x7FE02AA8, 0x00550055), P(0x7FE01554, 0x00100010)};
+    P(0x7FE01554, 0x00AA00AA), P(0x7FE00AA8, 0x00550055), P(0x7FE01554, 0x00800080),
+    P(0x7FE01554, 0x00AA00AA), P(0x7FE00AA8, 0x00550055), P(0x7FE01554, 0x00100010)};
 const std::vector<std::string> kChipErase6070 = {
-    P(0x7FF15554, 0x00F000F0), P(0x7FF15554, 0x00AA00AA), P(0x7FF0AAA8, 0x80548054),
-    P(0x7FF15554, 0x00800080), P(0x7FF15554, 0x00AA00AA), P(0x7FF0AAA8, 0x80548054),
-    P(0x7FF15554, 0x00100010)};
+    P(0x7FF01554, 0x00F000F0), P(0x7FF01554, 0x00AA00AA), P(0x7FF00AA8, 0x80548054),
+    P(0x7FF01554, 0x00800080), P(0x7FF01554, 0x00AA00AA), P(0x7FF00AA8, 0x80548054),
+    P(0x7FF01554, 0x00100010)};
 const std::vector<std::string> kChipErase6170 = {
-    P(0x7FC15554, 0x00F000F0), P(0x7FC15554, 0x00AA00AA), P(0x7FC0AAA8, 0x80548054),
-    P(0x7FC15554, 0x00800080), P(0x7FC15554, 0x00AA00AA), P(0x7FC0AAA8, 0x80548054),
-    P(0x7FC15554, 0x00100010)};
+    P(0x7FC01554, 0x00F000F0), P(0x7FC01554, 0x00AA00AA), P(0x7FC00AA8, 0x80548054),
+    P(0x7FC01554, 0x00800080), P(0x7FC01554, 0x00AA00AA), P(0x7FC00AA8, 0x80548054),
+    P(0x7FC01554, 0x00100010)};
 
-const std::vector<std::string> kProgram6071 = {P(0x7FE01554, 0x005500AA), P(0x7FE02AA8, 0x00AA0055),
+const std::vector<std::string> kProgram6071 = {P(0x7FE01554, 0x005500AA), P(0x7FE00AA8, 0x00AA0055),
                                                P(0x7FE01554, 0x000500A0), P(0x7FE00000, kBus),
                                                R(0x7FE00000, kBus), R(0x7FE00000, kBus)};
-const std::vector<std::string> kProgramDsi = {P(0x7FE01554, 0x444400AA), P(0x7FE02AA8, 0x11110055),
+const std::vector<std::string> kProgramDsi = {P(0x7FE01554, 0x444400AA), P(0x7FE00AA8, 0x11110055),
                                               P(0x7FE01554, 0x440000A0), P(0x7FF00000, kBus),
                                               R(0x7FF00000, kBus), R(0x7FF00000, kBus)};
-const std::vector<std::string> kProgramTs1 = {P(0x7FE01554, 0x00AA00AA), P(0x7FE02AA8, 0x00550055),
+const std::vector<std::string> kProgramTs1 = {P(0x7FE01554, 0x00AA00AA), P(0x7FE00AA8, 0x00550055),
                                               P(0x7FE01554, 0x00A000A0), P(0x7FE00000, kBus),
                                               R(0x7FE00000, kBus), R(0x7FE00000, kBus)};
 const std::vector<std::string> kProgram6070 = {
-    P(0x7FF15554, 0x00F000F0), P(0x7FF15554, 0x00AA00AA), P(0x7FF0AAA8, 0x80548054),
-    P(0x7FF15554, 0x00A000A0), P(0x7FF00000, kBus), R(0x7FF00000, kBus), R(0x7FF00000, kBus)};
+    P(0x7FF01554, 0x00F000F0), P(0x7FF01554, 0x00AA00AA), P(0x7FF00AA8, 0x80548054),
+    P(0x7FF01554, 0x00A000A0), P(0x7FF00000, kBus), R(0x7FF00000, kBus), R(0x7FF00000, kBus)};
 const std::vector<std::string> kProgram6170 = {
-    P(0x7FC15554, 0x00F000F0), P(0x7FC15554, 0x00AA00AA), P(0x7FC0AAA8, 0x80548054),
-    P(0x7FC15554, 0x00A000A0), P(0x7FC00000, kBus), R(0x7FC00000, kBus), R(0x7FC00000, kBus)};
+    P(0x7FC01554, 0x00F000F0), P(0x7FC01554, 0x00AA00AA), P(0x7FC00AA8, 0x80548054),
+    P(0x7FC01554, 0x00A000A0), P(0x7FC00000, kBus), R(0x7FC00000, kBus), R(0x7FC00000, kBus)};
 
 // clang-format off
 const SequenceCase kSequences[] = {
@@ -148,7 +148,7 @@ const SequenceCase kSequences[] = {
   {"DSX6071EraseChipIsTheSectorErase", Model::DSX6071_6072, Op::EraseChip, 0x7FE20000,
    Join({kSectorErase6071, Times(3, R(0x7FE20000))})},
   {"DSX6071CheckSector", Model::DSX6071_6072, Op::CheckSector, 0x7FE20000,
-   Join({{P(0x7FE01554, 0x005500AA), P(0x7FE02AA8, 0x00AA0055), P(0x7FE01554, 0x00090090),
+   Join({{P(0x7FE01554, 0x005500AA), P(0x7FE00AA8, 0x00AA0055), P(0x7FE01554, 0x00090090),
           R(0x7FE20008)}, kReset6071})},
   {"DSX6071Program", Model::DSX6071_6072, Op::Program, 0x7FE00000, kProgram6071},
 
@@ -158,7 +158,7 @@ const SequenceCase kSequences[] = {
   {"DSI185EraseChipIsTheSectorErase", Model::DSI185, Op::EraseChip, 0x7FF20000,
    Join({kSectorEraseDsi, Times(3, R(0x7FF20000))})},
   {"DSI185CheckSector", Model::DSI185, Op::CheckSector, 0x7FF20000,
-   Join({{P(0x7FE01554, 0x444400AA), P(0x7FE02AA8, 0x11110055), P(0x7FE01554, 0x41000090),
+   Join({{P(0x7FE01554, 0x444400AA), P(0x7FE00AA8, 0x11110055), P(0x7FE01554, 0x41000090),
           R(0x7FF20008)}, kResetDsi})},
   {"DSI185Program", Model::DSI185, Op::Program, 0x7FF00000, kProgramDsi},
 
@@ -168,7 +168,7 @@ const SequenceCase kSequences[] = {
   {"TS1EraseChipGoesToTheCommandAddress", Model::TS1, Op::EraseChip, 0x7FE20000,
    Join({kChipEraseTs1, Times(3, R(0x7FE20000))})},
   {"TS1CheckSector", Model::TS1, Op::CheckSector, 0x7FE20000,
-   Join({{P(0x7FE01554, 0x00AA00AA), P(0x7FE02AA8, 0x00550055), P(0x7FE01554, 0x00900090),
+   Join({{P(0x7FE01554, 0x00AA00AA), P(0x7FE00AA8, 0x00550055), P(0x7FE01554, 0x00900090),
           R(0x7FE20008)}, kResetTs1})},
   {"TS1Program", Model::TS1, Op::Program, 0x7FE00000, kProgramTs1},
 
@@ -324,7 +324,7 @@ TEST(ErasePolling, ChipEraseThatNeverEndsRepeatsTheWholeSequenceThenLogsTheWatch
   ASSERT_EQ(pokes.size(), 7u * kChipEraseSequenceLimit);
   for (size_t i = 0; i < pokes.size(); i += 7) {
     EXPECT_EQ(pokes[i].value, 0x00F000F0u) << "each pass starts with the lone reset";
-    EXPECT_EQ(pokes[i + 6].address, 0x7FF15554u);
+    EXPECT_EQ(pokes[i + 6].address, 0x7FF01554u);
     EXPECT_EQ(pokes[i + 6].value, 0x00100010u);
   }
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Erase error address : 7FF00000"}));
@@ -391,7 +391,7 @@ TEST(ProgramPolling, FailedAttemptResetsTheFlashThenRepeatsCommandAndData) {
   ProgramFlash(rig.session, 0x7FE00010, 0x12345678);
   const auto lines = rig.port.Lines();
   ASSERT_EQ(lines.size(), 4u + 301 + 5 + 4 + 2);
-  const std::vector<std::string> program = {P(0x7FE01554, 0x005500AA), P(0x7FE02AA8, 0x00AA0055),
+  const std::vector<std::string> program = {P(0x7FE01554, 0x005500AA), P(0x7FE00AA8, 0x00AA0055),
                                             P(0x7FE01554, 0x000500A0), P(0x7FE00010, 0x78563412)};
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4), program);
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 305, lines.begin() + 310), kReset6071);

@@ -56,14 +56,15 @@ TEST_P(NewDecoder, StartsErasedWithADocumentedConf) {
       {"port_access_us", "1"}, {"link_byte_us", "3"},   {"dead_after_bytes", "0"},
       {"loader_seconds", "3"}, {"eeprom_present", "1"}, {"eeprom_busy_ms", "5"},
       {"flip_bits_every", "0"}, {"cable", "plugged"},     {"unplug_after_bytes", "0"},
-      {"eeprom_write_protect", "0"}, {"eeprom_never_ready", "0"}, {"eeprom_acks", "0"}};
+      {"eeprom_write_protect", "0"}, {"eeprom_never_ready", "0"}, {"eeprom_acks", "0"},
+      {"bidirectional", "1"}};
   for (const auto& [key, value] : keys) {
     EXPECT_EQ(conf.GetString(key, "missing"), value) << key;
     const size_t at = text.find(std::string("\n") + key + " = ");
     ASSERT_NE(at, std::string::npos) << key;
     EXPECT_EQ(text.rfind("\n#", at), text.rfind('\n', at - 1)) << key << " has no comment";
   }
-  for (const char* flashKey : {"flash_maker", "protected_sectors", "stuck_bits"}) {
+  for (const char* flashKey : {"flash_maker", "flash_id", "protected_sectors", "stuck_bits"}) {
     EXPECT_NE(text.find(flashKey), std::string::npos) << flashKey;
   }
 }
@@ -117,18 +118,24 @@ INSTANTIATE_TEST_SUITE_P(
                       BadConf{"zero_access_time", "port_access_us = 0\n", "port_access_us"},
                       BadConf{"negative", "dead_after_bytes = -1\n", "dead_after_bytes"},
                       BadConf{"flag", "eeprom_present = yes\n", "eeprom_present"},
-                      BadConf{"cable", "cable = out\n", "plugged or unplugged"}),
+                      BadConf{"cable", "cable = out\n", "plugged or unplugged"},
+                      BadConf{"bidirectional", "bidirectional = 2\n",
+                              "bidirectional = 2: expected 1 or 0"},
+                      BadConf{"write_protect", "eeprom_write_protect = ACK\n",
+                              "eeprom_write_protect = ACK: expected 0, 1 or ack"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DecoderConfError, FlashKeysAreCheckedByTheBoard) {
-  TempDir dir;
-  fs::create_directories(dir / "DSX6170");
-  SimRig::WriteFile(dir / "DSX6170/decoder.conf",
-                    {'f', 'l', 'a', 's', 'h', '_', 'm', 'a', 'k', 'e', 'r', '=', 'x'});
-  std::string error;
-  EXPECT_FALSE(sim::VirtualDecoder::Open(dir.path(), "DSX6170", &error));
-  EXPECT_NE(error.find("decoder.conf"), std::string::npos) << error;
-  EXPECT_NE(error.find("flash_maker"), std::string::npos) << error;
+  for (const std::string line :
+       {"flash_maker=x", "flash_id = 1234", "protected_sectors = 0x7FC00000/mid"}) {
+    TempDir dir;
+    fs::create_directories(dir / "DSX6170");
+    SimRig::WriteFile(dir / "DSX6170/decoder.conf", std::vector<uint8_t>(line.begin(), line.end()));
+    std::string error;
+    EXPECT_FALSE(sim::VirtualDecoder::Open(dir.path(), "DSX6170", &error));
+    EXPECT_NE(error.find("decoder.conf: "), std::string::npos) << error;
+    EXPECT_NE(error.find(line.substr(0, line.find_first_of(" ="))), std::string::npos) << error;
+  }
 }
 
 TEST(DecoderFiles, AWrongSizeNamesTheFile) {

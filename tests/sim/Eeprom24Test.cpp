@@ -2,7 +2,9 @@
 
 #include <numeric>
 
+#include "eeprom/EepromCommands.h"
 #include "sim/Eeprom24.h"
+#include "support/SimRig.h"
 
 namespace corvane::sim {
 namespace {
@@ -10,8 +12,8 @@ namespace {
 // A bus master on the two wires, as a logic analyser would see it: every change is one
 // call, SDA is sampled as the wired-AND of both sides.
 struct Master {
-  explicit Master(size_t size, int64_t cycleUs = 5000)
-      : contents(size), device(contents, clock, cycleUs) {
+  explicit Master(size_t size, int64_t cycleUs = 5000, EepromFaults faults = {})
+      : contents(size), device(contents, clock, cycleUs, faults) {
     for (size_t i = 0; i < contents.size(); ++i)
       contents[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
   }
@@ -287,6 +289,82 @@ TEST(Eeprom24, NoAcknowledgeEndsTheReadAndFreesTheBus) {
   m.Start();
   EXPECT_TRUE(m.Send(0xA0));
 }
+
+struct ProtectCase {
+  const char* name;
+  WriteProtect pin;
+  bool dataAcknowledged, written;
+};
+
+class Eeprom24WriteProtect : public ::testing::TestWithParam<ProtectCase> {};
+
+TEST_P(Eeprom24WriteProtect, AcknowledgesAndWritesAsThePartDoes) {
+  const ProtectCase& c = GetParam();
+  Master m(8192, 5000, EepromFaults{c.pin});
+  const std::vector<uint8_t> before = m.contents;
+  ASSERT_TRUE(m.Address(0x123, true)) << "control and address bytes are always acknowledged";
+  EXPECT_EQ(m.Send(0x11), c.dataAcknowledged);
+  EXPECT_EQ(m.Send(0x22), c.dataAcknowledged);
+  m.Stop();
+  std::vector<uint8_t> expected = before;
+  if (c.written) {
+    expected[0x123] = 0x11;
+    expected[0x124] = 0x22;
+  }
+  EXPECT_EQ(m.contents, expected);
+  EXPECT_EQ(m.device.dirty(), c.written);
+  // Only a write that went in starts a write cycle.
+  m.Start();
+  EXPECT_EQ(m.Send(0xA0), !c.written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pins, Eeprom24WriteProtect,
+    ::testing::Values(ProtectCase{"off", WriteProtect::Off, true, true},
+                      ProtectCase{"refuses_data", WriteProtect::RefuseData, false, false},
+                      ProtectCase{"acknowledges_all", WriteProtect::IgnoreData, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct PinOnDecoder {
+  const char* name;
+  const char* conf;
+  std::vector<std::string> messages;
+  bool written;
+};
+
+void PrintTo(const PinOnDecoder& c, std::ostream* os) {
+  *os << c.conf;
+}
+
+class WriteProtectOnDecoder : public ::testing::TestWithParam<PinOnDecoder> {};
+
+// The tool's Write Eeprom against each write-protect pin, and what eeprom.bin holds after.
+TEST_P(WriteProtectOnDecoder, KeepsItsContentsUnlessTheWriteGoesIn) {
+  const PinOnDecoder& c = GetParam();
+  testing::SimRig rig(Model::BCT13, c.conf);
+  std::vector<uint8_t> image(2048);
+  std::iota(image.begin(), image.end(), uint8_t{0x40});
+  testing::SimRig::WriteFile(rig.path("ee.bin"), image);
+  rig.host.dialogPaths.push_back(rig.path("ee.bin"));
+  WriteEeprom(rig.session);
+  EXPECT_EQ(rig.host.MessageTexts(), c.messages);
+  ASSERT_TRUE(rig.vd().Save());
+  EXPECT_EQ(testing::SimRig::ReadFile(rig.decoderDir() + "/eeprom.bin"),
+            c.written ? image : std::vector<uint8_t>(2048, 0xFF));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pins, WriteProtectOnDecoder,
+    ::testing::Values(
+        PinOnDecoder{"Off", "eeprom_write_protect = 0", {"Writing Eeprom completed."}, true},
+        PinOnDecoder{"RefusesData", "eeprom_write_protect = 1", {"NO ACK4"}, false},
+        // Every byte acknowledged: only the read-back finds that nothing went in.
+        PinOnDecoder{"AcknowledgesAll",
+                     "eeprom_write_protect = ack",
+                     {"Verify failed: 2040 bytes differ, first at 0000. The EEPROM may be "
+                      "write-protected."},
+                     false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Eeprom24, OddSizedContentsArePaddedToThePart) {
   std::vector<uint8_t> small(100, 0x00), odd(3000, 0x00);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "flash/FlashEngine.h"
 #include "flash/Signature.h"
 #include "sim/FlashBoard.h"
+#include "sim/FlashChip.h"
 #include "target/Profiles.h"
 
 namespace corvane::sim {
@@ -28,24 +30,24 @@ struct ToolRow {
 };
 
 const ToolRow kTool[] = {
-    {"DSX6071/6072", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x005500AA, 0x00AA0055,
+    {"DSX6071/6072", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE00AA8, 0x005500AA, 0x00AA0055,
      0x000F00F0, 0x00090090, 0x000500A0, 0x00010080, 0x000C0030, /*derived*/ 0x00080010, false,
-     0x7FE01554, 0x7FE02AA8},
-    {"DSI185", 0x7FF00000, 0x100000, 0x7FE01554, 0x7FE02AA8, 0x444400AA, 0x11110055, 0x550000F0,
+     0x7FE01554, 0x7FE00AA8},
+    {"DSI185", 0x7FF00000, 0x100000, 0x7FE01554, 0x7FE00AA8, 0x444400AA, 0x11110055, 0x550000F0,
      0x41000090, 0x440000A0, 0x40000080, 0x05000030, /*derived*/ 0x01000010, false, 0x7FF01554,
-     0x7FF02AA8},
-    {"TS1", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
+     0x7FF00AA8},
+    {"TS1", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE00AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
      0x00900090, 0x00A000A0, 0x00800080, 0x00300030, 0x00100010, false, 0x7FE01554, 0x7FE00AA8},
-    {"TVN box", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
+    {"TVN box", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE00AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
      0x00900090, 0x00A000A0, 0x00800080, 0x00300030, 0x00100010, false, 0x7FE01554, 0x7FE00AA8},
-    {"STB3100", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE02AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
+    {"STB3100", 0x7FE00000, 0x200000, 0x7FE01554, 0x7FE00AA8, 0x00AA00AA, 0x00550055, 0x00F000F0,
      0x00900090, 0x00A000A0, 0x00800080, 0x00300030, 0x00100010, false, 0x7FE01554, 0x7FE00AA8},
-    {"DSX6070", 0x7FF00000, 0x100000, 0x7FF15554, 0x7FF0AAA8, 0x00AA00AA, 0x80548054, 0x00F000F0,
-     0x00900090, 0x00A000A0, 0x00800080, /*derived*/ 0x00300030, 0x00100010, true, 0x7FF15554,
-     0x7FF0AAA8},
-    {"DSX6170", 0x7FC00000, 0x400000, 0x7FC15554, 0x7FC0AAA8, 0x00AA00AA, 0x80548054, 0x00F000F0,
-     0x00900090, 0x00A000A0, 0x00800080, /*derived*/ 0x00300030, 0x00100010, true, 0x7FC15554,
-     0x7FC0AAA8},
+    {"DSX6070", 0x7FF00000, 0x100000, 0x7FF01554, 0x7FF00AA8, 0x00AA00AA, 0x80548054, 0x00F000F0,
+     0x00900090, 0x00A000A0, 0x00800080, /*derived*/ 0x00300030, 0x00100010, true, 0x7FF01554,
+     0x7FF00AA8},
+    {"DSX6170", 0x7FC00000, 0x400000, 0x7FC01554, 0x7FC00AA8, 0x00AA00AA, 0x80548054, 0x00F000F0,
+     0x00900090, 0x00A000A0, 0x00800080, /*derived*/ 0x00300030, 0x00100010, true, 0x7FC01554,
+     0x7FC00AA8},
 };
 
 void PrintTo(const ToolRow& r, std::ostream* os) {
@@ -217,33 +219,6 @@ TEST_P(BoardTest, ResetEndsAutoselectAndAbortsSequences) {
   EXPECT_EQ(b.Read(a + 4), 0xFFFFFFFFu);
 }
 
-TEST_P(BoardTest, ProtectedSectorShowsInAutoselectAndIgnoresProgramAndErase) {
-  const ToolRow& row = GetParam();
-  const std::string sector = std::to_string(row.base + 0x20000);
-  // With AMD's code the maker word and a protected sector's word 2 are both 0x0001.
-  BoardUnderTest b(row, ConfOf({{"flash_maker", "AMD"}, {"protected_sectors", sector.c_str()}}));
-  b.Command(b.row.autoselect);
-  const uint32_t one = b.Read(row.base);
-  EXPECT_EQ(b.Read(row.base + 0x20000 + 8), one);
-  EXPECT_EQ(b.Read(row.base + 0x40000 + 8), 0u);
-  EXPECT_EQ(b.Read(row.base + 8), 0u);
-  b.Reset();
-
-  std::fill(b.image.begin(), b.image.end(), 0x00);
-  b.EraseSector(row.base + 0x20000);
-  EXPECT_TRUE(b.ShowsStatus(row.base + 0x20000));
-  b.clock.Advance(1000);
-  EXPECT_EQ(b.Read(row.base + 0x20000), 0u) << "over long before an erase could be";
-
-  std::fill(b.image.begin(), b.image.end(), 0xFF);
-  b.Program(row.base + 0x20010, 0x00000000);
-  b.clock.Advance(20);
-  EXPECT_EQ(b.Read(row.base + 0x20010), 0xFFFFFFFFu);
-  b.Program(row.base + 0x40010, 0x00000000);
-  b.clock.Advance(20);
-  EXPECT_EQ(b.Read(row.base + 0x40010), 0u);
-}
-
 TEST_P(BoardTest, StuckBitsNeverProgram) {
   const ToolRow& row = GetParam();
   const std::string stuck = std::to_string(row.base + 0x10) + ":0x80010100";
@@ -259,6 +234,90 @@ TEST_P(BoardTest, StuckBitsNeverProgram) {
   b.Program(row.base + 0x14, 0x00000000);  // the neighbour is sound
   b.clock.Advance(20);
   EXPECT_EQ(b.Read(row.base + 0x14), 0u);
+}
+
+// The chips a protected_sectors entry names, as the bus bits they answer on.
+struct Protection {
+  const char* suffix;
+  uint32_t bits;
+};
+
+void PrintTo(const Protection& p, std::ostream* os) {
+  *os << (*p.suffix ? p.suffix : "both");
+}
+
+class ProtectionTest : public ::testing::TestWithParam<std::tuple<ToolRow, Protection>> {};
+
+TEST_P(ProtectionTest, ShowsInAutoselectAndIgnoresProgramAndEraseInTheChipsNamed) {
+  const auto& [row, p] = GetParam();
+  const std::string sector = std::to_string(row.base + 0x20000) + p.suffix;
+  // With AMD's code the maker word and a protected sector's word 2 are both 0x0001.
+  BoardUnderTest b(row, ConfOf({{"flash_maker", "AMD"}, {"protected_sectors", sector.c_str()}}));
+  b.Command(b.row.autoselect);
+  const uint32_t one = b.Read(row.base);
+  EXPECT_EQ(b.Read(row.base + 0x20000 + 8), one & p.bits);
+  EXPECT_EQ(b.Read(row.base + 0x40000 + 8), 0u);
+  EXPECT_EQ(b.Read(row.base + 8), 0u);
+  b.Reset();
+
+  std::fill(b.image.begin(), b.image.end(), 0x00);
+  b.EraseSector(row.base + 0x20000);
+  EXPECT_TRUE(b.ShowsStatus(row.base + 0x20000));
+  b.clock.Advance(1000);
+  EXPECT_EQ(b.Read(row.base + 0x20000) & p.bits, 0u) << "over long before an erase could be";
+  b.clock.Advance(2'000'000);
+  EXPECT_EQ(b.Read(row.base + 0x20000), ~p.bits) << "the other chip erased its half";
+
+  std::fill(b.image.begin(), b.image.end(), 0xFF);
+  b.Program(row.base + 0x20010, 0x00000000);
+  b.clock.Advance(20);
+  EXPECT_EQ(b.Read(row.base + 0x20010), p.bits);
+  b.Program(row.base + 0x40010, 0x00000000);
+  b.clock.Advance(20);
+  EXPECT_EQ(b.Read(row.base + 0x40010), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, ProtectionTest,
+    ::testing::Combine(::testing::ValuesIn(kTool),
+                       ::testing::Values(Protection{"", 0xFFFFFFFF}, Protection{"/low", 0x0000FFFF},
+                                         Protection{"/high", 0xFFFF0000})),
+    [](const auto& info) {
+      const char* suffix = std::get<1>(info.param).suffix;
+      return Name(std::get<0>(info.param)) + "_" + (*suffix ? suffix + 1 : "both");
+    });
+
+// flash_id makes the board's part answer as the catalogue part with those codes, through the
+// same wiring, in any of the key's spellings; it stays the flash_device part otherwise.
+TEST_P(BoardTest, FlashIdAnswersAsThePartWithThoseCodes) {
+  const ToolRow& row = GetParam();
+  const char* const spellings[] = {"0x%04X:0x%04X", "%X:%x", "%04x:0X%04X"};
+  // Exactly 555h and 2AAh, which every part decodes.
+  const uint32_t at555 = row.base + 0x555 * 4, at2aa = row.base + 0x2AA * 4;
+  int n = 0;
+  for (const ChipType& part : ChipCatalogue()) {
+    if (part.words < row.size / 4) continue;
+    char id[32];
+    std::snprintf(id, sizeof id, spellings[n++ % 3], part.maker, part.device);
+    SCOPED_TRACE(std::string(part.name) + " " + id);
+    BoardUnderTest real(row, ConfOf({{"flash_device", part.name}}));
+    BoardUnderTest posing(row, ConfOf({{"flash_id", id}}));
+    for (BoardUnderTest* b : {&real, &posing}) {
+      if (row.leadingReset) b->Write(at555, row.reset);
+      b->Write(at555, row.unlock1);
+      b->Write(at2aa, row.unlock2);
+      b->Write(at555, row.autoselect);
+    }
+    for (uint32_t at : {0x0u, 0x4u, 0x8u, 0x40004u}) {
+      EXPECT_EQ(posing.Read(row.base + at), real.Read(row.base + at)) << at;
+    }
+    EXPECT_NE(posing.Read(row.base), 0xFFFFFFFFu) << "in autoselect mode";
+    posing.Reset();
+    posing.Program(row.base + 0x40, 0x12345678);
+    posing.clock.Advance(20);
+    EXPECT_EQ(posing.Read(row.base + 0x40), 0x12345678u);
+  }
+  EXPECT_GE(n, 2);
 }
 
 // Each fault must leave the word as it was; the chip then reads the array again.
@@ -341,13 +400,19 @@ struct SignatureRow {
   const char* device;
   uint32_t manufacturer, deviceWord, deviceMask;  // image order, as the tool reads them
   const char* message;
+  const char* id = nullptr;  // flash_id
 };
 
 const SignatureRow kSignatures[] = {
     {0, "AM29LV800BB", 0x01008000, 0x5B22DA44, ~0u, "Manufacturer: AMD\nDevice: AM29LV800BB"},
     {0, "AM29LV800BT", 0x01008000, 0xDA225B44, ~0u, "Manufacturer: AMD\nDevice: AM29LV800BT"},
+    // The M29W800A decodes A0-A11: the unlock at chip word 0x2AA reaches it.
     {0, "M29W800AT", 0x20000400, 0xD700EB00, ~0u, "Manufacturer: SGS-THOMSON\nDevice: M29W800AT"},
     {0, "M29W800AB", 0x20000400, 0x5B00DA00, ~0u, "Manufacturer: SGS-THOMSON\nDevice: M29W800AB"},
+    {0, "AM29LV800BT", 0x20000400, 0xD700EB00, ~0u, "Manufacturer: SGS-THOMSON\nDevice: M29W800AT",
+     "0x0020:0x00D7"},
+    {0, "AM29LV800BB", 0x20000400, 0x5B00DA00, ~0u, "Manufacturer: SGS-THOMSON\nDevice: M29W800AB",
+     "20:5b"},
     {0, "M29W800DB", 0x20000400, 0x5B22DA44, ~0u, "Manufacturer: SGS-THOMSON\nDevice: M29W800DB"},
     {1, "AM29F400BB", 0x01000100, 0xAB220000, 0xFFFF0000, "Manufacturer: AMD\nDevice: AM29F400BB"},
     // Device code 0x2223 is the top-boot AM29F400BT; the tool's table names it AM29F800BT.
@@ -371,7 +436,9 @@ class SignatureTest : public ::testing::TestWithParam<SignatureRow> {};
 TEST_P(SignatureTest, AutoselectWordsAreTheToolsTableWords) {
   const SignatureRow& s = GetParam();
   const ToolRow& row = kTool[s.tool];
-  BoardUnderTest b(row, ConfOf({{"flash_device", s.device}}));
+  Conf conf = ConfOf({{"flash_device", s.device}});
+  if (s.id) conf.Set("flash_id", s.id);
+  BoardUnderTest b(row, conf);
   if (row.leadingReset) b.Write(row.sigCmd, row.reset);
   b.Write(row.sigCmd, row.unlock1);
   b.Write(row.sigUnlock, row.unlock2);
@@ -386,7 +453,8 @@ TEST_P(SignatureTest, AutoselectWordsAreTheToolsTableWords) {
 
 INSTANTIATE_TEST_SUITE_P(Tables, SignatureTest, ::testing::ValuesIn(kSignatures),
                          [](const auto& info) {
-                           return Name(kTool[info.param.tool]) + "_" + info.param.device;
+                           return Name(kTool[info.param.tool]) + "_" + info.param.device +
+                                  (info.param.id ? "_Id" : "");
                          });
 
 TEST(SignatureTest, EveryBoardsDefaultPartIsRecognised) {
@@ -469,6 +537,8 @@ struct ConfCase {
   const char* key;
   const char* value;
   const char* error;  // a part of the message
+  const char* alsoKey = nullptr;
+  const char* alsoValue = nullptr;
 };
 
 void PrintTo(const ConfCase& c, std::ostream* os) {
@@ -484,7 +554,9 @@ TEST_P(ConfErrorTest, GivesNullAndSaysWhy) {
   std::vector<uint8_t> image(layout->size, 0xFF);
   VirtualClock clock;
   std::string error;
-  EXPECT_EQ(MakeFlashBoard(c.caption, ConfOf({{c.key, c.value}}), image, clock, &error), nullptr);
+  Conf conf = ConfOf({{c.key, c.value}});
+  if (c.alsoKey) conf.Set(c.alsoKey, c.alsoValue);
+  EXPECT_EQ(MakeFlashBoard(c.caption, conf, image, clock, &error), nullptr);
   EXPECT_NE(error.find(c.error), std::string::npos) << error;
 }
 
@@ -506,7 +578,20 @@ INSTANTIATE_TEST_SUITE_P(
         ConfCase{"DSX6070", "protected_sectors", "0x7FF08002", "not the address of a 32-bit word"},
         ConfCase{"DSI185", "stuck_bits", "0x7FF00010", "not an address:mask pair"},
         ConfCase{"DSI185", "stuck_bits", "0x7FF00010:x", "not an address:mask pair"},
-        ConfCase{"DSI185", "stuck_bits", "0x7FE00010:0x1", "outside the flash"}),
+        ConfCase{"DSI185", "stuck_bits", "0x7FE00010:0x1", "outside the flash"},
+        ConfCase{"DSX6071/6072", "protected_sectors", "0x7FE20000/middle",
+                 "\"0x7FE20000/middle\" names no chip"},
+        ConfCase{"TS1", "protected_sectors", "0x7FE20000/", "names no chip"},
+        ConfCase{"TS1", "protected_sectors", "0x7FE04000/low", "that sector starts at 0x7FE00000"},
+        ConfCase{"TS1", "protected_sectors", "7FE20000/high",
+                 "\"7FE20000/high\" is not an address"},
+        ConfCase{"TS1", "flash_id", "0x0001", "flash_id \"0x0001\" is not MAKER:DEVICE"},
+        ConfCase{"TS1", "flash_id", "0x0001:0x12345", "is not MAKER:DEVICE"},
+        ConfCase{"TS1", "flash_id", "0x:0x1234", "is not MAKER:DEVICE"},
+        ConfCase{"TS1", "flash_id", "01:22G4", "is not MAKER:DEVICE"},
+        ConfCase{"TS1", "flash_id", "-1:2", "is not MAKER:DEVICE"},
+        ConfCase{"DSX6170", "flash_id", "0x0001:0x2249",
+                 "flash_id and flash_maker both give the maker code", "flash_maker", "AMD"}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST(ConfErrorTest, ImageOfTheWrongSizeOrUnknownModel) {
@@ -523,25 +608,27 @@ TEST(ConfDefaultsTest, ParseAndBuildTheDefaultBoardForEveryModel) {
   for (const ToolRow& row : kTool) {
     SCOPED_TRACE(row.caption);
     const std::string text = FlashConfDefaults(row.caption);
-    for (const char* key : {"flash_device", "flash_maker", "protected_sectors", "stuck_bits"}) {
+    for (const char* key :
+         {"flash_device", "flash_maker", "flash_id", "protected_sectors", "stuck_bits"}) {
       EXPECT_NE(text.find(std::string("# ") + key + ":"), std::string::npos) << key;
     }
     Conf conf;
     std::string error;
     ASSERT_TRUE(conf.Parse(text, &error)) << error;
     EXPECT_EQ(conf.values().size(), 1u) << "only flash_device is set; the rest are examples";
-    // The commented examples must be accepted as they stand.
-    std::string examples;
+    // The commented examples must each be accepted as they stand.
+    int examples = 0;
     for (size_t at = text.find("\n# flash_maker ="); at != std::string::npos;
          at = text.find("\n# ", at + 1)) {
       const std::string line = text.substr(at + 3, text.find('\n', at + 1) - at - 3);
-      if (line.find(" = ") != std::string::npos) examples += line + "\n";
+      if (line.find(" = ") == std::string::npos) continue;
+      ++examples;
+      ASSERT_TRUE(conf.Parse(text + line + "\n", &error)) << error;
+      std::vector<uint8_t> image(row.size, 0xFF);
+      VirtualClock clock;
+      EXPECT_NE(MakeFlashBoard(row.caption, conf, image, clock, &error), nullptr) << line << error;
     }
-    ASSERT_TRUE(conf.Parse(text + examples, &error)) << error;
-    EXPECT_EQ(conf.values().size(), 4u);
-    std::vector<uint8_t> image(row.size, 0xFF);
-    VirtualClock clock;
-    EXPECT_NE(MakeFlashBoard(row.caption, conf, image, clock, &error), nullptr) << error;
+    EXPECT_EQ(examples, 4);
   }
   EXPECT_NE(FlashConfDefaults("BCT13").find("do not apply"), std::string::npos);
 }

@@ -1,6 +1,7 @@
 // One flash device against its data sheet: status bits, command decoding, sector maps.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "sim/FlashChip.h"
@@ -21,7 +22,7 @@ class ChipTest : public ::testing::Test {
  protected:
   ChipTest()
       : cells(2 * type.words, 0xFF),
-        chip(type, 0x01, Straight(), cells.data(), 2, type.words, clock) {}
+        chip(type, {0x01, type.device}, Straight(), cells.data(), 2, type.words, clock) {}
 
   void Unlock() {
     chip.Write(0x555, 0xAA);
@@ -166,6 +167,58 @@ TEST_F(ChipTest, ChipEraseSkipsProtectedSectors) {
   EXPECT_EQ(Cell(0x3000), 0xFFFF);
   EXPECT_EQ(Cell(type.words - 1), 0xFFFF);
 }
+
+// The unlock cycles at the word addresses given, then a program of word 0x100.
+struct UnlockCase {
+  const char* part;
+  uint32_t first, second;
+  bool accepted;
+};
+
+void PrintTo(const UnlockCase& c, std::ostream* os) {
+  *os << c.part << " " << std::hex << c.first << "/" << c.second;
+}
+
+class UnlockAddressTest : public ::testing::TestWithParam<UnlockCase> {};
+
+TEST_P(UnlockAddressTest, DecodesTheLinesItsDataSheetNames) {
+  const UnlockCase& c = GetParam();
+  const ChipType& type = *FindChipType(c.part);
+  VirtualClock clock;
+  std::vector<uint8_t> cells(2 * type.words, 0xFF);
+  FlashChip chip(type, {type.maker, type.device}, Straight(), cells.data(), 2, type.words, clock);
+  chip.Write(c.first, 0xAA);
+  chip.Write(c.second, 0x55);
+  chip.Write(0x555, 0xA0);
+  chip.Write(0x100, 0x0000);
+  clock.Advance(100);
+  EXPECT_EQ(chip.Read(0x100), c.accepted ? 0x0000 : 0xFFFF);
+}
+
+// ST's M29W800A decodes A0-A11 in word mode; the AMD parts, their second sources and the
+// M29W800D decode A0-A10, so A11 set still means 555h and 2AAh to them.
+INSTANTIATE_TEST_SUITE_P(
+    Parts, UnlockAddressTest,
+    ::testing::Values(UnlockCase{"M29W800AT", 0x555, 0x2AA, true},
+                      UnlockCase{"M29W800AT", 0x555, 0xAAA, false},
+                      UnlockCase{"M29W800AB", 0x555, 0xAAA, false},
+                      UnlockCase{"M29W800AB", 0xD55, 0x2AA, false},
+                      UnlockCase{"M29W800AB", 0x1555, 0x32AA, true},
+                      UnlockCase{"AM29LV800BB", 0x555, 0x2AA, true},
+                      UnlockCase{"AM29LV800BB", 0x555, 0xAAA, true},
+                      UnlockCase{"AM29F400BT", 0xD55, 0xAAA, true},
+                      UnlockCase{"AM29LV160DB", 0x555, 0xAAA, true},
+                      UnlockCase{"M29W800DT", 0x555, 0xAAA, true},
+                      UnlockCase{"M29W800DB", 0xD55, 0x2AA, true},
+                      UnlockCase{"MBM29F800BA", 0x555, 0xAAA, true},
+                      UnlockCase{"HY29F800T", 0x555, 0xAAA, true},
+                      UnlockCase{"AM29LV800BB", 0x555, 0x6AA, false}),
+    [](const auto& info) {
+      char name[48];
+      std::snprintf(name, sizeof name, "%s_%X_%X", info.param.part, info.param.first,
+                    info.param.second);
+      return std::string(name);
+    });
 
 struct MapCase {
   const char* chip;

@@ -117,13 +117,14 @@ struct Direction {
   uint8_t control;    // as written, nInit high
   uint8_t dataRead;   // what the data register reads
   bool latches;       // a falling nInit hands the byte to the adapter
+  const char* conf = "";
 };
 
 class DataLines : public ::testing::TestWithParam<Direction> {};
 
 TEST_P(DataLines, TurnAroundOnlyInByteMode) {
   const Direction& d = GetParam();
-  SimRig rig(Model::BCT13);
+  SimRig rig(Model::BCT13, d.conf);
   OpenAndReset(rig);
   sim::VirtualDecoder& vd = rig.vd();
   Pins pins{vd};
@@ -141,7 +142,54 @@ INSTANTIATE_TEST_SUITE_P(
                       Direction{0x35, 0x07, 0x5A, true},    // byte mode, port drives
                       Direction{0x15, 0x27, 0x5A, true},    // standard mode ignores bit 5
                       Direction{0x15, 0x07, 0x5A, true},
-                      Direction{0x55, 0x27, 0x5A, true}));  // FIFO mode: bit 5 means nothing
+                      Direction{0x55, 0x27, 0x5A, true},    // FIFO mode: bit 5 means nothing
+                      // A port that cannot turn its lines around always drives them.
+                      Direction{0x35, 0x27, 0x5A, true, "bidirectional = 0"}));
+
+struct PortKind {
+  const char* name;
+  const char* conf;
+  uint8_t replyRead;  // the data register while the decoder's first reply byte is on the lines
+  bool readsData;
+  const char* why;
+};
+
+class DataDirection : public ::testing::TestWithParam<PortKind> {};
+
+// A peek's reply turned around on a port that can, and its own latch on one that cannot.
+TEST_P(DataDirection, ReadsTheDecoderOnlyWhereTheLinesTurnAround) {
+  const PortKind& k = GetParam();
+  SimRig rig(Model::BCT13, k.conf);
+  sim::VirtualDecoder& vd = rig.vd();
+  const uint64_t accesses = vd.stats().portAccesses;
+  const int64_t now = vd.clock().Now();
+  std::string why = "untouched";
+  EXPECT_EQ(vd.ReadsData(&why), k.readsData);
+  EXPECT_EQ(why, k.why);
+  EXPECT_EQ(vd.stats().portAccesses, accesses);
+  EXPECT_EQ(vd.clock().Now(), now);
+
+  ASSERT_TRUE(Connect(rig.session));
+  rig.link.Poke(0x80002000, 0x12345678);
+  for (uint8_t b : {0x01, 0x00, 0x20, 0x00, 0x80}) {  // peek 0x80002000
+    rig.link.SendByte(b);
+    rig.link.WaitSendDone();
+  }
+  Pins pins{vd};
+  ASSERT_GE(pins.ReadsUntil(kNError), 0);
+  pins.Control(0x23);  // data lines to input
+  vd.PortOut(kDataPort, 0xC3);
+  EXPECT_EQ(vd.PortIn(kDataPort), k.replyRead);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, DataDirection,
+    ::testing::Values(PortKind{"Default", "", 0x78, true, "untouched"},
+                      PortKind{"Bidirectional", "bidirectional = 1", 0x78, true, "untouched"},
+                      PortKind{"SppOnly", "bidirectional = 0", 0xC3, false,
+                               "its data lines cannot be turned to input (bidirectional = 0 in "
+                               "decoder.conf)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortRegisters, PowerOnLevelsAndTheEcrModeField) {
   SimRig rig(Model::DSX6170);

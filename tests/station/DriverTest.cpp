@@ -24,13 +24,13 @@ struct StartUp {
   std::unique_ptr<PortIo> port;
   void Run() { port = StartPortAccess(options, host, sys); }
   size_t Opens() const { return sys.CallsWith("open /dev/parport").size(); }
-  size_t Runs() const { return sys.CallsWith("run pkexec").size(); }
+  size_t Runs() const { return sys.CallsWith("run /usr/bin/pkexec").size(); }
 };
 
 // What loading the module does on this machine: ppdev registers and its device appears.
 void LoadsOnInstall(FakeSys& sys) {
   sys.onRun = [&sys](const std::vector<std::string>& argv) {
-    if (argv == std::vector<std::string>{"pkexec", "/sbin/modprobe", "ppdev"}) {
+    if (argv == std::vector<std::string>{"/usr/bin/pkexec", "/sbin/modprobe", "ppdev"}) {
       sys.LoadedWithPortAt378();
     }
   };
@@ -73,7 +73,7 @@ TEST(DriverStartUp, MissingAcceptedLoadsThroughTheAdministratorPromptThenOpens) 
   s.Run();
   EXPECT_EQ(s.host.MessageTexts(), Texts{kQuestion});
   EXPECT_EQ(s.sys.CallsWith("run "),
-            (Texts{"run pkexec /sbin/modprobe ppdev", "run udevadm settle --timeout=5"}));
+            (Texts{"run /usr/bin/pkexec /sbin/modprobe ppdev", "run /usr/bin/udevadm settle --timeout=5"}));
   EXPECT_TRUE(s.port);
 }
 
@@ -91,7 +91,7 @@ TEST(DriverStartUp, ConsentRunsModprobeByItsFullPath) {
     for (const std::string& p : present) s.sys.files[p] = "";
     s.host.answers = {Answer::Yes};
     s.Run();
-    EXPECT_EQ(s.sys.CallsWith("run pkexec"), Texts{"run pkexec " + used + " ppdev"});
+    EXPECT_EQ(s.sys.CallsWith("run /usr/bin/pkexec"), Texts{"run /usr/bin/pkexec " + used + " ppdev"});
   }
 }
 

@@ -82,7 +82,7 @@ void FakeDecoderPort::ByteFromHost(uint8_t b) {
   frame_.clear();
 }
 
-std::vector<std::string> FakeDecoderPort::Lines() const {
+std::vector<std::string> LinkTraffic::Lines() const {
   std::vector<std::string> out;
   for (const Transaction& t : transactions) {
     if (t.kind == Kind::Poke) out.push_back("poke " + Hex8(t.address) + " " + Hex8(t.value));
@@ -91,14 +91,14 @@ std::vector<std::string> FakeDecoderPort::Lines() const {
   return out;
 }
 
-std::vector<FakeDecoderPort::Transaction> FakeDecoderPort::Pokes() const {
+std::vector<LinkTraffic::Transaction> LinkTraffic::Pokes() const {
   std::vector<Transaction> out;
   for (const Transaction& t : transactions)
     if (t.kind == Kind::Poke) out.push_back(t);
   return out;
 }
 
-size_t FakeDecoderPort::CountPeeksAt(uint32_t address) const {
+size_t LinkTraffic::CountPeeksAt(uint32_t address) const {
   size_t n = 0;
   for (const Transaction& t : transactions)
     if (t.kind == Kind::Peek && t.address == address) ++n;

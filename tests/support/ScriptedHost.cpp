@@ -20,6 +20,10 @@ void ScriptedHost::SetProgressPosition(int position) {
 void ScriptedHost::ProcessMessages() {
   ++processMessagesCalls;
   if (abortAfterMessages != 0 && processMessagesCalls == abortAfterMessages) abortPending_ = true;
+  if (!abortAtStatus.empty() && status == abortAtStatus) {
+    abortPending_ = true;
+    abortAtStatus.clear();
+  }
 }
 
 Answer ScriptedHost::MessageBox(MessageKind kind, const std::string& text, Buttons buttons) {

@@ -22,6 +22,8 @@ class ScriptedHost : public Host {
   std::deque<std::optional<std::string>> dialogPaths;  // empty: cancel
   // Request an abort on the n-th ProcessMessages call (1-based); 0: never.
   long abortAfterMessages = 0;
+  // Or at the first ProcessMessages call while the status reads this text.
+  std::string abortAtStatus;
   // Keep every status text (costly for whole-flash transfers).
   bool recordStatusHistory = false;
 

@@ -38,10 +38,11 @@ std::unique_ptr<sim::VirtualDecoder> OpenDecoder(const std::string& dir, Model m
 
 }  // namespace
 
-SimRig::SimRig(Model m, const std::string& confLines)
+SimRig::SimRig(Model m, const std::string& confLines, bool withTap)
     : model(m),
       decoder(OpenDecoder(dir.path(), m, confLines)),
-      link(*decoder, decoder->clock()),
+      tapped(withTap ? std::make_unique<TransactionTap>(*decoder) : nullptr),
+      link(tapped ? static_cast<PortIo&>(*tapped) : *decoder, decoder->clock()),
       ee(link),
       session{link, ee, host, ProfileSnapshot{m}, decoder->directory(), dir.path()} {}
 
@@ -52,8 +53,14 @@ void SimRig::Reopen() {
   if (!decoder->Save(&error)) throw std::runtime_error("virtual decoder: " + error);
   decoder.reset();
   decoder = OpenDecoder(dir.path(), model, "");
-  link.Rebind(*decoder, decoder->clock());
+  if (tapped) tapped->Rebind(*decoder);
+  link.Rebind(tapped ? static_cast<PortIo&>(*tapped) : *decoder, decoder->clock());
   session.loaderDir = decoder->directory();
+}
+
+TransactionTap& SimRig::tap() {
+  if (!tapped) throw std::logic_error("the rig was made without a tap");
+  return *tapped;
 }
 
 std::vector<uint8_t> SimRig::ReadFile(const std::string& path) {

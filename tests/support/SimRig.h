@@ -8,6 +8,7 @@
 #include "sim/DecoderImpl.h"
 #include "sim/VirtualDecoder.h"
 #include "support/ScriptedHost.h"
+#include "support/TransactionTap.h"
 #include "target/Profiles.h"
 #include "target/Session.h"
 
@@ -31,19 +32,25 @@ class TempDir {
 // The loaders are the decoder's own, the firmware log goes into the temporary folder.
 //   SimRig rig(Model::DSX6170);                       // defaults
 //   SimRig rig(Model::BCT13, "dead_after_bytes = 40"); // decoder.conf lines of its own
+//   SimRig rig(Model::TS1, "", SimRig::kTapped);      // rig.tap() records the link traffic
 struct SimRig {
-  explicit SimRig(Model model = Model::BCT13, const std::string& confLines = "");
+  static constexpr bool kTapped = true;
+  explicit SimRig(Model model = Model::BCT13, const std::string& confLines = "",
+                  bool withTap = false);
   ~SimRig();
 
   TempDir dir;
   Model model;
   std::unique_ptr<sim::VirtualDecoder> decoder;
+  std::unique_ptr<TransactionTap> tapped;  // between the link and the decoder, when asked for
   Link link;
   EeBus ee;
   ScriptedHost host;
   Session session;
 
   sim::VirtualDecoder& vd() { return *decoder; }
+  // The traffic since the rig was made (or the tap cleared); only on a tapped rig.
+  TransactionTap& tap();
   // The decoder's folder (DIR/<model folder>) and a path inside the temporary folder.
   std::string decoderDir() const { return decoder->directory(); }
   std::string path(const std::string& name) const { return dir / name; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/SimRig.h"
+#include "target/Connection.h"
 #include "target/LinkTest.h"
 
 namespace corvane::testing {
@@ -15,26 +16,54 @@ TEST(LinkTest, ADecoderSetUpAsAnotherModelIsNamed) {
   ASSERT_EQ(rig.host.messages.size(), 1u);
   EXPECT_EQ(rig.host.messages[0].kind, MessageKind::Error);
   EXPECT_EQ(rig.host.messages[0].text,
-            "Link test: the decoder answers, but 40000100 never holds what is written (wrote "
+            "Link test: the decoder answers, but 40000000 never holds what is written (wrote "
             "FFFFFFFF, read 00000000): its memory is not set up for a DSX6170. Check that the "
             "decoder on the cable is a DSX6170.");
   EXPECT_TRUE(rig.vd().PortReleased());
 }
 
-TEST(LinkTest, PutsTheScratchWordBack) {
-  SimRig rig(Model::DSX6070);
+struct ScratchCase {
+  const char* name;
+  const char* conf;          // decoder.conf lines
+  long stopAt;               // ProcessMessages call that asks to stop (answered Yes); 0: never
+  bool measured;             // a clean run keeps what it measured
+  const char* says;          // the start of its one message
+};
+
+class ScratchWordBack : public ::testing::TestWithParam<ScratchCase> {};
+
+// The word it uses holds its old value afterwards, also when the user stops the test and
+// when the link flips bits of the old value as it is read.
+TEST_P(ScratchWordBack, HoldsItsOldValue) {
+  const ScratchCase& c = GetParam();
+  SimRig rig(Model::DSX6070, c.conf);
+  const uint32_t scratch = ProfileOf(Model::DSX6070).scratchWord;
   rig.session.linkCostPath = rig.path("cost.conf");
-  LinkTest(rig.session, 1);  // connects, so the RAM answers for the poke below
-  rig.link.LinkOpen();
-  rig.link.Poke(ProfileOf(Model::DSX6070).scratchWord, 0x600DF00D);
-  rig.link.LinkClose();
+  ASSERT_TRUE(Connect(rig.session));  // the RAM answers only once it is set up
+  rig.link.Poke(scratch, 0xCAFEBABE);
+  Disconnect(rig.session);
+  rig.host.abortAfterMessages = c.stopAt;
+  rig.host.answers = {Answer::Yes};
   LinkTest(rig.session, 100);
-  EXPECT_EQ(rig.Word(ProfileOf(Model::DSX6070).scratchWord), 0x600DF00Du);
+  EXPECT_EQ(rig.Word(scratch), 0xCAFEBABEu);
+  ASSERT_EQ(rig.host.messages.size(), 1u);
+  EXPECT_EQ(rig.host.messages.back().text.rfind(c.says, 0), 0u) << rig.host.messages.back().text;
   LinkCost cost;
-  ASSERT_TRUE(LoadLinkCost(rig.path("cost.conf"), &cost));
-  EXPECT_DOUBLE_EQ(cost.usPerAccess, 1.0);
-  EXPECT_GT(cost.accessesPerPeek, cost.accessesPerPoke);
+  EXPECT_EQ(LoadLinkCost(rig.path("cost.conf"), &cost), c.measured);
+  if (c.measured) {
+    EXPECT_DOUBLE_EQ(cost.usPerAccess, 1.0);
+    EXPECT_GT(cost.accessesPerPeek, cost.accessesPerPoke);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ScratchWordBack,
+    ::testing::Values(ScratchCase{"clean", "", 0, true, "Link test passed"},
+                      ScratchCase{"stopped", "", 40, false, "Stop the link test?"},
+                      // Every fourth reply byte flipped: no two reads of the old value agree.
+                      ScratchCase{"noisy", "flip_bits_every = 4", 0, false,
+                                  "Link test: the link corrupts data"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkCostText, RoundsToWhatAPersonSays) {
   const std::pair<int64_t, const char*> cases[] = {

@@ -12,7 +12,7 @@
 namespace corvane::testing {
 namespace {
 
-using kit::Bench;
+using kit::CommandRig;
 using Kind = FakeDecoderPort::Kind;
 
 constexpr uint32_t kWords = 0x20000;
@@ -51,7 +51,7 @@ class WriteDataAreaTest : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(WriteDataAreaTest, CopiesUploadsTheProfilesLoaderAndReadsBack) {
   const WriteCase& c = GetParam();
-  Bench b(c.model);
+  CommandRig b(c.model);
   const auto image = DataImage();
   kit::WriteBytes(b.dir / "data.bin", image);
   const std::vector<uint8_t> loader = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70};
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Profiles, WriteDataAreaTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteDataArea, MissingLoaderIsReportedAndNothingIsReadBack) {
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   kit::WriteBytes(b.dir / "data.bin", DataImage());
   b.host().dialogPaths = {b.dir / "data.bin"};
   WriteDataArea(b.s());
@@ -143,7 +143,7 @@ TEST(WriteDataArea, MissingLoaderIsReportedAndNothingIsReadBack) {
 }
 
 TEST(WriteDataArea, ShortFileIsRefusedBeforeAnythingIsCopied) {
-  Bench b(Model::TS1);
+  CommandRig b(Model::TS1);
   kit::WriteBytes(b.dir / "data.bin", std::vector<uint8_t>(0x7FFFF, 0));
   kit::WriteBytes(b.dir / "TRAPPACE.bin", {1, 2, 3});
   b.host().dialogPaths = {b.dir / "data.bin"};
@@ -172,7 +172,7 @@ class DataAreaUnavailableTest : public ::testing::TestWithParam<UnavailableCase>
 
 TEST_P(DataAreaUnavailableTest, SaysSoWithoutTouchingTheDecoder) {
   const UnavailableCase& c = GetParam();
-  Bench b(c.model);
+  CommandRig b(c.model);
   kit::WriteBytes(b.dir / "data.bin", DataImage());
   b.host().dialogPaths = {b.dir / "out.bin"};
   if (c.write) {
@@ -217,7 +217,7 @@ class ReadDataAreaTest : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadDataAreaTest, SavesTheRegionInBusOrder) {
   const ReadCase& c = GetParam();
-  Bench b(c.model);
+  CommandRig b(c.model);
   b.rig.port.onPeek = [](uint32_t a) { return a ^ 0x5AC30000u; };
   b.host().dialogPaths = {b.dir / "data.bin"};
   b.host().recordStatusHistory = c.model == Model::BCT13;
@@ -261,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ReadDataAreaTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadDataArea, StoppedReadLeavesTheOldFileAndNoTemporary) {
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   kit::WriteBytes(b.dir / "data.bin", {'o', 'l', 'd'});
   b.host().dialogPaths = {b.dir / "data.bin"};
   b.host().abortAfterMessages = 1000;
@@ -278,7 +278,7 @@ TEST(ReadDataArea, StoppedReadLeavesTheOldFileAndNoTemporary) {
 TEST(DataArea, CancelTransfersNothingAndCreatesNothing) {
   for (bool write : {true, false}) {
     SCOPED_TRACE(write ? "write" : "read");
-    Bench b(Model::DSI185);
+    CommandRig b(Model::DSI185);
     if (write) {
       WriteDataArea(b.s());
     } else {

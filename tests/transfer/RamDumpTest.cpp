@@ -10,7 +10,7 @@
 namespace corvane::testing {
 namespace {
 
-using kit::Bench;
+using kit::CommandRig;
 
 struct RowCase {
   Model model;  // whose row names the region
@@ -58,7 +58,7 @@ TEST(RamRegionNamed, RejectsOtherNames) {
 }
 
 TEST(RamDump, PeeksEachWordAndStoresItInBusOrder) {
-  Bench b(Model::DSX6071_6072);
+  CommandRig b(Model::DSX6071_6072);
   b.rig.port.onPeek = [](uint32_t a) { return a == 0xC0400000 ? 0x11223344u : ~a; };
   b.host().dialogPaths = {b.dir / "ram.bin"};
   b.host().recordStatusHistory = true;
@@ -94,7 +94,7 @@ TEST(RamDump, PeeksEachWordAndStoresItInBusOrder) {
 }
 
 TEST(RamDump, CancelReadsNothingAndCreatesNothing) {
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   RamDump(b.s(), *RamRegionNamed("BCT13"));
   EXPECT_TRUE(kit::AfterConnect(b.rig).empty());
   EXPECT_TRUE(kit::fs::is_empty(b.dir.path()));
@@ -105,7 +105,7 @@ TEST(RamDump, CancelReadsNothingAndCreatesNothing) {
 
 // The 512 MB dump runs through the same routine; stopping it early leaves no file behind.
 TEST(RamDump, StoppedBct13DumpLeavesTheOldFileAlone) {
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   kit::WriteBytes(b.dir / "ram.bin", {'o', 'l', 'd'});
   b.host().dialogPaths = {b.dir / "ram.bin"};
   b.host().abortAfterMessages = 500;

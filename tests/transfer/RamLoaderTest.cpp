@@ -10,7 +10,7 @@
 namespace corvane::testing {
 namespace {
 
-using kit::Bench;
+using kit::CommandRig;
 using Kind = FakeDecoderPort::Kind;
 
 std::vector<uint8_t> LoaderBytes(size_t n) {
@@ -20,7 +20,7 @@ std::vector<uint8_t> LoaderBytes(size_t n) {
 }
 
 TEST(UploadTrapRoutine, SendsLengthThenBytesAndWaitsWithoutMessages) {
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   const auto code = LoaderBytes(200);
   kit::WriteBytes(b.dir / "TRAP.BIN", code);
   b.rig.link.LinkOpen();
@@ -58,7 +58,7 @@ class LoaderSizeTest : public ::testing::TestWithParam<LoaderSizeCase> {};
 
 TEST_P(LoaderSizeTest, OnlyTwoTo255BytesAreSent) {
   const LoaderSizeCase& c = GetParam();
-  Bench b(Model::TS1);
+  CommandRig b(Model::TS1);
   if (c.size >= 0)
     kit::WriteBytes(b.dir / "TRAPPACE.bin", LoaderBytes(static_cast<size_t>(c.size)));
   b.rig.link.LinkOpen();
@@ -104,7 +104,7 @@ class CopyImageToRamWordTest : public ::testing::TestWithParam<RamWordCase> {};
 
 TEST_P(CopyImageToRamWordTest, PokesTheRamValueAndShowsIt) {
   const RamWordCase& c = GetParam();
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   // The word under test is word 1; word 0 shows the address moving on.
   std::vector<uint8_t> image = {0xFF, 0xFF, 0xFF, 0xFF};
   image.insert(image.end(), c.bytes.begin(), c.bytes.end());
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CopyImageToRam, StopsAtAShortReadWithoutPokingUnreadBytes) {
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   kit::WriteBytes(b.dir / "image.bin", {1, 2, 3, 4, 5, 6});
   ImageReader reader;
   ASSERT_TRUE(reader.Open(b.dir / "image.bin", nullptr));
@@ -147,7 +147,7 @@ TEST(CopyImageToRam, StopsAtAShortReadWithoutPokingUnreadBytes) {
 }
 
 TEST(CopyImageToRam, EscapeAnsweredYesStopsBetweenWords) {
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   kit::WriteBytes(b.dir / "image.bin", std::vector<uint8_t>(64, 0x11));
   ImageReader reader;
   ASSERT_TRUE(reader.Open(b.dir / "image.bin", nullptr));

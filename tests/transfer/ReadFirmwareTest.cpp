@@ -33,8 +33,8 @@ std::vector<std::string> Names(const std::string& folder) {
 }
 
 // The fake decoder with a read-back file in a temporary folder.
-struct Bench {
-  explicit Bench(Model model) : rig(model) {
+struct ReadRig {
+  explicit ReadRig(Model model) : rig(model) {
     rig.host.recordStatusHistory = true;
     // A word that tells its address: bus value = address + 1, so byte order shows.
     rig.port.onPeek = [](uint32_t a) { return a + 1; };
@@ -64,7 +64,7 @@ struct Bench {
 };
 
 TEST(ReadFirmware, CancelCreatesNothingAndClosesEverything) {
-  Bench b(Model::DSX6071_6072);
+  ReadRig b(Model::DSX6071_6072);
   SimRig::WriteFile(b.path(), {1, 2, 3});
   ReadFirmware(b.rig.session);
   EXPECT_EQ(b.rig.host.dialogsRun, std::vector<Dialog>{Dialog::Save});
@@ -77,7 +77,7 @@ TEST(ReadFirmware, CancelCreatesNothingAndClosesEverything) {
 }
 
 TEST(ReadFirmware, AbortBetweenWordsWritesNothingAndKeepsTheOldFile) {
-  Bench b(Model::DSX6071_6072);
+  ReadRig b(Model::DSX6071_6072);
   SimRig::WriteFile(b.path(), {1, 2, 3});
   b.rig.host.dialogPaths.push_back(b.path());
   b.rig.host.abortAfterMessages = 3;
@@ -101,7 +101,7 @@ TEST(ReadFirmware, AbortBetweenWordsWritesNothingAndKeepsTheOldFile) {
 }
 
 TEST(ReadFirmware, AFileThatCannotBeCreatedIsOneErrorAndNothingIsRead) {
-  Bench b(Model::TS1);
+  ReadRig b(Model::TS1);
   const std::string path = b.dir / "missing/flash.bin";
   b.rig.host.dialogPaths.push_back(path);
   ReadFirmware(b.rig.session);

@@ -5,10 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
-#include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "support/FakeRig.h"
@@ -61,81 +58,27 @@ inline void PutFileWord(std::vector<uint8_t>& image, size_t index, uint32_t flas
   image[4 * index + 3] = static_cast<uint8_t>(flashValue);
 }
 
-// How many transactions Connect's memory-interface set-up makes for the rig's model.
-inline size_t AfterConnectIndex(const FakeRig& rig) {
-  const Profile& p = rig.session.profile.profile();
-  return MemoryInterfaceWrites(p.DecoderType, rig.session.profile.reloaded).size();
+// How many transactions Connect's memory-interface set-up makes for the session's model.
+inline size_t AfterConnectIndex(const Session& s) {
+  return MemoryInterfaceWrites(s.profile.profile().DecoderType, s.profile.reloaded).size();
 }
+inline size_t AfterConnectIndex(const FakeRig& rig) { return AfterConnectIndex(rig.session); }
 
 // The transactions a command made after Connect.
-inline std::vector<FakeDecoderPort::Transaction> AfterConnect(const FakeRig& rig) {
-  const size_t setup = AfterConnectIndex(rig);
-  const auto& t = rig.port.transactions;
+inline std::vector<LinkTraffic::Transaction> AfterConnect(const Session& s,
+                                                          const LinkTraffic& traffic) {
+  const size_t setup = AfterConnectIndex(s);
+  const auto& t = traffic.transactions;
   if (t.size() < setup) return {};
   return {t.begin() + static_cast<long>(setup), t.end()};
 }
-
-// A flash behind the fake decoder, just enough for command tests: erased words read
-// 0xFFFFFFFF, programmed words read back (less any stuck bits), autoselect answers the
-// protection bit at sector + 8, and protected blocks hold old content.
-class FakeFlash {
- public:
-  uint32_t base = 0x7FE00000;
-  std::set<uint32_t> protectedBlocks;         // 128 KB blocks that keep `oldContent`
-  uint32_t oldContent = 0x5A5A5A5A;           // bus value
-  std::map<uint32_t, uint32_t> stuckHigh;     // address -> bus bits that never program
-  std::function<uint32_t(uint32_t)> outside;  // peeks outside the flash; default 0
-  std::map<uint32_t, uint32_t> ids;           // autoselect words (bus order) by address
-
-  void Attach(FakeDecoderPort& port) {
-    port.onPoke = [this](uint32_t a, uint32_t v) { Poke(a, v); };
-    port.onPeek = [this](uint32_t a) { return Peek(a); };
-  }
-
-  // Addresses that were written with data (not command cycles), in order.
-  std::vector<uint32_t> programmed;
-
- private:
-  static bool IsCommandAddress(uint32_t a) {
-    static const std::set<uint32_t> kAddresses = {0x7FE01554, 0x7FE02AA8, 0x7FF15554,
-                                                  0x7FF0AAA8, 0x7FC15554, 0x7FC0AAA8};
-    return kAddresses.count(a) != 0;
-  }
-  bool InFlash(uint32_t a) const { return a >= base && a <= 0x7FFFFFFF; }
-  bool InProtected(uint32_t a) const {
-    for (uint32_t b : protectedBlocks)
-      if (a >= b && a - b < 0x20000) return true;
-    return false;
-  }
-  void Poke(uint32_t a, uint32_t v) {
-    if (IsCommandAddress(a)) {
-      if (v == 0x00090090 || v == 0x41000090 || v == 0x00900090) autoselect_ = true;
-      if (v == 0x000F00F0 || v == 0x550000F0 || v == 0x00F000F0) autoselect_ = false;
-      return;
-    }
-    if (!InFlash(a)) return;
-    if (v == 0x000C0030 || v == 0x05000030 || v == 0x00300030) return;  // sector erase
-    if (InProtected(a)) return;
-    auto stuck = stuckHigh.find(a);
-    words_[a] = stuck == stuckHigh.end() ? v : v | stuck->second;
-    programmed.push_back(a);
-  }
-  uint32_t Peek(uint32_t a) {
-    if (autoselect_ && ids.count(a)) return ids.at(a);
-    if (!InFlash(a)) return outside ? outside(a) : 0;
-    if (autoselect_) return protectedBlocks.count(a - 8) ? 0x00800000 : 0;
-    if (InProtected(a)) return oldContent;
-    auto it = words_.find(a);
-    return it == words_.end() ? 0xFFFFFFFF : it->second;
-  }
-
-  bool autoselect_ = false;
-  std::unordered_map<uint32_t, uint32_t> words_;
-};
+inline std::vector<LinkTraffic::Transaction> AfterConnect(const FakeRig& rig) {
+  return AfterConnect(rig.session, rig.port);
+}
 
 // A FakeRig whose log and loaders live in a private folder.
-struct Bench {
-  explicit Bench(Model model) : rig(model) {
+struct CommandRig {
+  explicit CommandRig(Model model) : rig(model) {
     rig.session.logDir = dir.path();
     rig.session.loaderDir = dir.path();
   }

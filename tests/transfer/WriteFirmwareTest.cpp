@@ -7,30 +7,46 @@
 #include "transfer/Firmware.h"
 #include "transfer/TransferTestKit.h"
 
-// Write Firmware over the fake decoder: the exact erase and program traffic per model and
-// option, the status texts, the input checks and the log.
+// Write Firmware: the exact erase and program traffic per model and option on the virtual
+// decoder's chips, the status texts, the input checks and the log.
 namespace corvane::testing {
 namespace {
 
-using kit::Bench;
-using kit::FakeFlash;
+using kit::CommandRig;
 
 constexpr uint32_t kBlock = 0x20000;
+constexpr uint32_t kErased = 0xFFFFFFFF;
 const std::string kStopWriting =
     "Stop writing? The flash will be left partly written: the decoder may not start until a "
     "complete image is written.";
 
-std::vector<uint32_t> ErasedSectors(const FakeDecoderPort& port, uint32_t eraseValue) {
+std::vector<uint32_t> ErasedSectors(const LinkTraffic& traffic, uint32_t eraseValue) {
   std::vector<uint32_t> out;
-  for (const auto& t : port.Pokes())
+  for (const auto& t : traffic.Pokes())
     if (t.value == eraseValue) out.push_back(t.address);
   return out;
 }
 
-size_t CountPokesOf(const FakeDecoderPort& port, uint32_t value) {
+size_t CountPokesOf(const LinkTraffic& traffic, uint32_t value) {
   size_t n = 0;
-  for (const auto& t : port.Pokes()) n += t.value == value;
+  for (const auto& t : traffic.Pokes()) n += t.value == value;
   return n;
+}
+
+// The words given data: the poke after each program command, in order.
+std::vector<uint32_t> Programmed(const LinkTraffic& traffic, uint32_t programValue) {
+  const auto pokes = traffic.Pokes();
+  std::vector<uint32_t> out;
+  for (size_t i = 1; i < pokes.size(); ++i)
+    if (pokes[i - 1].value == programValue) out.push_back(pokes[i].address);
+  return out;
+}
+
+std::vector<uint32_t> PeekValuesAt(const LinkTraffic& traffic, uint32_t address) {
+  std::vector<uint32_t> out;
+  for (const auto& t : traffic.transactions)
+    if (t.kind == LinkTraffic::Kind::Peek && t.address == address) out.push_back(t.value);
+  return out;
 }
 
 std::vector<uint32_t> BlockStarts(uint32_t from, uint32_t to) {
@@ -44,30 +60,20 @@ std::vector<uint32_t> Concat(std::vector<uint32_t> a, const std::vector<uint32_t
   return a;
 }
 
-// What the block-by-block boards' chips answer in autoselect mode, in bus order, at the
-// engine's read-back address and the word after it.
-struct ChipAnswer {
-  uint32_t maker, device;
-};
-constexpr ChipAnswer kAm29lv800bb{0x00800001, 0x44DA225B}, kAm29lv800bt{0x00800001, 0x445B22DA},
-    kAm29f400bb{0x00010001, 0x4C4D22AB}, kAm29f400bt{0x00010001, 0x0C0D2223},
-    kUnknownChip{0x00800001, 0x12345678};
-
-// A bench with an erased image file of the model's size and the fake flash behind the port;
-// the block-by-block boards carry bottom-boot chips.
-struct FirmwareBench : Bench {
-  FirmwareBench(Model model, uint32_t base, size_t bytes) : Bench(model), image(bytes, 0xFF) {
-    flash.base = base;
-    flash.Attach(rig.port);
-    if (model == Model::DSX6071_6072) Fit(kAm29lv800bb);
-    if (model == Model::DSI185) Fit(kAm29f400bb);
-  }
-  void Fit(ChipAnswer chip) {
-    flash.ids = {{0x7FE00000, chip.maker}, {0x7FE00004, chip.device}};
+// The virtual decoder behind a tapped link with an erased image of the model's size; its
+// decoder.conf lines fit other chips, protected sectors or stuck bits. The board's default
+// chips are bottom-boot parts the tool knows.
+struct FirmwareRig {
+  FirmwareRig(Model model, size_t bytes, const std::string& conf = "")
+      : rig(model, conf, SimRig::kTapped), image(bytes, 0xFF) {}
+  // What the flash holds before the write.
+  void Flash(const std::vector<uint8_t>& content) {
+    SimRig::WriteFile(rig.decoderDir() + "/flash.bin", content);
+    rig.Reopen();
   }
   void Run() {
-    kit::WriteBytes(dir / "image.bin", image);
-    host().dialogPaths = {dir / "image.bin"};
+    SimRig::WriteFile(rig.path("image.bin"), image);
+    host().dialogPaths = {rig.path("image.bin")};
     WriteFirmware(s());
   }
   void ExpectClosed() {
@@ -75,9 +81,14 @@ struct FirmwareBench : Bench {
     EXPECT_EQ(host().status, "");
     EXPECT_EQ(host().progressPosition, 0);
     EXPECT_EQ(host().dialogFilters, (std::vector<std::string>{"Binary file (*.bin)|*.BIN"}));
+    EXPECT_TRUE(rig.vd().PortReleased());
   }
+  Session& s() { return rig.session; }
+  ScriptedHost& host() { return rig.host; }
+  TransactionTap& tap() { return rig.tap(); }
+  std::string LogPath() const { return rig.path("Firmware.log"); }
+  SimRig rig;
   std::vector<uint8_t> image;
-  FakeFlash flash;
 };
 
 struct OptionsCase {
@@ -95,7 +106,7 @@ class Dsx6071OptionsTest : public ::testing::TestWithParam<OptionsCase> {};
 
 TEST_P(Dsx6071OptionsTest, ErasesAndWritesWhatTheOptionsAsk) {
   const OptionsCase& c = GetParam();
-  FirmwareBench b(Model::DSX6071_6072, 0x7FE00000, 0x200000);
+  FirmwareRig b(Model::DSX6071_6072, 0x200000);
   b.s().profile.writeDataArea = c.writeDataArea;
   b.s().profile.eraseDataArea = c.eraseDataArea;
   b.s().verifyAfterWrite = false;
@@ -106,14 +117,17 @@ TEST_P(Dsx6071OptionsTest, ErasesAndWritesWhatTheOptionsAsk) {
 
   b.Run();
 
-  EXPECT_EQ(ErasedSectors(b.rig.port, 0x000C0030), c.erases);
-  EXPECT_EQ(b.flash.programmed, c.programmed);
+  // Each sector erased once: every erase ends within its first polling pass.
+  EXPECT_EQ(ErasedSectors(b.tap(), 0x000C0030), c.erases);
+  EXPECT_EQ(Programmed(b.tap(), 0x000500A0), c.programmed);
   // One program command per non-erased word, none for 0xFFFFFFFF words.
-  EXPECT_EQ(CountPokesOf(b.rig.port, 0x000500A0), c.programmed.size());
+  EXPECT_EQ(CountPokesOf(b.tap(), 0x000500A0), c.programmed.size());
   // Autoselect once to learn the chips, then CheckSector's once per sector in a block
   // written: the first block holds four.
   const size_t blocks = (0x200000 - (c.writeDataArea ? 0 : 0x80000)) / kBlock;
-  EXPECT_EQ(CountPokesOf(b.rig.port, 0x00090090), 1 + blocks + (c.writeDataArea ? 3 : 0));
+  EXPECT_EQ(CountPokesOf(b.tap(), 0x00090090), 1 + blocks + (c.writeDataArea ? 3 : 0));
+  EXPECT_EQ(b.rig.Word(0x7FE80004), 0x22222222u);
+  EXPECT_EQ(b.rig.Word(0x7FE00010), c.writeDataArea ? 0x11111111u : kErased);
   EXPECT_EQ(b.host().progressMin, c.progressMin);
   EXPECT_EQ(b.host().progressMax, 0x7FFFF);
   EXPECT_EQ(b.host().maxProgressPosition, 0x7FFFF);
@@ -164,18 +178,19 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteFirmwareDsi185, ErasesTheBottomSectorsThenEveryBlock) {
-  FirmwareBench b(Model::DSI185, 0x7FF00000, 0x100000);
+  FirmwareRig b(Model::DSI185, 0x100000);
   b.s().verifyAfterWrite = false;
   kit::PutFileWord(b.image, 0x20000 / 4, 0x01020304);
   b.host().recordStatusHistory = true;
   b.Run();
   // The first block's sectors are erased already when its block step comes.
-  EXPECT_EQ(ErasedSectors(b.rig.port, 0x05000030),
+  EXPECT_EQ(ErasedSectors(b.tap(), 0x05000030),
             Concat({0x7FF00000, 0x7FF08000, 0x7FF0C000, 0x7FF10000},
                    BlockStarts(0x7FF20000, 0x7FFE0000)));
-  EXPECT_EQ(b.flash.programmed, (std::vector<uint32_t>{0x7FF20000}));
+  EXPECT_EQ(Programmed(b.tap(), 0x440000A0), (std::vector<uint32_t>{0x7FF20000}));
+  EXPECT_EQ(b.rig.Word(0x7FF20000), 0x04030201u);
   // Autoselect only to learn the chips: no protection check on this board.
-  EXPECT_EQ(CountPokesOf(b.rig.port, 0x41000090), 1u);
+  EXPECT_EQ(CountPokesOf(b.tap(), 0x41000090), 1u);
   const auto& h = b.host().statusHistory;
   ASSERT_GE(h.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(h.begin(), h.begin() + 4),
@@ -196,7 +211,7 @@ const std::string kErase7FE40000Failed =
 struct BootCase {
   const char* name;
   Model model;
-  ChipAnswer chip;
+  const char* conf;
   std::vector<uint32_t> erases;
 };
 void PrintTo(const BootCase& c, std::ostream* os) {
@@ -208,11 +223,10 @@ class BootBlockTest : public ::testing::TestWithParam<BootCase> {};
 TEST_P(BootBlockTest, EverySectorIsErasedOnce) {
   const BootCase& c = GetParam();
   const bool dsi185 = c.model == Model::DSI185;
-  FirmwareBench b(c.model, dsi185 ? 0x7FF00000 : 0x7FE00000, dsi185 ? 0x100000 : 0x200000);
-  b.Fit(c.chip);
+  FirmwareRig b(c.model, dsi185 ? 0x100000 : 0x200000, c.conf);
   b.s().verifyAfterWrite = false;
   b.Run();
-  EXPECT_EQ(ErasedSectors(b.rig.port, dsi185 ? 0x05000030 : 0x000C0030), c.erases);
+  EXPECT_EQ(ErasedSectors(b.tap(), dsi185 ? 0x05000030 : 0x000C0030), c.erases);
   EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Writing Flash completed."}));
 }
 
@@ -222,13 +236,14 @@ INSTANTIATE_TEST_SUITE_P(
     Chips, BootBlockTest,
     ::testing::Values(
         // The data-area erases fall into the first sector, which is then erased already.
-        BootCase{"dsx6071TopBoot", Model::DSX6071_6072, kAm29lv800bt,
+        BootCase{"dsx6071TopBoot", Model::DSX6071_6072, "flash_device = AM29LV800BT",
                  Concat(Concat({0x7FE10000}, BlockStarts(0x7FE20000, 0x7FFE0000)),
                         kTopSmallSectors6071)},
-        BootCase{"dsx6071UnknownChip", Model::DSX6071_6072, kUnknownChip,
+        // A maker no catalogue part has.
+        BootCase{"dsx6071UnknownChip", Model::DSX6071_6072, "flash_maker = 0x1F",
                  Concat(Concat({0x7FE10000, 0x7FE08000, 0x7FE0C000}, kAllBlocks),
                         kTopSmallSectors6071)},
-        BootCase{"dsi185TopBoot", Model::DSI185, kAm29f400bt,
+        BootCase{"dsi185TopBoot", Model::DSI185, "flash_device = AM29F400BT",
                  Concat(Concat({0x7FF00000}, BlockStarts(0x7FF20000, 0x7FFE0000)),
                         {0x7FFF0000, 0x7FFF4000, 0x7FFF8000})}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -247,8 +262,11 @@ class ProtectedBlockTest : public ::testing::TestWithParam<ProtectedCase> {};
 
 TEST_P(ProtectedBlockTest, YesSkipsTheBlockNoWritesIt) {
   const ProtectedCase& c = GetParam();
-  FirmwareBench b(Model::DSX6071_6072, 0x7FE00000, 0x200000);
-  b.flash.protectedBlocks = {0x7FE40000};
+  FirmwareRig b(Model::DSX6071_6072, 0x200000, "protected_sectors = 0x7FE40000");
+  // The protected block holds old words; an erased one would pass any erase.
+  std::vector<uint8_t> old(0x200000, 0xFF);
+  std::fill(old.begin() + 0x40000, old.begin() + 0x60000, 0x5A);
+  b.Flash(old);
   kit::PutFileWord(b.image, 0x40000 / 4, 0x33333333);
   kit::PutFileWord(b.image, 0x60000 / 4, 0x44444444);
   b.host().answers = {c.answer};
@@ -258,32 +276,40 @@ TEST_P(ProtectedBlockTest, YesSkipsTheBlockNoWritesIt) {
   EXPECT_EQ(b.host().MessageTexts(), c.messages);
   EXPECT_EQ(b.host().messages[0].kind, MessageKind::Confirmation);
   EXPECT_EQ(b.host().messages[0].buttons, Buttons::YesNo);
-  const auto erased = ErasedSectors(b.rig.port, 0x000C0030);
+  const auto erased = ErasedSectors(b.tap(), 0x000C0030);
   const bool erasedProtected = std::find(erased.begin(), erased.end(), 0x7FE40000u) != erased.end();
   const auto log = kit::LogLines(b.LogPath());
   ASSERT_GE(log.size(), 2u);
   EXPECT_TRUE(kit::StartsWith(log.back(), c.trailer)) << log.back();
+  EXPECT_EQ(b.rig.Word(0x7FE40000), 0x5A5A5A5Au) << "the protected block keeps its words";
   if (c.answer == Answer::Yes) {
     EXPECT_FALSE(erasedProtected);
     // The next block is written from its own file offset.
-    EXPECT_EQ(b.flash.programmed, (std::vector<uint32_t>{0x7FE60000}));
+    EXPECT_EQ(Programmed(b.tap(), 0x000500A0), (std::vector<uint32_t>{0x7FE60000}));
     // Nothing in the skipped block is read back but CheckSector's status word.
     size_t peeksInBlock = 0;
-    for (const auto& t : b.rig.port.transactions)
-      peeksInBlock += t.kind == FakeDecoderPort::Kind::Peek && t.address >= 0x7FE40000 &&
+    for (const auto& t : b.tap().transactions)
+      peeksInBlock += t.kind == LinkTraffic::Kind::Peek && t.address >= 0x7FE40000 &&
                       t.address < 0x7FE60000;
     EXPECT_EQ(peeksInBlock, 1u);
-    // The block start: three erase polls, two program reads, one read-back; an erased word
-    // only the read-back.
-    EXPECT_EQ(b.rig.port.CountPeeksAt(0x7FE60000), 6u);
-    EXPECT_EQ(b.rig.port.CountPeeksAt(0x7FE60004), 1u);
+    // The block start: polls while the sector erases, three erased reads (the poll that sees
+    // it done, the pass's check, the result), two program reads and the read-back; an erased
+    // word only the read-back.
+    const auto start = PeekValuesAt(b.tap(), 0x7FE60000);
+    ASSERT_GT(start.size(), 6u);
+    EXPECT_EQ(std::count(start.begin(), start.end() - 6, kErased), 0);
+    EXPECT_EQ(std::vector<uint32_t>(start.end() - 6, start.end()),
+              (std::vector<uint32_t>{kErased, kErased, kErased, 0x44444444, 0x44444444,
+                                     0x44444444}));
+    EXPECT_EQ(b.tap().CountPeeksAt(0x7FE60004), 1u);
     EXPECT_EQ(log.size(), 2u);
   } else {
     EXPECT_TRUE(erasedProtected);
     // The sector refused the erase: the write ends there instead of failing word by word.
     EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end() - 1),
               (std::vector<std::string>{"Erase error address : 7FE40000", kErase7FE40000Failed}));
-    EXPECT_EQ(b.flash.programmed, std::vector<uint32_t>{}) << "nothing past the first block";
+    EXPECT_EQ(Programmed(b.tap(), 0x000500A0), std::vector<uint32_t>{})
+        << "nothing past the first block";
   }
 }
 
@@ -304,56 +330,91 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Failures that never come eight in a row still end the write, at the 64th.
 TEST(WriteFirmware, ScatteredFailedWordsEndTheWriteAtTheSixtyFourth) {
-  FirmwareBench b(Model::TS1, 0x7FE00000, 0x200000);
-  for (uint32_t w = 0; w < 130; ++w) {
-    kit::PutFileWord(b.image, w, 0);
-    if (w % 2 == 0) b.flash.stuckHigh[0x7FE00000 + 4 * w] = 1;
-  }
+  std::string stuck = "stuck_bits =";
+  for (uint32_t w = 0; w < 130; w += 2) stuck += " 0x" + Hex8(0x7FE00000 + 4 * w) + ":0x1";
+  FirmwareRig b(Model::TS1, 0x200000, stuck);
+  for (uint32_t w = 0; w < 130; ++w) kit::PutFileWord(b.image, w, 0);
   b.Run();
   EXPECT_EQ(b.host().MessageTexts(),
             std::vector<std::string>{"Programming the flash failed at 7FE001F8: 64 words do not "
                                      "take their values (the flash may be failing). " +
                                      kPartlyWritten});
-  EXPECT_EQ(b.flash.programmed.back(), 0x7FE001F8u) << "nothing after it";
+  const auto programmed = Programmed(b.tap(), 0x00A000A0);
+  ASSERT_FALSE(programmed.empty());
+  EXPECT_EQ(programmed.back(), 0x7FE001F8u) << "nothing after it";
+  EXPECT_EQ(b.rig.Word(0x7FE001F4), 0u);
+  EXPECT_EQ(b.rig.Word(0x7FE001F8), 1u) << "the stuck bit";
+}
+
+// The polls after each chip-erase command that read the chips busy (anything but erased),
+// folded into one line with their count: the erase is polled for many seconds.
+std::vector<std::string> FoldBusyPolls(const std::vector<std::string>& lines,
+                                       const std::string& eraseCommand, uint32_t watched) {
+  const std::string poll = "peek " + Hex8(watched) + " ", erased = poll + "FFFFFFFF";
+  std::vector<std::string> out;
+  for (size_t i = 0; i < lines.size();) {
+    out.push_back(lines[i]);
+    if (lines[i++] != eraseCommand) continue;
+    size_t run = 0;
+    for (; i < lines.size() && kit::StartsWith(lines[i], poll) && lines[i] != erased; ++i) ++run;
+    if (run != 0) out.push_back(poll + "busy x" + std::to_string(run));
+  }
+  return out;
 }
 
 // DSX6170: the exact traffic of the chip erase and the first words, the status forms, and an
 // Escape answered Yes after the fifth word.
 TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
-  FirmwareBench b(Model::DSX6170, 0x7FC00000, 0x400000);
+  FirmwareRig b(Model::DSX6170, 0x400000);
   const uint32_t words[] = {0x12345678, 0x00000000, 0x00123456, 0xFFFFFFFF, 0x01234567};
   for (size_t i = 0; i < 5; ++i) kit::PutFileWord(b.image, i, words[i]);
   b.host().recordStatusHistory = true;
-  b.host().abortAfterMessages = 1 + 5;  // the erase's one poll, then one per word
+  b.host().abortAtStatus = "7FC00010  1234567";
   b.host().answers = {Answer::Yes};
 
   b.Run();
 
-  // The chips' identification (the fake answers none), then the chip erase.
-  std::vector<std::string> expected = {"poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA",
-                                       "poke 7FC0AAA8 80548054", "poke 7FC15554 00900090",
-                                       "peek 7FC00000 00000000", "peek 7FC00004 00000000",
-                                       "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
-                                       "poke 7FC15554 00F000F0", "peek 7FC00000 FFFFFFFF",
-                                       "peek 7FC00000 FFFFFFFF",
-                                       "poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA",
-                                       "poke 7FC0AAA8 80548054", "poke 7FC15554 00800080",
-                                       "poke 7FC15554 00AA00AA", "poke 7FC0AAA8 80548054",
-                                       "poke 7FC15554 00100010", "peek 7FC00000 FFFFFFFF",
-                                       "peek 7FC00000 FFFFFFFF", "peek 7FC00000 FFFFFFFF"};
+  // The chips' identification (AM29LV160DB through the board's wiring), then the chip erase:
+  // its sequence again after every polling pass of 1001 polls and a check while the chips
+  // stay busy, and three erased reads once they are done.
+  std::vector<std::string> expected = {"poke 7FC01554 00F000F0", "poke 7FC01554 00AA00AA",
+                                       "poke 7FC00AA8 80548054", "poke 7FC01554 00900090",
+                                       "peek 7FC00000 80008000", "peek 7FC00004 C448C448",
+                                       "poke 7FC01554 00AA00AA", "poke 7FC00AA8 80548054",
+                                       "poke 7FC01554 00F000F0", "peek 7FC00000 FFFFFFFF",
+                                       "peek 7FC00000 FFFFFFFF"};
+  std::vector<std::string> lines = b.tap().Lines();
+  lines.erase(lines.begin(), lines.begin() + static_cast<long>(kit::AfterConnectIndex(b.s())));
+  lines = FoldBusyPolls(lines, "poke 7FC01554 00100010", 0x7FC00000);
+  const auto passes =
+      static_cast<size_t>(std::count(lines.begin(), lines.end(), "poke 7FC01554 00100010"));
+  EXPECT_GT(passes, 1u) << "the chip erase outlasts a polling pass";
+  for (size_t pass = 1; pass <= passes; ++pass) {
+    for (const char* line : {"poke 7FC01554 00F000F0", "poke 7FC01554 00AA00AA",
+                             "poke 7FC00AA8 80548054", "poke 7FC01554 00800080",
+                             "poke 7FC01554 00AA00AA", "poke 7FC00AA8 80548054",
+                             "poke 7FC01554 00100010"})
+      expected.push_back(line);
+    if (pass < passes) expected.push_back("peek 7FC00000 busy x1002");
+  }
+  // The last pass ends at the first erased read, within its 1001 polls.
+  const std::string lastRun = expected.size() < lines.size() ? lines[expected.size()] : "";
+  const std::string busy = "peek 7FC00000 busy x";
+  ASSERT_TRUE(kit::StartsWith(lastRun, busy)) << lastRun;
+  EXPECT_LE(std::stoul(lastRun.substr(busy.size())), 1000u);
+  expected.push_back(lastRun);
+  for (int i = 0; i < 3; ++i) expected.push_back("peek 7FC00000 FFFFFFFF");
   for (uint32_t i = 0; i < 5; ++i) {
     if (words[i] == 0xFFFFFFFF) continue;
     const uint32_t a = 0x7FC00000 + 4 * i;
     const std::string bus = Hex8(__builtin_bswap32(words[i]));
-    for (const char* line : {"poke 7FC15554 00F000F0", "poke 7FC15554 00AA00AA",
-                             "poke 7FC0AAA8 80548054", "poke 7FC15554 00A000A0"})
+    for (const char* line : {"poke 7FC01554 00F000F0", "poke 7FC01554 00AA00AA",
+                             "poke 7FC00AA8 80548054", "poke 7FC01554 00A000A0"})
       expected.push_back(line);
     expected.push_back("poke " + Hex8(a) + " " + bus);
     expected.push_back("peek " + Hex8(a) + " " + bus);
     expected.push_back("peek " + Hex8(a) + " " + bus);
   }
-  std::vector<std::string> lines = b.rig.port.Lines();
-  lines.erase(lines.begin(), lines.begin() + static_cast<long>(kit::AfterConnectIndex(b.rig)));
   EXPECT_EQ(lines, expected);
 
   EXPECT_EQ(b.host().statusHistory,
@@ -386,7 +447,7 @@ class WriteFirmwareInputTest : public ::testing::TestWithParam<InputCase> {};
 
 TEST_P(WriteFirmwareInputTest, RefusedBeforeTheDecoderIsTouched) {
   const InputCase& c = GetParam();
-  Bench b(c.model);
+  CommandRig b(c.model);
   b.s().profile.writeDataArea = c.writeDataArea;
   if (c.size >= 0) kit::WriteBytes(b.dir / "image.bin", std::vector<uint8_t>(c.size, 0x12));
   kit::WriteBytes(b.dir / "TRAP.BIN", std::vector<uint8_t>(16, 0x90));
@@ -422,7 +483,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteFirmware, CancelLeavesTheOldLogAndTheFlashAlone) {
-  Bench b(Model::TS1);
+  CommandRig b(Model::TS1);
   kit::WriteBytes(b.LogPath(), {'o', 'l', 'd'});
   WriteFirmware(b.s());
   EXPECT_TRUE(kit::AfterConnect(b.rig).empty());
@@ -433,19 +494,19 @@ TEST(WriteFirmware, CancelLeavesTheOldLogAndTheFlashAlone) {
 }
 
 TEST(WriteFirmware, ALogThatCannotBeCreatedStopsBeforeErasing) {
-  FirmwareBench b(Model::TS1, 0x7FE00000, 0x200000);
-  b.s().logDir = b.dir / "no/such/folder";
+  FirmwareRig b(Model::TS1, 0x200000);
+  b.s().logDir = b.rig.path("no/such/folder");
   b.Run();
   // The chips were asked who they are, nothing more: no erase, no program.
-  EXPECT_EQ(CountPokesOf(b.rig.port, 0x00800080), 0u);
-  EXPECT_TRUE(b.flash.programmed.empty());
+  EXPECT_EQ(CountPokesOf(b.tap(), 0x00800080), 0u);
+  EXPECT_EQ(CountPokesOf(b.tap(), 0x00A000A0), 0u);
   ASSERT_EQ(b.host().messages.size(), 1u);
   EXPECT_EQ(b.host().messages[0].kind, MessageKind::Error);
   EXPECT_NE(b.host().messages[0].text.find("firmware log"), std::string::npos);
 }
 
 TEST(WriteFirmwareBct13, CopiesEveryWordToRamThenUploadsTheLoader) {
-  Bench b(Model::BCT13);
+  CommandRig b(Model::BCT13);
   std::vector<uint8_t> image(0x100000, 0xFF);
   image[0] = 0x12, image[1] = 0x34, image[2] = 0x56, image[3] = 0x78;
   kit::WriteBytes(b.dir / "image.bin", image);
