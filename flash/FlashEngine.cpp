@@ -57,9 +57,10 @@ bool EraseAndWatch(Session& s, uint32_t watched, int passes, Sequence&& sequence
       // noticed (it is acted on between words, never inside this sequence).
       s.host.ProcessMessages();
     } while (value != kErased && polls <= kErasePolls);
-    if (ReadFlash(s, watched) == kErased || pass >= passes) break;
+    // A chip still erasing toggles its status bits: no link noise, only not done.
+    if (ReadFlashExpecting(s, watched, kErased, false) == kErased || pass >= passes) break;
   }
-  if (ReadFlash(s, watched) == kErased) return true;
+  if (ReadFlashExpecting(s, watched, kErased, false) == kErased) return true;
   s.Log("Erase error address : " + Hex8(watched));
   return false;
 }
@@ -80,6 +81,21 @@ void ChipEraseSequence(Session& s, const FlashModel& f) {
 }  // namespace
 
 uint32_t ReadFlash(Session& s, uint32_t address) { return ByteSwap(s.link.Peek(address)); }
+
+std::optional<uint32_t> ReadFlashExpecting(Session& s, uint32_t address, uint32_t expected,
+                                           bool countNoise) {
+  const uint32_t first = ReadFlash(s, address);
+  if (first == expected) return first;
+  const auto agreed = s.PeekAgreed(address, ByteSwap(first), countNoise);
+  if (!agreed) return std::nullopt;
+  return ByteSwap(*agreed);
+}
+
+std::optional<uint32_t> ReadFlashAgreed(Session& s, uint32_t address) {
+  const auto agreed = s.PeekAgreed(address);
+  if (!agreed) return std::nullopt;
+  return ByteSwap(*agreed);
+}
 
 void WriteFlash(Session& s, uint32_t address, uint32_t value) { s.link.Poke(address, value); }
 
@@ -113,14 +129,17 @@ bool EraseChip(Session& s, uint32_t address) {
   return false;
 }
 
-bool CheckSector(Session& s, uint32_t address) {
+std::optional<bool> CheckSector(Session& s, uint32_t address) {
   const FlashModel& f = FlashModelOf(s.model());
   // Read-array data at A + 8 says nothing about protection; only ask where the command exists.
   if (!f.sectorCommands) return false;
   Command(s, f, f.autoselect);
-  const uint32_t status = ReadFlash(s, address + 8);
+  const std::optional<uint32_t> status = ReadFlashExpecting(s, address + 8, 0);
   ResetFlash(s);
-  return (status & HighProtectionBit(f)) != 0;
+  // In autoselect mode each chip answers 0 or 1 there: anything else is array data.
+  const uint32_t flags = ProtectionBits(f);
+  if (!status || (*status & ~flags) != 0) return std::nullopt;
+  return (*status & flags) != 0;
 }
 
 ChipId ReadChipId(Session& s) {
@@ -128,10 +147,14 @@ ChipId ReadChipId(Session& s) {
   if (!f.commanded) return {};
   LeadingReset(s, f);
   Command(s, f, f.autoselect);
+  // Erasing is decided on these words: they are taken only when two reads agree.
   ChipId id;
-  id.manufacturer = ReadFlash(s, f.readBackAddress);
-  id.device = ReadFlash(s, f.readBackAddress + 4);
+  const auto manufacturer = ReadFlashAgreed(s, f.readBackAddress);
+  const auto device = ReadFlashAgreed(s, f.readBackAddress + 4);
   ResetFlash(s);
+  id.manufacturer = manufacturer.value_or(0);
+  id.device = device.value_or(0);
+  id.agreed = manufacturer && device;
   return id;
 }
 
@@ -158,7 +181,13 @@ bool ProgramFlash(Session& s, uint32_t address, uint32_t value) {
   const uint32_t last = ReadFlash(s, address);
   if (last == value) return true;
   s.Log("Data not equal!!!!!!!!!! " + Hex8(address) + " : " + Hex8(last) + " / " + Hex8(value));
-  return false;
+  // Only a read that agrees with another says the chips did not take the word.
+  const auto again = s.PeekAgreed(address, ByteSwap(last));
+  if (again && ByteSwap(*again) != value) return false;
+  s.Log("Read again " + Hex8(address) + " : " +
+        (again ? Hex8(ByteSwap(*again)) : std::string("no two reads agree")) +
+        ": the link corrupted the read, not the flash");
+  return true;
 }
 
 }  // namespace corvane

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 
 #include "flash/FlashModels.h"
 #include "target/Session.h"
@@ -15,6 +16,14 @@ extern const int kProgramAttemptLimit;
 
 // The general word read (image order: byte at the lowest address most significant).
 uint32_t ReadFlash(Session& session, uint32_t address);
+// A read that should give `expected`: when it does not, the word is read again until two
+// reads agree, so a read the link corrupted is not taken for the flash's answer. Nothing
+// when no two reads agree. On a clean link it costs one read, like ReadFlash.
+// countNoise: false where the word may change by itself (an erase still running).
+std::optional<uint32_t> ReadFlashExpecting(Session& session, uint32_t address, uint32_t expected,
+                                           bool countNoise = true);
+// Reads until two reads agree; nothing when none do.
+std::optional<uint32_t> ReadFlashAgreed(Session& session, uint32_t address);
 // The general word write (bus order: one plain poke).
 void WriteFlash(Session& session, uint32_t address, uint32_t value);
 void ResetFlash(Session& session);
@@ -22,8 +31,11 @@ void ResetFlash(Session& session);
 // address does not read erased, or as value, at the end.
 bool EraseFlash(Session& session, uint32_t address);
 bool EraseChip(Session& session, uint32_t address);
-bool CheckSector(Session& session, uint32_t address);
-// value in image order.
+// Whether either chip protects the sector at address; nothing when what the chips answered
+// is no protection status (they are not in autoselect mode, or the link corrupts it).
+std::optional<bool> CheckSector(Session& session, uint32_t address);
+// value in image order. False only when the chips did not take it: a final read that
+// differs is read again, and a read the link corrupted is a log line, not a failed word.
 bool ProgramFlash(Session& session, uint32_t address, uint32_t value);
 // Asks the chips who they are with the engine's own command addresses; zeros for a flash
 // the engine never commands.

@@ -201,9 +201,7 @@ const ChipPart* IdentifyChip(const FlashModel& flash, const ChipId& id) {
   return nullptr;
 }
 
-uint32_t HighProtectionBit(const FlashModel& flash) {
-  return ByteSwap(static_cast<uint32_t>(ToHalf(flash.high, 1)) << 16);
-}
+uint32_t ProtectionBits(const FlashModel& flash) { return PresentedWord(flash, 1); }
 
 SectorMap::SectorMap(const FlashModel& flash, const ChipPart* part) {
   // A larger part on a board that decodes fewer lines shows only its lower words.
@@ -229,6 +227,11 @@ std::vector<uint32_t> SectorMap::StartsIn(uint32_t from, uint32_t to) const {
     if (s >= from && s < to) out.push_back(s);
   }
   return out;
+}
+
+uint32_t SectorMap::EndOf(uint32_t address, const FlashModel& flash) const {
+  const auto above = std::upper_bound(starts_.begin(), starts_.end(), address);
+  return above == starts_.end() ? flash.base + 4 * flash.words : *above;
 }
 
 uint32_t SectorMap::SectorOf(uint32_t address) const {

@@ -110,6 +110,7 @@ const ChipName* MatchChip(std::span<const ChipName> names, uint32_t device);
 struct ChipId {
   uint32_t manufacturer = 0;
   uint32_t device = 0;
+  bool agreed = true;  // two reads of each word agreed
 };
 // What a chip's own 16-bit word reads as through the board: both chips drive it, each on
 // its half of the bus; in image order, as ReadFlash returns it.
@@ -117,9 +118,9 @@ uint32_t PresentedWord(const FlashModel& flash, uint16_t chipWord);
 // The catalogue part whose codes, as the board presents them, the chips answered with;
 // null when none does. Only parts that fill the board's address space are considered.
 const ChipPart* IdentifyChip(const FlashModel& flash, const ChipId& id);
-// The bits of an image-order word that carry DQ0 of the high chip: its sector-protection
-// flag in autoselect word 2.
-uint32_t HighProtectionBit(const FlashModel& flash);
+// The bits of an image-order word that carry DQ0 of each chip: their sector-protection flags
+// in autoselect word 2. A sector is protected when either chip says so.
+uint32_t ProtectionBits(const FlashModel& flash);
 
 // The sectors of a board's flash as bus addresses, from the identified part's sector map;
 // without a part, the starts of both a bottom- and a top-boot map: erasing at a start that
@@ -131,6 +132,8 @@ class SectorMap {
   std::vector<uint32_t> StartsIn(uint32_t from, uint32_t to) const;
   // The start of the sector that holds address.
   uint32_t SectorOf(uint32_t address) const;
+  // The first address past that sector.
+  uint32_t EndOf(uint32_t address, const FlashModel& flash) const;
 
  private:
   std::vector<uint32_t> starts_;

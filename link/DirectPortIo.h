@@ -20,6 +20,8 @@ class DirectPortIo final : public PortIo {
 
   uint8_t PortIn(uint16_t port) override;
   void PortOut(uint16_t port, uint8_t value) override;
+  // No kernel to ask: probes the port, leaving its registers as they were.
+  std::optional<bool> ReadsData(std::string* why) override;
 
  private:
   explicit DirectPortIo(Sys& sys) : sys_(sys) {}

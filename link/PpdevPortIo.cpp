@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "link/corvane.h"
 
@@ -32,7 +33,7 @@ std::unique_ptr<PpdevPortIo> PpdevPortIo::Open(Sys& sys, const std::string& path
     *error = -fd;
     return nullptr;
   }
-  std::unique_ptr<PpdevPortIo> port(new PpdevPortIo(sys, fd, path));
+  std::unique_ptr<PpdevPortIo> port(new PpdevPortIo(sys, fd, path, O_RDWR));
   *error = port->ClaimCode();
   if (*error != 0) {
     if (holder && *error == port_error::kPortHeld) *holder = port->holder();
@@ -43,24 +44,40 @@ std::unique_ptr<PpdevPortIo> PpdevPortIo::Open(Sys& sys, const std::string& path
 
 PpdevPortIo::~PpdevPortIo() {
   Release();
-  sys_.Close(fd_);
+  if (fd_ >= 0) sys_.Close(fd_);
 }
 
-std::string PpdevPortIo::ActiveDevice() {
+std::string PpdevPortIo::PortFile(const std::string& entry) {
   const size_t slash = path_.rfind('/');
   const std::string name = path_.substr(slash == std::string::npos ? 0 : slash + 1);
   if (name.compare(0, 7, "parport") != 0) return {};
   std::string text;
-  if (sys_.ReadFile("/proc/sys/dev/parport/" + name + "/devices/active", &text) < 0) return {};
+  if (sys_.ReadFile("/proc/sys/dev/parport/" + name + "/" + entry, &text) < 0) return {};
   return Trim(text);
+}
+
+int PpdevPortIo::Reopen() {
+  if (fd_ >= 0) sys_.Close(fd_);
+  reverse_ = false;  // a new device starts with the kernel's printer state
+  control_ = -1;
+  fd_ = sys_.Open(path_, flags_);
+  if (fd_ >= 0) return 0;
+  const int e = -fd_;
+  fd_ = -1;
+  return e;
 }
 
 bool PpdevPortIo::Claim(std::string* error) {
   const int e = ClaimCode();
   if (e == 0) return true;
-  if (error) {
-    *error = e == port_error::kPortHeld ? PortInUseText(path_, holder_)
-                                        : path_ + ": " + sys_.ErrorText(e);
+  if (!error) return false;
+  if (e == port_error::kPortHeld) {
+    *error = PortInUseText(path_, holder_);
+  } else if (fd_ < 0) {
+    *error = path_ +
+             " could not be opened again after a claim that gave up waiting: " + sys_.ErrorText(e);
+  } else {
+    *error = path_ + ": " + sys_.ErrorText(e);
   }
   return false;
 }
@@ -68,6 +85,9 @@ bool PpdevPortIo::Claim(std::string* error) {
 int PpdevPortIo::ClaimCode() {
   if (claimed_) return 0;
   holder_.clear();
+  if (fd_ < 0) {
+    if (const int e = Reopen()) return e;
+  }
   // Another holder may be between two print jobs: give it a moment, then say who it is.
   for (int poll = 0;; ++poll) {
     const std::string active = ActiveDevice();
@@ -80,6 +100,12 @@ int PpdevPortIo::ClaimCode() {
   }
   const int r = sys_.IoctlWithin(fd_, PPCLAIM, nullptr, kClaimLimitMs);
   if (r < 0) {
+    // A claim cut short stays on the kernel's wait list, and the kernel would later hand
+    // the port to it unasked: we would hold it, unknowing, and refuse every command. Only
+    // closing the device takes it off the list.
+    if (r == -EINTR) {
+      if (const int e = Reopen()) return e;
+    }
     // Taken between our look and the claim, or registered exclusively by another driver.
     const std::string active = ActiveDevice();
     if (r == -EINTR || (!active.empty() && active != "none")) {
@@ -104,6 +130,33 @@ void PpdevPortIo::Release() {
   sys_.Ioctl(fd_, PPRELEASE, nullptr);
   claimed_ = false;
   control_ = -1;  // another user may change the lines; the next claim puts ours back
+}
+
+std::optional<bool> PpdevPortIo::ReadsData(std::string* why) {
+  // TRISTATE is what parport_pc found when it probed the port: with the direction bit set,
+  // the data lines stopped reading back the PC's latch. Without it the kernel also masks
+  // the direction bit, so PPDATADIR changes nothing.
+  std::string modes;
+  unsigned int bits = 0;
+  if (sys_.Ioctl(fd_, PPGETMODES, &bits) == 0) {
+    static const std::pair<unsigned int, const char*> kNames[] = {
+        {PARPORT_MODE_PCSPP, "PCSPP"},   {PARPORT_MODE_TRISTATE, "TRISTATE"},
+        {PARPORT_MODE_COMPAT, "COMPAT"}, {PARPORT_MODE_EPP, "EPP"},
+        {PARPORT_MODE_ECP, "ECP"},       {PARPORT_MODE_DMA, "DMA"}};
+    for (const auto& [bit, name] : kNames) {
+      if (bits & bit) modes += (modes.empty() ? "" : ",") + std::string(name);
+    }
+  } else {
+    // A ppdev without PPGETMODES: the same bits, by name, in the proc file.
+    modes = PortFile("modes");
+    if (modes.empty()) return std::nullopt;
+  }
+  if (modes.find("TRISTATE") != std::string::npos) return true;
+  if (why) {
+    *why =
+        "the kernel lists no TRISTATE among its modes (" + (modes.empty() ? "none" : modes) + ")";
+  }
+  return false;
 }
 
 void PpdevPortIo::Request(unsigned long request, void* arg, const char* what) {

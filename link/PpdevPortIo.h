@@ -27,7 +27,8 @@ class PpdevPortIo final : public PortIo {
   // Claims the port for a command, never by waiting on another holder for long: the claim
   // request sleeps until the port is free and, while it sleeps, every other ppdev user's
   // requests wait too. 0 when claimed (or already), port_error::kPortHeld with holder()
-  // naming the holder, or an errno value.
+  // naming the holder, or an errno value (also when the device could not be opened again
+  // after a claim that gave up; the next claim tries again).
   int ClaimCode();
   // The same, with the reason in words.
   bool Claim(std::string* error) override;
@@ -41,6 +42,9 @@ class PpdevPortIo final : public PortIo {
   uint8_t PortIn(uint16_t port) override;
   void PortOut(uint16_t port, uint8_t value) override;
 
+  // What the kernel says: PPGETMODES, or the port's modes file where ppdev lacks it.
+  std::optional<bool> ReadsData(std::string* why) override;
+
   const std::string& path() const { return path_; }
 
   // What the ECR shadow answers before anything was written: byte mode with the FIFO empty,
@@ -51,15 +55,22 @@ class PpdevPortIo final : public PortIo {
   static constexpr int kPolls = 30, kPollMs = 20, kClaimLimitMs = 500;
 
  private:
-  PpdevPortIo(Sys& sys, int fd, std::string path) : sys_(sys), fd_(fd), path_(std::move(path)) {}
+  PpdevPortIo(Sys& sys, int fd, std::string path, int flags)
+      : sys_(sys), fd_(fd), path_(std::move(path)), flags_(flags) {}
   void Request(unsigned long request, void* arg, const char* what);
+  // A file of the port's /proc/sys/dev/parport/parportN directory, trimmed; empty when it
+  // cannot be read.
+  std::string PortFile(const std::string& entry);
   // The kernel's name for the device that holds the port, "none" when free, empty when
   // unknown.
-  std::string ActiveDevice();
+  std::string ActiveDevice() { return PortFile("devices/active"); }
+  // Opens the device again; 0 or an errno value, fd_ -1 then.
+  int Reopen();
 
   Sys& sys_;
-  int fd_;
+  int fd_;  // -1 after a reopen that failed
   std::string path_;
+  int flags_;
   bool claimed_ = false;
   std::string holder_;
   bool reverse_ = false;      // data lines are inputs (PPDATADIR)

@@ -31,6 +31,22 @@ std::optional<uint32_t> ParseHexField(std::string_view text, size_t maxDigits) {
   return static_cast<uint32_t>(value);
 }
 
+std::string ShellQuoted(std::string_view word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789_-+./:=,@%") == std::string_view::npos) {
+    return std::string(word);
+  }
+  std::string out = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };

@@ -24,6 +24,9 @@ constexpr uint8_t kReset = 0x08;
 constexpr uint8_t kDataInput = 0x20;
 constexpr uint8_t kReceiveReady = 0x08;
 constexpr uint8_t kSendDone = 0x10;
+// The status of a port with nothing plugged in: QEMU's emulated port, and a bare connector
+// (every input floats high, Busy reads inverted, the unused bits high).
+constexpr uint8_t kOpenQemu = 0xD8, kOpenBare = 0x7F;
 }  // namespace
 
 void Link::SetControlBits(uint8_t mask) {
@@ -81,12 +84,16 @@ void Link::AcknowledgeByte() {
 // An open port reads every input high, so a wait alone would succeed at once and take
 // 0xFF for the decoder's bytes. The adapter never raises the two flags together where
 // `never` is given: while the PC sends it holds no byte from the decoder, and once the read
-// strobe has cleared Select only a byte from the PC raises it again. Checking the value the
-// wait reads anyway costs no port access.
+// strobe has cleared Select only a byte from the PC raises it again. Both flags alone are not
+// enough: on a slow port a decoder answering out of turn shows them too (0xDF, the idle 0xC7
+// with both), so the whole byte must be an open port's. Checking the value the wait reads
+// anyway costs no port access.
 void Link::WaitStatus(uint8_t bit, uint8_t never, const char* what) {
   auto done = [&](uint8_t status) {
     if (!(status & bit)) return false;
-    if (status & never) throw NoAdapterError("status lines all high");
+    if ((status & never) && (status == kOpenQemu || status == kOpenBare)) {
+      throw NoAdapterError("status lines all high");
+    }
     return true;
   };
   if (done(PortIn(PortBase + 1))) return;

@@ -14,8 +14,8 @@ class LinkError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The lines read as if nothing were plugged into the port: every status input high,
-// also where the adapter's handshake keeps one of them low.
+// The lines read as if nothing were plugged into the port: the status byte of an open port,
+// with flags up that the adapter's handshake never shows together.
 class NoAdapterError : public LinkError {
  public:
   using LinkError::LinkError;
@@ -76,7 +76,8 @@ class Link {
   }
 
  private:
-  // Waits for `bit`; `never` must be low whenever `bit` is high, or nothing is plugged in.
+  // Waits for `bit`; with `never` high too and the status an open port's, nothing is
+  // plugged in.
   void WaitStatus(uint8_t bit, uint8_t never, const char* what);
   void WriteControl() { PortOut(PortBase + 2, ControlShadow ^ 0x03); }
 

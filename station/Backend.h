@@ -60,6 +60,9 @@ class Backend {
   virtual std::string linkCostPath(Model model) const = 0;
   // The window says so in its title.
   virtual bool simulated() const = 0;
+  // The shell's options that lead to this port ("--simulate vd", "--port /dev/parport1"),
+  // for the commands messages tell the user to run.
+  virtual std::string ShellArgs() const { return {}; }
   // The decoder of the last Begin, or null (real port, or before the first Begin).
   virtual sim::VirtualDecoder* decoder() { return nullptr; }
   // Its counts; nothing on a real port.

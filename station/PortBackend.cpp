@@ -1,6 +1,7 @@
 #include <memory>
 
 #include "link/Clock.h"
+#include "link/Text.h"
 #include "link/TracePortIo.h"
 #include "station/Backend.h"
 #include "station/Driver.h"
@@ -68,6 +69,10 @@ class PortBackend final : public Backend {
   }
 
   bool simulated() const override { return false; }
+  std::string ShellArgs() const override {
+    if (options_.directIo) return "--direct-io";
+    return options_.port.empty() ? "" : "--port " + ShellQuoted(options_.port);
+  }
 
  private:
   PortIo& Io() { return trace_ ? static_cast<PortIo&>(*trace_) : *port_; }

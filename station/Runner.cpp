@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "link/Text.h"
 #include "target/LinkCost.h"
 
 namespace corvane {
@@ -17,6 +18,10 @@ RunResult RunOne(Backend& backend, Host& host, const RunRequest& r) {
   session.verifyAfterWrite = r.verify;
   session.backup = r.backup;
   session.linkCostPath = backend.linkCostPath(model);
+  const std::string target = backend.ShellArgs();
+  session.shellCommand = "corvane-cli" + (target.empty() ? "" : " " + target) + " --model " +
+                         ShellQuoted(r.profile.profile().caption) +
+                         (r.profile.reloaded ? " --reloaded" : "");
   LoadLinkCost(session.linkCostPath, &session.linkCost);
 
   auto run = [&] {

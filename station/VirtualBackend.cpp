@@ -2,6 +2,7 @@
 #include <map>
 #include <memory>
 
+#include "link/Text.h"
 #include "link/TracePortIo.h"
 #include "sim/VirtualClock.h"
 #include "sim/VirtualDecoder.h"
@@ -110,6 +111,7 @@ class VirtualBackend final : public Backend {
   }
   std::string linkCostPath(Model model) const override { return loaderDir(model) + "/link.measured"; }
   bool simulated() const override { return true; }
+  std::string ShellArgs() const override { return "--simulate " + ShellQuoted(options_.simulateDir); }
   sim::VirtualDecoder* decoder() override { return current_; }
   std::optional<TrafficStats> stats() override {
     if (!current_) return std::nullopt;

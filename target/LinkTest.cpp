@@ -29,40 +29,26 @@ uint32_t Pattern(uint32_t round, uint32_t address, uint32_t* random) {
   }
 }
 
-// A read the link may have corrupted is taken only once two reads agree.
-constexpr int kAgreeReads = 8;
-
-std::optional<uint32_t> ReadAgreed(Link& link, uint32_t address) {
-  uint32_t reads[kAgreeReads];
-  for (int n = 0; n < kAgreeReads; ++n) {
-    reads[n] = link.Peek(address);
-    for (int k = 0; k < n; ++k) {
-      if (reads[k] == reads[n]) return reads[n];
-    }
-  }
-  return std::nullopt;
-}
-
 // Puts the scratch word's old value back on every way out but a dead link.
 class ScratchGuard {
  public:
-  ScratchGuard(Link& link, uint32_t address, uint32_t value)
-      : link_(link), address_(address), value_(value) {}
+  ScratchGuard(Session& s, uint32_t address, uint32_t value)
+      : s_(s), address_(address), value_(value) {}
   ~ScratchGuard() {
     try {
       for (int attempt = 0; attempt < 3; ++attempt) {
-        link_.Poke(address_, value_);
-        if (ReadAgreed(link_, address_) == value_) return;
+        s_.link.Poke(address_, value_);
+        if (s_.PeekAgreed(address_) == value_) return;
       }
     } catch (const LinkError&) {
-      // The link is gone; the test has said so.
+      // The link is gone; the command has said so.
     }
   }
   ScratchGuard(const ScratchGuard&) = delete;
   ScratchGuard& operator=(const ScratchGuard&) = delete;
 
  private:
-  Link& link_;
+  Session& s_;
   uint32_t address_, value_;
 };
 
@@ -73,6 +59,32 @@ std::string Number(const char* format, double value) {
 }
 
 }  // namespace
+
+bool ProveRoundTrip(Session& s) {
+  const uint32_t scratch = s.profileRow().scratchWord;
+  const std::optional<uint32_t> saved = s.PeekAgreed(scratch);
+  auto refuse = [&](const std::string& what) {
+    s.host.MessageBox(MessageKind::Error,
+                      "Nothing was erased or written: " + what +
+                          " The port or the cable does not carry the decoder's answers: run the "
+                          "link test (Debug > Link Test, or " + s.shellCommand +
+                          " link-test) to see which.",
+                      Buttons::Ok);
+    return false;
+  };
+  if (!saved) return refuse(Hex8(scratch) + " of the decoder's RAM read differently each time.");
+  ScratchGuard restore(s, scratch, *saved);
+  for (const uint32_t pattern : {0x5AA5C33Cu, 0xA55A3CC3u}) {
+    s.link.Poke(scratch, pattern);
+    const std::optional<uint32_t> read = s.PeekAgreed(scratch);
+    if (read != pattern) {
+      return refuse("a word written to the decoder's RAM at " + Hex8(scratch) +
+                    " did not come back (wrote " + Hex8(pattern) + ", read " +
+                    (read ? Hex8(*read) : std::string("a different word each time")) + ").");
+    }
+  }
+  return true;
+}
 
 void LinkTest(Session& s, int rounds) {
   const std::string caption = ProfileOf(s.model()).caption;
@@ -127,15 +139,15 @@ void LinkTest(Session& s, int rounds) {
     try {
       // The word belongs to the decoder: what it holds is read until two reads agree, and
       // put back however the test ends, a stop request included.
-      const std::optional<uint32_t> saved = ReadAgreed(link, scratch);
+      const std::optional<uint32_t> saved = s.PeekAgreed(scratch);
       if (!saved) {
         fail("the link corrupts data: " + Hex8(scratch) + " read differently " +
-             std::to_string(kAgreeReads) +
+             std::to_string(Session::kAgreeReads) +
              " times. Check the cable (short and whole) and the port's mode in the BIOS "
              "(SPP or EPP). Nothing was changed on the decoder.");
         return;
       }
-      ScratchGuard restore(link, scratch, *saved);
+      ScratchGuard restore(s, scratch, *saved);
       for (; round < rounds; ++round) {
         const uint32_t value = Pattern(static_cast<uint32_t>(round), scratch, &random);
         const uint64_t a0 = link.accesses;

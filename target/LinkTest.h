@@ -12,4 +12,9 @@ void LinkTest(Session& session, int rounds);
 
 inline constexpr int kLinkTestRounds = 1000;
 
+// Before a write that nothing else proves the link for: the model's scratch word is written
+// with two patterns and read back, then given its old value again. False after one error
+// message when what comes back is not what went out.
+bool ProveRoundTrip(Session& session);
+
 }  // namespace corvane

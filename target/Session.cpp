@@ -9,4 +9,22 @@ void Session::CheckAbort(const std::string& question) {
   }
 }
 
+std::optional<uint32_t> Session::PeekAgreed(uint32_t address, std::optional<uint32_t> first,
+                                            bool countNoise) {
+  uint32_t reads[kAgreeReads];
+  int n = 0;
+  if (first) reads[n++] = *first;
+  for (; n < kAgreeReads; ++n) {
+    reads[n] = link.Peek(address);
+    for (int k = 0; k < n; ++k) {
+      if (reads[k] != reads[n]) continue;
+      // Every read before the agreeing pair but the one it agrees with was corrupted.
+      if (countNoise) linkNoise += static_cast<uint64_t>(n - 1);
+      return reads[n];
+    }
+  }
+  if (countNoise) linkNoise += kAgreeReads;
+  return std::nullopt;
+}
+
 }  // namespace corvane

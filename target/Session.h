@@ -46,6 +46,11 @@ struct Session {
   std::string linkCostPath = {};
   // Details a command leaves for the shell's --stats (one line each).
   std::vector<std::string> details = {};
+  // Reads that a read of the same word did not confirm: bits the link flipped.
+  uint64_t linkNoise = 0;
+  // The shell's words for this decoder and port ("corvane-cli --simulate vd --model TS1"),
+  // for the commands a message tells the user to run.
+  std::string shellCommand = "corvane-cli";
 
   Clock& clock() { return link.clock(); }
   Model model() const { return profile.model; }
@@ -56,6 +61,12 @@ struct Session {
   }
   // Asks the user when they pressed Escape or closed the window; throws AbortError on Yes.
   void CheckAbort(const std::string& question);
+  // A word the link may have corrupted, taken once two reads agree (first is a read already
+  // made, if any); nothing when no two of kAgreeReads reads do. The reads that disagreed
+  // count as link noise unless the word may change by itself (a chip's toggling status).
+  std::optional<uint32_t> PeekAgreed(uint32_t address, std::optional<uint32_t> first = {},
+                                     bool countNoise = true);
+  static constexpr int kAgreeReads = 8;
 };
 
 // Runs a command body: a dead link or an abort ends it with one clear message after the

@@ -1,5 +1,6 @@
 #include "transfer/DataArea.h"
 
+#include "target/LinkTest.h"
 #include "transfer/Backup.h"
 #include "transfer/Duration.h"
 #include "transfer/FirmwareLog.h"
@@ -39,8 +40,10 @@ void WriteDataArea(Session& s) {
 
     ImageReader image;
     if (!OpenInput(s, image, *path, 4ull * kImageWords, "data area file")) return;
+    // Nothing but a word of RAM can prove the link before the loader overwrites the area.
+    if (!ProveRoundTrip(s)) return;
     Duration plan(s.linkCost);
-    if (s.backup) plan.Add("back-up", plan.Peeks(kImageWords));
+    if (s.backup) plan.Add("back-up", plan.Peeks(2.0 * kImageWords));
     plan.Add("copy to RAM", plan.Pokes(kImageWords));
     // The loader's own copy is covered by the fixed wait after it.
     plan.Add("loader", 15'000'000 + plan.Pokes(30) + plan.Peeks(1));
@@ -53,7 +56,17 @@ void WriteDataArea(Session& s) {
     if (!log.Open()) return;
 
     CopyImageToRam(s, image, area.ramBase, kImageWords);
-    const bool sent = UploadTrapRoutine(s, area.loader, 15000, "Writing Flash ~15 secs...");
+    const std::string restore =
+        RestoreText(s, *backup, "Flash > Write Data Area", "write-data-area",
+                    "Read Data Area");
+    bool sent = false;
+    try {
+      sent = UploadTrapRoutine(s, area.loader, 15000, "Writing Flash ~15 secs...");
+    } catch (const TransferError& e) {
+      // The loader was sent: the data area may be half written.
+      s.host.MessageBox(MessageKind::Error, std::string(e.what()) + "\n" + restore, Buttons::Ok);
+      return;
+    }
     // Without its loader nothing reached the data area: the log has the reason before its
     // trailer, and nothing claims completion.
     if (!sent) {
@@ -65,13 +78,13 @@ void WriteDataArea(Session& s) {
     if (s.verifyAfterWrite) {
       Verifier verifier(s, image, kImageWords, kStopVerifying);
       verifier.Range(0, area.readStart, kImageWords);
-      good = verifier.Report(log);
+      good = verifier.Report(log, restore);
     }
     image.Close();
     log.Finish();
     if (!good) return;
     s.host.MessageBox(MessageKind::Information,
-                      CompletedText("Writing Data Area completed.", *backup), Buttons::Ok);
+                      CompletedText(s, "Writing Data Area completed.", *backup), Buttons::Ok);
   });
 }
 

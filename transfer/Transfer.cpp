@@ -19,9 +19,16 @@ CommandOpening::CommandOpening(Session& s, Dialog dialog, const char* filter,
   path_ = s.host.RunDialog(dialog);
 }
 
-std::string CompletedText(const std::string& done, const std::string& backup) {
-  if (backup.empty()) return done;
-  return done + " What it held before is saved in " + backup + ".";
+std::string CompletedText(const Session& s, const std::string& done, const std::string& backup) {
+  std::string text = done;
+  if (!backup.empty()) text += " What it held before is saved in " + backup + ".";
+  if (s.linkNoise != 0) {
+    text += " The link corrupted " + std::to_string(s.linkNoise) +
+            (s.linkNoise == 1 ? " read" : " reads") +
+            ", which were read again; check the cable with the link test (" + s.shellCommand +
+            " link-test).";
+  }
+  return text;
 }
 
 }  // namespace corvane

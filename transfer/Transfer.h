@@ -48,7 +48,9 @@ class CommandOpening {
   std::optional<std::string> path_;
 };
 
-// "Writing Flash completed." and, after a backup, where the old contents are.
-std::string CompletedText(const std::string& done, const std::string& backup);
+// "Writing Flash completed." and, after a backup, where the old contents are; when the link
+// corrupted reads on the way, that too.
+std::string CompletedText(const Session& session, const std::string& done,
+                          const std::string& backup);
 
 }  // namespace corvane

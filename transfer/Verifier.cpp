@@ -21,8 +21,13 @@ void Verifier::Range(uint64_t offset, uint32_t address, uint32_t words) {
   for (uint32_t i = 0; i < words; ++i) {
     const uint32_t a = address + 4 * i;
     ReadWord(image_, b, offset + 4ull * i);
-    if (ReadFlash(session_, a) != FlashValue(b)) {
-      if (mismatches_++ == 0) first_ = a;
+    // A word that differs is read again: the link, not the flash, may have changed it.
+    const uint32_t expected = FlashValue(b);
+    const std::optional<uint32_t> read = ReadFlashExpecting(session_, a, expected);
+    if (!read) {
+      if (unsure_++ == 0 && mismatches_ == 0) first_ = a;
+    } else if (*read != expected) {
+      if (mismatches_++ == 0 && unsure_ == 0) first_ = a;
     }
     session_.host.SetProgressPosition(position_++);
     session_.host.SetStatus(status_.Address(a));
@@ -40,11 +45,20 @@ std::string VerifyFailedText(uint64_t mismatches, uint32_t first) {
   return "Verify failed: " + DiffersText(mismatches, first);
 }
 
-bool Verifier::Report(WriteLogScope& log) {
-  if (mismatches_ == 0) return true;
-  const std::string text = VerifyFailedText(mismatches_, first_);
+bool Verifier::Report(WriteLogScope& log, const std::string& after) {
+  if (mismatches_ == 0 && unsure_ == 0) return true;
+  std::string text;
+  if (mismatches_ != 0) {
+    text = VerifyFailedText(mismatches_, first_);
+  } else {
+    text = "Verify failed: " + std::to_string(unsure_) +
+           (unsure_ == 1 ? " word" : " words") + ", the first at " + Hex8(first_) +
+           ", read differently each time. The link corrupts data: check the cable and the port "
+           "with the link test (" + session_.shellCommand + " link-test).";
+  }
   log.Line(text);
-  session_.host.MessageBox(MessageKind::Error, text, Buttons::Ok);
+  session_.host.MessageBox(MessageKind::Error, after.empty() ? text : text + " " + after,
+                           Buttons::Ok);
   return false;
 }
 

@@ -18,9 +18,10 @@ class Verifier {
   void Range(uint64_t offset, uint32_t address, uint32_t words);
   uint64_t mismatches() const { return mismatches_; }
   uint32_t firstMismatch() const { return first_; }
-  // One error message (and a log line) when anything differed; nothing when all matched.
+  // One error message (and a log line) when anything differed or could not be read the
+  // same way twice; nothing when all matched. `after` follows the message's first sentence.
   // True when all matched.
-  bool Report(WriteLogScope& log);
+  bool Report(WriteLogScope& log, const std::string& after = "");
 
  private:
   Session& session_;
@@ -29,6 +30,7 @@ class Verifier {
   WordStatus status_;
   int position_ = 0;
   uint64_t mismatches_ = 0;
+  uint64_t unsure_ = 0;  // no two reads agreed
   uint32_t first_ = 0;
 };
 

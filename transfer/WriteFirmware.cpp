@@ -6,6 +6,7 @@
 #include "flash/FlashEngine.h"
 #include "flash/FlashModels.h"
 #include "link/Text.h"
+#include "target/LinkTest.h"
 #include "transfer/Backup.h"
 #include "transfer/Duration.h"
 #include "transfer/Firmware.h"
@@ -31,8 +32,6 @@ const std::string kStopWriting =
 const std::string kStopVerifying =
     "Stop verifying? The flash has been written; only the check that it holds the image is "
     "skipped.";
-const std::string kLeftPartlyWritten =
-    "Writing stopped; the decoder may not start until a complete image is written.";
 
 // A word that fails every attempt costs about a second: a few may be stuck bits the
 // read-back will name, a run of them or many in all mean a sector or chip that will not
@@ -48,8 +47,14 @@ class FirmwareWriter {
   void Run();
   // False when the loader could not be sent: the flash was never touched.
   bool wrote() const { return f_.method != WriteMethod::RamLoader || loaderSent_; }
-  // Reads back what Run() wrote; false after the error message when it differs.
-  bool Verify(WriteLogScope& log);
+  // Something was erased, or a loader was started: the flash may no longer hold the old
+  // firmware.
+  bool touched() const { return erasedEnd_ > erasedFrom_ || loaderStarted_; }
+  // What the flash holds now, for a write that did not finish.
+  std::string StateText() const;
+  // Reads back what Run() wrote; false after the error message (followed by after) when it
+  // differs.
+  bool Verify(WriteLogScope& log, const std::string& after);
 
  private:
   void WriteBlocks();
@@ -79,7 +84,25 @@ class FirmwareWriter {
   int failedRun_ = 0, failedWords_ = 0;
   uint32_t firstFailed_ = 0;
   bool loaderSent_ = false;
+  bool loaderStarted_ = false;
+  uint32_t erasedFrom_ = 0, erasedEnd_ = 0;  // the span erased so far (end exclusive)
+  uint32_t writtenFrom_ = 0, writtenEnd_ = 0;  // words handled by the word loop so far
+  bool erasing_ = false;  // an erase has begun and not yet ended
 };
+
+std::string FirmwareWriter::StateText() const {
+  if (loaderStarted_) {
+    return "The decoder's loader may have written part of the flash: the decoder may not "
+           "start until a complete image is written.";
+  }
+  std::string text = std::string(erasing_ ? "The flash may now be partly erased from "
+                                          : "The flash is now erased from ") +
+                     Hex8(erasedFrom_) + " to " + Hex8(erasedEnd_ - 1);
+  if (writtenEnd_ > writtenFrom_) {
+    text += " and written from " + Hex8(writtenFrom_) + " up to " + Hex8(writtenEnd_ - 1);
+  }
+  return text + ": the decoder may not start until a complete image is written.";
+}
 
 void FirmwareWriter::Run() {
   const uint32_t last = f_.words - 1;
@@ -96,7 +119,9 @@ void FirmwareWriter::Run() {
       break;
     case WriteMethod::RamLoader:
       CopyImageToRam(s_, image_, f_.loader.ramBase, f_.words);
+      loaderStarted_ = true;
       loaderSent_ = UploadTrapRoutine(s_, f_.loader.file, f_.loader.waitMs, f_.loader.waitText);
+      loaderStarted_ = loaderSent_;
       break;
   }
 }
@@ -140,7 +165,13 @@ bool FirmwareWriter::SkipProtectedBlock(uint32_t address) {
   askedBlocks_ |= 1u << block;
   if (!f_.checkProtection) return false;
   for (uint32_t sector : sectors_->StartsIn(address, address + kBlockBytes)) {
-    if (!CheckSector(s_, sector)) continue;
+    const std::optional<bool> isProtected = CheckSector(s_, sector);
+    if (!isProtected) {
+      StopTransfer(s_, "The flash chips did not answer the protection query for sector " +
+                           Hex8(sector) + ": whether it is protected cannot be told, so it is "
+                           "not erased.");
+    }
+    if (!*isProtected) continue;
     const bool skip =
         s_.host.MessageBox(
             MessageKind::Confirmation,
@@ -169,12 +200,24 @@ void FirmwareWriter::EraseBlock(uint32_t address) {
 // One erase, or the end of the write: programming over a sector that did not erase only
 // fails word by word.
 void FirmwareWriter::Erase(uint32_t address) {
-  const bool erased = f_.method == WriteMethod::ChipErase ? EraseChip(s_, address)
-                                                           : EraseFlash(s_, address);
+  // Counted from the first command: a sector that did not erase, or whose erase the link
+  // cut short, may be half erased.
+  const bool chip = f_.method == WriteMethod::ChipErase;
+  const uint32_t from = chip ? f_.base : sectors_->SectorOf(address);
+  const uint32_t end = chip ? f_.base + 4 * f_.words : sectors_->EndOf(address, f_);
+  if (erasedEnd_ == erasedFrom_) {
+    erasedFrom_ = from;
+    erasedEnd_ = end;
+  } else {
+    erasedFrom_ = std::min(erasedFrom_, from);
+    erasedEnd_ = std::max(erasedEnd_, end);
+  }
+  erasing_ = true;
+  const bool erased = chip ? EraseChip(s_, address) : EraseFlash(s_, address);
+  erasing_ = !erased;  // a sector that did not erase may be half erased
   if (!erased) {
     StopTransfer(s_, "Erasing the flash failed at " + Hex8(address) +
-                         ": it does not read erased (the sector may be protected). " +
-                         kLeftPartlyWritten);
+                         ": it does not read erased (the sector may be protected).");
   }
   if (sectors_) erasedSectors_.push_back(sectors_->SectorOf(address));
 }
@@ -186,17 +229,24 @@ void FirmwareWriter::Program(uint32_t address, uint32_t value) {
   }
   if (failedRun_++ == 0) firstFailed_ = address;
   ++failedWords_;
+  // A link that corrupts reads this often may be what makes the words look wrong.
+  const std::string blame =
+      s_.linkNoise >= static_cast<uint64_t>(failedWords_)
+          ? "the link corrupted " + std::to_string(s_.linkNoise) +
+                " reads as well, so the cable or the port may be at fault: run the link test (" +
+                s_.shellCommand + " link-test)"
+          : "";
   if (failedRun_ >= kFailedWordRun) {
     StopTransfer(s_, "Programming the flash failed at " + Hex8(firstFailed_) + ": " +
                          std::to_string(failedRun_) +
-                         " words in a row do not take their values (the sector may be "
-                         "protected or failing). " + kLeftPartlyWritten);
+                         " words in a row do not take their values (" +
+                         (blame.empty() ? "the sector may be protected or failing" : blame) +
+                         ").");
   }
   if (failedWords_ >= kFailedWordLimit) {
     StopTransfer(s_, "Programming the flash failed at " + Hex8(address) + ": " +
-                         std::to_string(failedWords_) +
-                         " words do not take their values (the flash may be failing). " +
-                         kLeftPartlyWritten);
+                         std::to_string(failedWords_) + " words do not take their values (" +
+                         (blame.empty() ? "the flash may be failing" : blame) + ").");
   }
 }
 
@@ -218,6 +268,8 @@ void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {
     }
     ReadWord(image_, b, 4ull * i);
     const uint32_t value = FlashValue(b);
+    if (writtenEnd_ == writtenFrom_) writtenFrom_ = a;
+    writtenEnd_ = a + 4;
     // Erased flash already holds it.
     if (value != kErasedWord) Program(a, value);
     s_.host.SetProgressPosition(static_cast<int>(i));
@@ -229,7 +281,7 @@ void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {
   }
 }
 
-bool FirmwareWriter::Verify(WriteLogScope& log) {
+bool FirmwareWriter::Verify(WriteLogScope& log, const std::string& after) {
   uint32_t total = 0;
   for (uint32_t i = firstWord_; i < f_.words; i += kBlockWords)
     if (!Skipped(i)) total += kBlockWords;
@@ -247,7 +299,7 @@ bool FirmwareWriter::Verify(WriteLogScope& log) {
     verifier.Range(4ull * i, f_.base + 4 * i, end - i);
     i = end;
   }
-  return verifier.Report(log);
+  return verifier.Report(log, after);
 }
 
 // What the write will take on this port, before anything is erased: the words the image
@@ -256,7 +308,8 @@ bool FirmwareWriter::Verify(WriteLogScope& log) {
 Duration Plan(Session& s, const FlashModel& f, const ChipPart* part, ImageReader& image) {
   const int lead = f.leadingReset ? 1 : 0;
   Duration d(s.linkCost);
-  if (s.backup) d.Add("back-up", d.Peeks(f.words));
+  // Every word read twice: the second read proves the first.
+  if (s.backup) d.Add("back-up", d.Peeks(2.0 * f.words));
   uint32_t first = 0;
   if (f.dataArea.words != 0 && !s.profile.writeDataArea) first = f.dataArea.words;
   auto programmed = [&] { return CountProgrammedWords(image, first, f.words - first); };
@@ -288,6 +341,69 @@ Duration Plan(Session& s, const FlashModel& f, const ChipPart* part, ImageReader
   return d;
 }
 
+// The chips of a board that erases must answer a part of the catalogue: on anything else
+// the protection query and the sector map would be guesses. Null after one message.
+const ChipPart* IdentifyBeforeErasing(Session& s, const FlashModel& f) {
+  const ChipId id = ReadChipId(s);
+  if (!id.agreed) {
+    s.host.MessageBox(MessageKind::Error,
+                      "Nothing was erased: the flash chips' identification read differently "
+                      "each time. The link corrupts data: check the cable and the port with the "
+                      "link test (" + s.shellCommand + " link-test).",
+                      Buttons::Ok);
+    return nullptr;
+  }
+  const ChipPart* part = IdentifyChip(f, id);
+  if (part) {
+    s.details.push_back(std::string("chips: ") + part->name);
+    return part;
+  }
+  std::string known;
+  for (const ChipPart& p : ChipCatalogue()) {
+    if (p.words < f.words) continue;
+    known += (known.empty() ? "" : ", ") + std::string(p.name);
+  }
+  s.host.MessageBox(MessageKind::Error,
+                    "Nothing was erased: the flash chips answered maker " + Hex8(id.manufacturer) +
+                        " and device " + Hex8(id.device) + ", which is no part Corvane knows "
+                        "on a " + s.profileRow().caption + " (it knows " + known +
+                        "). Check that the right decoder type is selected.",
+                    Buttons::Ok);
+  return nullptr;
+}
+
+// After the flash was touched, a write that ends any other way than complete says what the
+// flash holds now and how to put the old firmware back, in one message.
+template <class Body>
+void TellWhatIsLeft(Session& s, const FirmwareWriter& writer, const std::string& backup,
+                    Body&& body) {
+  auto say = [&](MessageKind kind, const std::string& what) {
+    s.host.MessageBox(kind,
+                      what + " " + writer.StateText() + "\n" +
+                          RestoreText(s, backup, "Flash > Write Firmware", "write-firmware", "Read Firmware"),
+                      Buttons::Ok);
+  };
+  try {
+    body();
+  } catch (const TransferError& e) {
+    if (!writer.touched()) throw;
+    say(MessageKind::Error, e.what());
+  } catch (const NoAdapterError&) {
+    if (!writer.touched()) throw;
+    say(MessageKind::Error,
+        "No adapter answers any more: the port's lines read as if nothing were plugged in. "
+        "Check the cable's plugs.");
+  } catch (const LinkError&) {
+    if (!writer.touched()) throw;
+    say(MessageKind::Error,
+        "The decoder stopped answering during the write: check the cable and the decoder's "
+        "power.");
+  } catch (const AbortError&) {
+    if (!writer.touched()) throw;
+    say(MessageKind::Warning, "Writing was stopped.");
+  }
+}
+
 }  // namespace
 
 void WriteFirmware(Session& s) {
@@ -300,8 +416,15 @@ void WriteFirmware(Session& s) {
     // Checked before anything is erased: a short image would leave the flash half empty.
     ImageReader image;
     if (!OpenInput(s, image, *path, 4ull * f.words, "image file")) return;
-    // The chips say which part they are: its sector map and its times are the write's.
-    const ChipPart* part = f.method == WriteMethod::RamLoader ? nullptr : IdentifyChip(f, ReadChipId(s));
+    // The chips say which part they are: its sector map and its times are the write's. A
+    // board written by its loader proves the link with a word of RAM instead.
+    const ChipPart* part = nullptr;
+    if (f.method == WriteMethod::RamLoader) {
+      if (!ProveRoundTrip(s)) return;
+    } else {
+      part = IdentifyBeforeErasing(s, f);
+      if (!part) return;
+    }
     if (!Announce(s, "Write Firmware", Plan(s, f, part, image), true)) return;
     // Before the log: a backup that fails or is stopped leaves no sign of a write.
     const auto backup = BackUp(s, f.base, f.words, WordOrder::Image);
@@ -310,20 +433,23 @@ void WriteFirmware(Session& s) {
     if (!log.Open()) return;
 
     FirmwareWriter writer(s, image, f, part);
-    writer.Run();
-    // Without its loader the flash was never written: the error box has said so and the
-    // log has the reason before its trailer, but nothing claims completion. A failed
-    // read-back is no completion either.
-    if (!writer.wrote()) {
-      log.Finish();
-      return;
-    }
-    const bool good = !s.verifyAfterWrite || writer.Verify(log);
+    bool ran = false, good = false;
+    TellWhatIsLeft(s, writer, *backup, [&] {
+      writer.Run();
+      // Without its loader the flash was never written: the error box has said so and the
+      // log has the reason before its trailer, but nothing claims completion. A failed
+      // read-back is no completion either.
+      ran = true;
+      if (!writer.wrote()) return;
+      good = !s.verifyAfterWrite ||
+             writer.Verify(log, RestoreText(s, *backup, "Flash > Write Firmware", "write-firmware", "Read Firmware"));
+    });
     image.Close();
+    if (!ran) return;  // the log says "Stopped"
     log.Finish();
     if (!good) return;
-    s.host.MessageBox(MessageKind::Information, CompletedText("Writing Flash completed.", *backup),
-                      Buttons::Ok);
+    s.host.MessageBox(MessageKind::Information,
+                      CompletedText(s, "Writing Flash completed.", *backup), Buttons::Ok);
   });
 }
 

@@ -32,6 +32,7 @@ struct AbortCase {
   qint64 inputSize;       // a write's input; 0 for a read
   const char* question;   // how the question starts
   bool asksToStart = false;  // a flash write says how long it takes and asks first
+  const char* left = nullptr;  // after erasing: how the message that says what is left starts
 };
 
 class AbortInWindow : public ::testing::TestWithParam<std::tuple<AbortCase, How>> {
@@ -82,6 +83,8 @@ TEST_P(AbortInWindow, AsksOnceStopsAndClosesCleanly) {
     });
   }
   steps.push_back(Press(QStringLiteral("Yes"), &question));
+  Shown whatIsLeft;
+  if (c.left) steps.push_back(Press(QStringLiteral("OK"), &whatIsLeft));
   ModalScript script(std::move(steps));
   form->findChild<QAction*>(QString::fromLatin1(c.action))->trigger();
 
@@ -94,6 +97,11 @@ TEST_P(AbortInWindow, AsksOnceStopsAndClosesCleanly) {
   }
   EXPECT_EQ(question.text.endsWith(QStringLiteral("Yes stops and then closes Corvane; No carries on.")),
             how == How::Close);
+  if (c.left) {
+    EXPECT_TRUE(whatIsLeft.text.startsWith(QString::fromLatin1(c.left)))
+        << whatIsLeft.text.toStdString();
+    EXPECT_EQ(whatIsLeft.icon, QMessageBox::Warning);
+  }
   EXPECT_FALSE(form->commandRunning());
   // Closing waited for the command; Escape leaves the window as it was.
   EXPECT_EQ(form->isVisible(), how == How::Escape);
@@ -112,7 +120,8 @@ TEST_P(AbortInWindow, AsksOnceStopsAndClosesCleanly) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(LongCommands, AbortInWindow, ::testing::Combine(::testing::Values(
-    AbortCase{"WriteFirmware", 3, "WriteFirmware1", 0x200000, "Stop writing? The flash will be left partly written", true},
+    AbortCase{"WriteFirmware", 3, "WriteFirmware1", 0x200000, "Stop writing? The flash will be left partly written", true,
+              "Writing was stopped. The flash is now erased from 7FE00000 to 7FFFFFFF and written from 7FE00000 up to "},
     AbortCase{"WriteFirmwareRamLoader", 2, "WriteFirmware1", 0x100000, "Stop copying the image to the decoder's RAM?", true},
     AbortCase{"WriteDataArea", 3, "WriteDataArea1", 0x80000, "Stop copying the image to the decoder's RAM?", true},
     AbortCase{"ReadFirmware", 3, "ReadFirmware1", 0, "Stop reading"},

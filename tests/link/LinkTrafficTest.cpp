@@ -143,6 +143,11 @@ INSTANTIATE_TEST_SUITE_P(
         // The closing read belongs to the handshake even though nobody uses its value.
         PrimitiveCase{"WaitSendDone", [](Link& l) { EXPECT_EQ(l.WaitSendDone(), 0x5A); },
                       Concat({{In(S, 0x10)}, ReadUnderStrobe(0x5A)})},
+        // The adapter's idle C7 with a decoder's early answer on a slow port: both flags, but
+        // not an open port.
+        PrimitiveCase{"WaitSendDoneWithAnEarlyAnswer",
+                      [](Link& l) { EXPECT_EQ(l.WaitSendDone(), 0x5A); },
+                      Concat({{In(S, 0xDF)}, ReadUnderStrobe(0x5A)})},
         PrimitiveCase{"WaitReceiveByte", [](Link& l) { EXPECT_EQ(l.WaitReceiveByte(), 0x5A); },
                       Concat({{In(S, 0x18)}, ReadUnderStrobe(0x5A)})}),
     [](const auto& info) { return info.param.name; });
@@ -241,8 +246,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 // Nothing plugged in: the inputs float high (QEMU's emulated port reads D8, a bare
-// connector 7F), so the wait's bit is there at once. The first status read that shows both
-// flags where the adapter never raises both ends the transfer, with no extra access.
+// connector 7F), so the wait's bit is there at once. The first status read that is an open
+// port's and shows both flags where the adapter never raises both ends the transfer, with no
+// extra access.
 struct OpenLinesCase {
   std::string name;
   std::deque<uint8_t> status;  // then the open value for ever
@@ -273,15 +279,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OpenLinesCase{"PokeFromTheStartQemu", {}, 0xD8, [](Link& l) { l.Poke(0x2000, 1); }, 1},
         OpenLinesCase{"PokeFromTheStartBare", {}, 0x7F, [](Link& l) { l.Poke(0x2000, 1); }, 1},
-        OpenLinesCase{"PokePulledAtItsSixthByte", {0x10, 0x10, 0x10, 0x10, 0x10}, 0x18,
+        OpenLinesCase{"PokePulledAtItsSixthByte", {0x10, 0x10, 0x10, 0x10, 0x10}, 0xD8,
                       [](Link& l) { l.Poke(0x2000, 1); }, 6},
-        OpenLinesCase{"PeekFromTheStart", {}, 0x18, [](Link& l) { l.Peek(0x2000); }, 1},
+        // Both flags but not an open port (a slow decoder's early answer, the handshake's
+        // plain 18), then pulled.
+        OpenLinesCase{"PokeAfterBothFlagsFromADecoder", {0xDF, 0x18, 0xDF}, 0x7F,
+                      [](Link& l) { l.Poke(0x2000, 1); }, 4},
+        OpenLinesCase{"PeekFromTheStart", {}, 0x7F, [](Link& l) { l.Peek(0x2000); }, 1},
         // Pulled after the last address byte: the first reply read cannot tell, the second can.
         OpenLinesCase{"PeekPulledBeforeItsReply", {0x10, 0x10, 0x10, 0x10}, 0xD8,
                       [](Link& l) { l.Peek(0x2000); }, 6},
         OpenLinesCase{"PeekPulledAfterItsSecondByte", {0x10, 0x10, 0x10, 0x10, 0x18, 0x08}, 0x7F,
                       [](Link& l) { l.Peek(0x2000); }, 7},
-        OpenLinesCase{"LoaderByte", {}, 0xFF, [](Link& l) {
+        OpenLinesCase{"LoaderByte", {}, 0xD8, [](Link& l) {
                         l.SendByte(0x10);
                         l.WaitSendDone();
                       }, 1}),

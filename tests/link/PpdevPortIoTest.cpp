@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <linux/parport.h>
+
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "support/FakeSys.h"
+#include "link/DirectPortIo.h"
 #include "link/PpdevPortIo.h"
 #include "link/corvane.h"
 #include "support/RecordingPort.h"
@@ -61,7 +65,12 @@ struct ClaimCase {
   int expected;
   std::string holder;
   size_t sleeps, claims;
+  Lines device;  // the opens and closes of the device
 };
+
+const Lines kOpenClose = {"open /dev/parport0 -> 3", "close 3"};
+const Lines kReopened = {"open /dev/parport0 -> 3", "close 3", "open /dev/parport0 -> 4",
+                         "close 4"};
 
 class PpdevClaimOutcome : public ::testing::TestWithParam<ClaimCase> {};
 
@@ -83,28 +92,68 @@ TEST_P(PpdevClaimOutcome, ClaimsOrNamesTheHolderWithoutBlocking) {
   EXPECT_EQ(sys.CallsWith("sleep 20").size(), c.sleeps);
   EXPECT_LE(sys.CallsWith("sleep").size() * 20, 600u) << "about half a second at most";
   EXPECT_EQ(sys.CallsWith("PPCLAIM").size(), c.claims);
-  if (!port) {
-    EXPECT_TRUE(sys.openFds.empty());
+  port.reset();
+  Lines device;
+  for (const std::string& call : sys.calls) {
+    if (call.rfind("open ", 0) == 0 || call.rfind("close ", 0) == 0) device.push_back(call);
   }
+  EXPECT_EQ(device, c.device);
+  EXPECT_TRUE(sys.openFds.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Claims, PpdevClaimOutcome,
     ::testing::Values(
-        ClaimCase{"Free", {"none"}, {}, {}, 0, "unchanged", 0, 1},
-        ClaimCase{"NoParportInformation", {}, {}, {}, 0, "unchanged", 0, 1},
-        ClaimCase{"PrinterBetweenTwoJobs", {"lp0", "lp0", "none"}, {}, {}, 0, "unchanged", 2, 1},
-        ClaimCase{"PrinterPrinting", {"lp0"}, {}, {}, port_error::kPortHeld, "lp0", 30, 0},
-        ClaimCase{"SecondCorvane", {"ppdev0"}, {}, {}, port_error::kPortHeld, "ppdev0", 30, 0},
+        ClaimCase{"Free", {"none"}, {}, {}, 0, "unchanged", 0, 1, kOpenClose},
+        ClaimCase{"NoParportInformation", {}, {}, {}, 0, "unchanged", 0, 1, kOpenClose},
+        ClaimCase{"PrinterBetweenTwoJobs", {"lp0", "lp0", "none"}, {}, {}, 0, "unchanged", 2, 1,
+                  kOpenClose},
+        ClaimCase{"PrinterPrinting", {"lp0"}, {}, {}, port_error::kPortHeld, "lp0", 30, 0,
+                  kOpenClose},
+        ClaimCase{"SecondCorvane", {"ppdev0"}, {}, {}, port_error::kPortHeld, "ppdev0", 30, 0,
+                  kOpenClose},
+        // A claim cut short waits on in the kernel until the device is closed: opened again.
         ClaimCase{"TakenBetweenLookAndClaim", {"none", "ppdev0"}, {EINTR}, {},
-                  port_error::kPortHeld, "ppdev0", 0, 1},
+                  port_error::kPortHeld, "ppdev0", 0, 1, kReopened},
         ClaimCase{"ClaimSleptToItsLimit", {}, {EINTR}, {}, port_error::kPortHeld,
-                  "another driver", 0, 1},
+                  "another driver", 0, 1, kReopened},
+        ClaimCase{"ReopenAfterTheCutRefused", {"none", "lp0"}, {EINTR}, {0, EACCES}, EACCES,
+                  "unchanged", 0, 1,
+                  {"open /dev/parport0 -> 3", "close 3", "open /dev/parport0 -> error 13"}},
         ClaimCase{"ExclusiveDriverRegistered", {"parport_foo", "none", "parport_foo"}, {ENXIO},
-                  {}, port_error::kPortHeld, "parport_foo", 1, 1},
-        ClaimCase{"PortGone", {"none"}, {ENXIO}, {}, ENXIO, "unchanged", 0, 1},
-        ClaimCase{"NotInTheLpGroup", {"none"}, {}, {EACCES}, EACCES, "unchanged", 0, 0}),
+                  {}, port_error::kPortHeld, "parport_foo", 1, 1, kOpenClose},
+        ClaimCase{"PortGone", {"none"}, {ENXIO}, {}, ENXIO, "unchanged", 0, 1, kOpenClose},
+        ClaimCase{"NotInTheLpGroup", {"none"}, {}, {EACCES}, EACCES, "unchanged", 0, 0,
+                  {"open /dev/parport0 -> error 13"}}),
     [](const auto& info) { return info.param.name; });
+
+// A window keeps the device open between commands: a claim cut short there is dropped the
+// same way, and a device that cannot be opened again is tried again at the next claim.
+TEST(PpdevClaim, AClaimCutShortBetweenCommandsOpensTheDeviceAgain) {
+  FakeSys sys;
+  sys.LoadedWithPortAt378();
+  auto port = OpenPort(sys);
+  ASSERT_TRUE(port);
+  port->Release();
+  sys.calls.clear();
+  sys.active = {"none", "lp0", "none"};
+  sys.ioctlErrors["PPCLAIM"] = {EINTR, EINTR};
+  sys.openErrors["/dev/parport0"] = {0, EACCES};
+  std::string error;
+  EXPECT_FALSE(port->Claim(&error));
+  EXPECT_EQ(error, PortInUseText("/dev/parport0", "lp0"));
+  EXPECT_FALSE(port->Claim(&error));
+  EXPECT_EQ(error, "/dev/parport0 could not be opened again after a claim that gave up waiting: "
+                   "Permission denied");
+  EXPECT_TRUE(port->Claim(&error));
+  EXPECT_EQ(sys.calls,
+            (Lines{"read " + kActive, "ioctl 3 PPCLAIM -> error 4 within 500 ms", "close 3",
+                   "open /dev/parport0 -> 4", "read " + kActive,
+                   "read " + kActive, "ioctl 4 PPCLAIM -> error 4 within 500 ms", "close 4",
+                   "open /dev/parport0 -> error 13",
+                   "open /dev/parport0 -> 5", "read " + kActive, "ioctl 5 PPCLAIM within 500 ms",
+                   "ioctl 5 PPRCONTROL"}));
+}
 
 TEST(PpdevClaim, TextNamesTheHolderAndWhatToDo) {
   EXPECT_EQ(PortInUseText("/dev/parport0", "lp0"),
@@ -235,6 +284,87 @@ TEST(PpdevLink, AFailingRequestEndsTheCommandAsADeadLink) {
               "parallel port /dev/parport0: PPRSTATUS failed: Input/output error");
   }
 }
+
+// Whether the data lines can be read at all: ppdev asks the kernel, direct I/O probes the
+// port and leaves its registers as they were.
+struct ReadsDataCase {
+  std::string name;
+  bool direct;
+  std::function<void(FakeSys&)> script;
+  std::optional<bool> expected;
+  std::string why;
+  Lines calls;
+};
+
+class PortReadsData : public ::testing::TestWithParam<ReadsDataCase> {};
+
+TEST_P(PortReadsData, AsTheKernelOrTheProbeSays) {
+  const ReadsDataCase& c = GetParam();
+  FakeSys sys;
+  sys.LoadedWithPortAt378();
+  sys.data = 0x3C;
+  c.script(sys);
+  int error = -1;
+  std::unique_ptr<PortIo> port;
+  if (c.direct) {
+    port = DirectPortIo::Open(sys, &error);
+  } else {
+    port = OpenPort(sys, &error);
+  }
+  ASSERT_TRUE(port);
+  const uint8_t data = sys.data, control = sys.control, ecr = sys.ecr;
+  sys.calls.clear();
+  std::string why = "unchanged";
+  EXPECT_EQ(port->ReadsData(&why), c.expected);
+  EXPECT_EQ(why, c.why);
+  EXPECT_EQ(sys.calls, c.calls);
+  EXPECT_EQ(std::vector<uint8_t>({sys.data, sys.control, sys.ecr}),
+            std::vector<uint8_t>({data, control, ecr}));
+}
+
+const std::string kModes = "/proc/sys/dev/parport/parport0/modes";
+const std::string kNoTristate = "the kernel lists no TRISTATE among its modes (PCSPP,COMPAT)";
+// Byte mode, direction bit, 55 and AA each read back, then data, control and ECR put back.
+const Lines kProbe = {"inb 77A",     "inb 37A",     "inb 378",     "outb 77A 35",
+                      "outb 37A 2C", "outb 378 55", "inb 378",     "outb 378 AA",
+                      "inb 378",     "outb 378 3C", "outb 37A 0C", "outb 77A 15"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, PortReadsData,
+    ::testing::Values(
+        ReadsDataCase{"PpdevTristate", false, [](FakeSys&) {}, true, "unchanged",
+                      {"ioctl 3 PPGETMODES"}},
+        ReadsDataCase{"PpdevSppOnly", false,
+                      [](FakeSys& s) { s.modes = PARPORT_MODE_PCSPP | PARPORT_MODE_COMPAT; },
+                      false, kNoTristate, {"ioctl 3 PPGETMODES"}},
+        // A ppdev without PPGETMODES: the proc file names the same bits.
+        ReadsDataCase{"ProcTristate", false,
+                      [](FakeSys& s) {
+                        s.ioctlErrors["PPGETMODES"] = {EINVAL};
+                        s.files[kModes] = "PCSPP,TRISTATE,COMPAT,EPP,ECP\n";
+                      },
+                      true, "unchanged", {"ioctl 3 PPGETMODES -> error 22", "read " + kModes}},
+        ReadsDataCase{"ProcSppOnly", false,
+                      [](FakeSys& s) {
+                        s.ioctlErrors["PPGETMODES"] = {EINVAL};
+                        s.files[kModes] = "PCSPP,COMPAT\n";
+                      },
+                      false, kNoTristate, {"ioctl 3 PPGETMODES -> error 22", "read " + kModes}},
+        ReadsDataCase{"NeitherTells", false,
+                      [](FakeSys& s) { s.ioctlErrors["PPGETMODES"] = {EINVAL}; }, std::nullopt,
+                      "unchanged", {"ioctl 3 PPGETMODES -> error 22", "read " + kModes}},
+        ReadsDataCase{"DirectTurnsItsLinesRound", true, [](FakeSys&) {}, true, "unchanged",
+                      kProbe},
+        // Lines that float at the first byte are still no latch: the second byte tells.
+        ReadsDataCase{"DirectLinesHoldingTheFirstByte", true, [](FakeSys& s) { s.lines = 0x55; },
+                      true, "unchanged", kProbe},
+        ReadsDataCase{"DirectReadsItsOwnLatch", true, [](FakeSys& s) { s.tristates = false; },
+                      false,
+                      "with the direction bit set in byte mode, the data register reads back "
+                      "each byte written to it (55, AA): the port does not turn its data lines "
+                      "to input",
+                      kProbe}),
+    [](const auto& info) { return info.param.name; });
 
 struct FindCase {
   std::string name;

@@ -154,10 +154,10 @@ TEST(EngineOnBoardTest, CheckSectorSeesProtectionOnDsx6071) {
   Conf conf;
   conf.Set("protected_sectors", "0x7FE20000, 0x7FFE0000");
   EngineRig r(Model::DSX6071_6072, conf);
-  EXPECT_TRUE(CheckSector(r.session, 0x7FE20000));
-  EXPECT_TRUE(CheckSector(r.session, 0x7FFE0000));
-  EXPECT_FALSE(CheckSector(r.session, 0x7FE00000));
-  EXPECT_FALSE(CheckSector(r.session, 0x7FE40000));
+  EXPECT_EQ(CheckSector(r.session, 0x7FE20000), std::optional<bool>(true));
+  EXPECT_EQ(CheckSector(r.session, 0x7FFE0000), std::optional<bool>(true));
+  EXPECT_EQ(CheckSector(r.session, 0x7FE00000), std::optional<bool>(false));
+  EXPECT_EQ(CheckSector(r.session, 0x7FE40000), std::optional<bool>(false));
   EXPECT_EQ(ReadFlash(r.session, 0x7FE20000), 0xFFFFFFFFu) << "left reading the array";
 }
 

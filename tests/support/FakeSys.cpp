@@ -32,6 +32,7 @@ std::string RequestName(unsigned long request) {
     case PPWCONTROL: return "PPWCONTROL";
     case PPDATADIR: return "PPDATADIR";
     case PPSETMODE: return "PPSETMODE";
+    case PPGETMODES: return "PPGETMODES";
     default: return "request " + Hex(static_cast<uint32_t>(request), 8);
   }
 }
@@ -98,6 +99,7 @@ int FakeSys::Ioctl(int fd, unsigned long request, void* arg) {
     case PPRCONTROL: *byte = control; break;
     case PPWDATA: data = *byte; break;
     case PPWCONTROL: control = *byte; break;
+    case PPGETMODES: *static_cast<unsigned int*>(arg) = modes; break;
     default: break;
   }
   calls.push_back(line);
@@ -121,11 +123,20 @@ int FakeSys::Ioperm(unsigned long from, unsigned long count, bool on) {
 
 uint8_t FakeSys::Inb(uint16_t port) {
   calls.push_back("inb " + Hex(port, 3));
-  return port == 0x379 ? status : port == 0x37A ? control : data;
+  switch (port) {
+    case 0x378: return (control & 0x20) && tristates ? lines : data;
+    case 0x379: return status;
+    case 0x37A: return control;
+    case 0x77A: return ecr;
+    default: return 0xFF;
+  }
 }
 
 void FakeSys::Outb(uint16_t port, uint8_t value) {
   calls.push_back("outb " + Hex(port, 3) + " " + Hex(value, 2));
+  if (port == 0x378) data = value;
+  if (port == 0x37A) control = value;
+  if (port == 0x77A) ecr = value;
 }
 
 int FakeSys::ReadFile(const std::string& path, std::string* text) {

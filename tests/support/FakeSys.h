@@ -32,8 +32,12 @@ class FakeSys : public Sys {
   // per read (the last one stays); empty: the file is missing.
   std::deque<std::string> active;
 
-  // Registers behind ppdev and inb.
-  uint8_t data = 0x00, status = 0x78, control = 0x0C;
+  // Registers behind ppdev and inb/outb. With the direction bit (control 0x20) set, a port
+  // that tristates reads `lines` at 0x378, one that cannot its latch.
+  uint8_t data = 0x00, status = 0x78, control = 0x0C, ecr = 0x15, lines = 0xFF;
+  bool tristates = true;
+  // What PPGETMODES answers: PCSPP, TRISTATE, EPP, ECP, COMPAT.
+  unsigned int modes = 0x1F;
 
   // errno -> text; others: strerror.
   std::map<int, std::string> errorTexts;

@@ -77,6 +77,7 @@ struct FaultCase {
   bool usedFlash = false;  // the flash holds zeros, not erased words
   bool holdsImage = false;  // the loader's copy lands: the flash or data area holds the input
   bool fullDevice = false;  // a read saves to /dev/full, a write logs to it
+  bool untouched = false;   // the flash ends as it began
 };
 
 const std::string kDead = kLinkErrorMessage;
@@ -87,8 +88,12 @@ const std::string kStillWriting =
 const std::string kFull =
     "Cannot write the file /dev/full: No space left on device. An existing file of that name "
     "was left as it was.";
-const std::string kPartly =
-    "Writing stopped; the decoder may not start until a complete image is written.";
+const std::string kNoBackup =
+    "\nNo backup was made before this write: put back a file saved with Read Firmware before.";
+const std::string kMayNotStart = ": the decoder may not start until a complete image is written.";
+const std::string kDeadWriting =
+    "The decoder stopped answering during the write: check the cable and the decoder's power. "
+    "The flash may now be partly erased from ";
 
 class FaultSuite : public ::testing::TestWithParam<FaultCase> {};
 
@@ -114,6 +119,7 @@ TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
     rig.host.dialogPaths.push_back(c.fullDevice ? "/dev/full" : out);
   }
 
+  const auto flashBefore = SimRig::ReadFile(rig.decoderDir() + "/flash.bin");
   const auto wallStart = std::chrono::steady_clock::now();
   RunCmd(c.cmd, rig.session);
   const auto wall = std::chrono::steady_clock::now() - wallStart;
@@ -148,6 +154,10 @@ TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
         rig.decoderDir() + (c.cmd == Cmd::WriteFirmware ? "/flash.bin" : "/data.bin"));
     EXPECT_TRUE(held == input) << "the loader's copy is in place";
   }
+  if (c.untouched) {
+    ASSERT_TRUE(rig.vd().Save());
+    EXPECT_TRUE(SimRig::ReadFile(rig.decoderDir() + "/flash.bin") == flashBefore) << "nothing erased";
+  }
   if (c.log != Log::None) {
     const auto lines = testing::kit::LogLines(rig.path("Firmware.log"));
     ASSERT_GE(lines.size(), 2u);
@@ -172,9 +182,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     FaultCase{"DeadAtConnectWriteFirmware", Cmd::WriteFirmware, Model::TS1, kDeadEarly, {kDead}},
     FaultCase{"DeadAtConnectReadFirmware", Cmd::ReadFirmware, Model::TS1, kDeadEarly, {kDead}},
     FaultCase{"DeadAtConnectWriteEeprom", Cmd::WriteEeprom, Model::TS1, kDeadEarly, {kDead}},
-    // The adapter goes silent half-way through each command.
-    FaultCase{"DeadWriteFirmwareChipErase", Cmd::WriteFirmware, Model::TS1, kDeadLater, {kDead}, Log::Stopped},
-    FaultCase{"DeadWriteFirmwareBlocks", Cmd::WriteFirmware, Model::DSI185, kDeadLater, {kDead}, Log::Stopped},
+    // The adapter goes silent half-way through each command; once an erase has begun, the
+    // message says what the flash may hold now.
+    FaultCase{"DeadWriteFirmwareChipErase", Cmd::WriteFirmware, Model::TS1, kDeadLater,
+              {kDeadWriting + "7FE00000 to 7FFFFFFF" + kMayNotStart + kNoBackup}, Log::Stopped},
+    FaultCase{"DeadWriteFirmwareBlocks", Cmd::WriteFirmware, Model::DSI185, kDeadLater,
+              {kDeadWriting + "7FF00000 to 7FF07FFF" + kMayNotStart + kNoBackup}, Log::Stopped},
     FaultCase{"DeadWriteFirmwareRamLoader", Cmd::WriteFirmware, Model::BCT13, kDeadLater, {kDead}, Log::Stopped},
     FaultCase{"DeadReadFirmware", Cmd::ReadFirmware, Model::TS1, kDeadLater, {kDead}},
     FaultCase{"DeadWriteDataArea", Cmd::WriteDataArea, Model::TS1, kDeadLater, {kDead}, Log::Stopped},
@@ -193,7 +206,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     FaultCase{"UnpluggedWriteEeprom", Cmd::WriteEeprom, Model::STB3100, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
     FaultCase{"UnpluggedRamDump", Cmd::RamDumpTVNbox, Model::TVNbox, kUnplugged, {kNoAdapter}, Log::None, false, true, 0.2},
     // The cable pulled during each command.
-    FaultCase{"PulledWriteFirmwareChipErase", Cmd::WriteFirmware, Model::TS1, kPulled, {kNoAdapter}, Log::Stopped, false, true, 0.2},
+    FaultCase{"PulledWriteFirmwareChipErase", Cmd::WriteFirmware, Model::TS1, kPulled,
+              {"No adapter answers any more: the port's lines read as if nothing were plugged "
+               "in. Check the cable's plugs. The flash may now be partly erased from 7FE00000 to "
+               "7FFFFFFF" + kMayNotStart + kNoBackup},
+              Log::Stopped, false, true, 0.2},
     FaultCase{"PulledWriteFirmwareRamLoader", Cmd::WriteFirmware, Model::BCT13, kPulled, {kNoAdapter}, Log::Stopped, false, true, 0.2},
     FaultCase{"PulledReadFirmware", Cmd::ReadFirmware, Model::DSX6070, kPulled, {kNoAdapter}, Log::None, false, true, 0.2},
     FaultCase{"PulledWriteDataArea", Cmd::WriteDataArea, Model::BCT13, kPulled, {kNoAdapter}, Log::Stopped, false, true, 0.2},
@@ -241,11 +258,14 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
               {"Writing Flash completed."}, Log::Done, false, true, 90, {}, false, true},
     FaultCase{"SlowLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 90",
               {"The decoder has not come back after the loader TRAP.BIN: it has not answered "
-               "for 70 s. " + kStillWriting},
+               "for 70 s. " + kStillWriting + " The decoder's loader may have written part of "
+               "the flash" + kMayNotStart + kNoBackup},
               Log::Stopped, false, false, 100, {}, false, true},
     FaultCase{"SlowLoaderDataArea", Cmd::WriteDataArea, Model::DSX6070, "loader_seconds = 90",
               {"The decoder has not come back after the loader TRAP6070.bin: it has not "
-               "answered for 75 s. " + kStillWriting},
+               "answered for 75 s. " + kStillWriting +
+               "\nNo backup was made before this write: put back a file saved with Read Data "
+               "Area before."},
               Log::Stopped, false, true, 100, {}, false, true},
     // The cable pulled while the loader runs (at the first byte after the fixed wait) is
     // the cable, not a slow loader.
@@ -255,24 +275,44 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     // Bits that never program, and a sector that ignores erase and program: the read-back
     // names the first wrong word.
     FaultCase{"StuckBit", Cmd::WriteFirmware, Model::DSI185, "stuck_bits = 0x7FF00004:0x00010000",
-              {"Verify failed: 1 word differs, first at 7FF00004."}, Log::Done, false, true, 600},
-    // A sector that ignores program: a run of failed words ends the write there.
+              {"Verify failed: 1 word differs, first at 7FF00004. " + kNoBackup.substr(1)},
+              Log::Done, false, true, 600},
+    // A sector that ignores program: a run of failed words ends the write there, saying what
+    // the flash holds now.
     FaultCase{"ProtectedSectorKept", Cmd::WriteFirmware, Model::DSX6170,
               "protected_sectors = 0x7FC00000",
               {"Programming the flash failed at 7FC00000: 8 words in a row do not take their "
-               "values (the sector may be protected or failing). " + kPartly},
+               "values (the sector may be protected or failing). The flash is now erased from "
+               "7FC00000 to 7FFFFFFF and written from 7FC00000 up to 7FC0001F" + kMayNotStart +
+               kNoBackup},
               Log::Stopped, false, true, 120},
+    // Chips that answer no known part: nothing is erased, and what they answered is said.
+    FaultCase{"UnknownChips", Cmd::WriteFirmware, Model::TS1, "flash_id = 0x0001:0x1234",
+              {"Nothing was erased: the flash chips answered maker 01000100 and device "
+               "34123412, which is no part Corvane knows on a TS1 (it knows AM29LV800BT, "
+               "AM29LV800BB, AM29F800BT, AM29F800BB, AM29LV160DT, AM29LV160DB, M29W800AT, "
+               "M29W800AB, M29W800DT, M29W800DB, MBM29F800TA, MBM29F800BA, HY29F800T, "
+               "HY29F800B). Check that the right decoder type is selected."},
+              Log::None, false, true, 5, {}, true, false, false, true},
     // A protected block the user chose to write anyway: its erase fails and the write ends
     // there, in seconds instead of hours.
     FaultCase{"ProtectedBlockAnsweredNo", Cmd::WriteFirmware, Model::DSX6071_6072,
               "protected_sectors = 0x7FE20000",
               {"Sector 7FE20000 is protected. Do you want to skip this sector?",
                "Erasing the flash failed at 7FE20000: it does not read erased (the sector may be "
-               "protected). " + kPartly},
+               "protected). The flash may now be partly erased from 7FE00000 to 7FE3FFFF and "
+               "written from 7FE00000 up to 7FE1FFFF" + kMayNotStart + kNoBackup},
               Log::Stopped, false, true, 60, {Answer::No}, true},
-    // Corrupted reply bytes: the read-back of the data area catches them.
+    // Corrupted reply bytes are the link's, not the flash's: the words are read again, the
+    // write goes on and ends with the image in place, and the user is told.
     FaultCase{"FlippedBitsDataArea", Cmd::WriteDataArea, Model::TS1, "flip_bits_every = 100000",
-              {"Verify failed: 5 words differ, first at C0018698."}, Log::Done, false, true, 600}
+              {"Writing Data Area completed. The link corrupted 5 reads, which were read again; "
+               "check the cable with the link test (corvane-cli link-test)."},
+              Log::Done, false, true, 600, {}, false, true},
+    FaultCase{"FlippedBitsFirmware", Cmd::WriteFirmware, Model::DSX6070, "flip_bits_every = 5000",
+              {"Writing Flash completed. The link corrupted 210 reads, which were read again; "
+               "check the cable with the link test (corvane-cli link-test)."},
+              Log::Done, false, true, 600, {}, false, true}
 ), [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

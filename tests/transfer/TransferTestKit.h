@@ -76,6 +76,23 @@ inline std::vector<LinkTraffic::Transaction> AfterConnect(const FakeRig& rig) {
   return AfterConnect(rig.session, rig.port);
 }
 
+// The RAM word a write proves the link with (two patterns written and read back, then its
+// old value put back), kept by the fake as memory; wrap after onPeek and onPoke are set.
+inline constexpr size_t kRoundTripTransactions = 11;
+inline void KeepScratchWord(FakeDecoderPort& port, uint32_t address) {
+  auto peek = port.onPeek;
+  auto poke = port.onPoke;
+  auto held = std::make_shared<uint32_t>(0);
+  port.onPoke = [=](uint32_t a, uint32_t v) {
+    if (a == address) *held = v;
+    if (poke) poke(a, v);
+  };
+  port.onPeek = [=](uint32_t a) -> uint32_t {
+    if (a == address) return *held;
+    return peek ? peek(a) : 0u;
+  };
+}
+
 // A FakeRig whose log and loaders live in a private folder.
 struct CommandRig {
   explicit CommandRig(Model model) : rig(model) {

@@ -200,11 +200,11 @@ TEST(WriteFirmwareDsi185, ErasesTheBottomSectorsThenEveryBlock) {
   EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Writing Flash completed."}));
 }
 
-const std::string kPartlyWritten =
-    "Writing stopped; the decoder may not start until a complete image is written.";
+const std::string kNoBackup =
+    "No backup was made before this write: put back a file saved with Read Firmware before.";
 const std::string kErase7FE40000Failed =
     "Erasing the flash failed at 7FE40000: it does not read erased (the sector may be "
-    "protected). " + kPartlyWritten;
+    "protected).";
 
 // Every sector of the flash is erased whichever side the chips keep their boot block on,
 // each once; chips the tables do not name get the sector starts of both sides.
@@ -227,7 +227,13 @@ TEST_P(BootBlockTest, EverySectorIsErasedOnce) {
   b.s().verifyAfterWrite = false;
   b.Run();
   EXPECT_EQ(ErasedSectors(b.tap(), dsi185 ? 0x05000030 : 0x000C0030), c.erases);
-  EXPECT_EQ(b.host().MessageTexts(), (std::vector<std::string>{"Writing Flash completed."}));
+  ASSERT_EQ(b.host().messages.size(), 1u);
+  EXPECT_EQ(b.host().messages[0].text.rfind(c.erases.empty() ? "Nothing was erased: the flash "
+                                                               "chips answered maker 1F00F800"
+                                                             : "Writing Flash completed.",
+                                            0),
+            0u)
+      << b.host().messages[0].text;
 }
 
 const std::vector<uint32_t> kTopSmallSectors6071 = {0x7FFF0000, 0x7FFF4000, 0x7FFF8000};
@@ -239,10 +245,8 @@ INSTANTIATE_TEST_SUITE_P(
         BootCase{"dsx6071TopBoot", Model::DSX6071_6072, "flash_device = AM29LV800BT",
                  Concat(Concat({0x7FE10000}, BlockStarts(0x7FE20000, 0x7FFE0000)),
                         kTopSmallSectors6071)},
-        // A maker no catalogue part has.
-        BootCase{"dsx6071UnknownChip", Model::DSX6071_6072, "flash_maker = 0x1F",
-                 Concat(Concat({0x7FE10000, 0x7FE08000, 0x7FE0C000}, kAllBlocks),
-                        kTopSmallSectors6071)},
+        // A maker no catalogue part has: nothing is erased.
+        BootCase{"dsx6071UnknownChip", Model::DSX6071_6072, "flash_maker = 0x1F", {}},
         BootCase{"dsi185TopBoot", Model::DSI185, "flash_device = AM29F400BT",
                  Concat(Concat({0x7FF00000}, BlockStarts(0x7FF20000, 0x7FFE0000)),
                         {0x7FFF0000, 0x7FFF4000, 0x7FFF8000})}),
@@ -286,12 +290,13 @@ TEST_P(ProtectedBlockTest, YesSkipsTheBlockNoWritesIt) {
     EXPECT_FALSE(erasedProtected);
     // The next block is written from its own file offset.
     EXPECT_EQ(Programmed(b.tap(), 0x000500A0), (std::vector<uint32_t>{0x7FE60000}));
-    // Nothing in the skipped block is read back but CheckSector's status word.
+    // Nothing in the skipped block is read back but CheckSector's status word, twice: a
+    // status other than "unprotected" is taken only when two reads agree.
     size_t peeksInBlock = 0;
     for (const auto& t : b.tap().transactions)
       peeksInBlock += t.kind == LinkTraffic::Kind::Peek && t.address >= 0x7FE40000 &&
                       t.address < 0x7FE60000;
-    EXPECT_EQ(peeksInBlock, 1u);
+    EXPECT_EQ(peeksInBlock, 2u);
     // The block start: polls while the sector erases, three erased reads (the poll that sees
     // it done, the pass's check, the result), two program reads and the read-back; an erased
     // word only the read-back.
@@ -324,7 +329,9 @@ INSTANTIATE_TEST_SUITE_P(
         ProtectedCase{"no",
                       Answer::No,
                       {"Sector 7FE40000 is protected. Do you want to skip this sector?",
-                       kErase7FE40000Failed},
+                       kErase7FE40000Failed + " The flash may now be partly erased from 7FE00000 "
+                       "to 7FE5FFFF and written from 7FE00000 up to 7FE3FFFF: the decoder may "
+                       "not start until a complete image is written.\n" + kNoBackup},
                       "Stopped "}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -336,9 +343,11 @@ TEST(WriteFirmware, ScatteredFailedWordsEndTheWriteAtTheSixtyFourth) {
   for (uint32_t w = 0; w < 130; ++w) kit::PutFileWord(b.image, w, 0);
   b.Run();
   EXPECT_EQ(b.host().MessageTexts(),
-            std::vector<std::string>{"Programming the flash failed at 7FE001F8: 64 words do not "
-                                     "take their values (the flash may be failing). " +
-                                     kPartlyWritten});
+            std::vector<std::string>{
+                "Programming the flash failed at 7FE001F8: 64 words do not take their values "
+                "(the flash may be failing). The flash is now erased from 7FE00000 to 7FFFFFFF "
+                "and written from 7FE00000 up to 7FE001FB: the decoder may not start until a "
+                "complete image is written.\n" + kNoBackup});
   const auto programmed = Programmed(b.tap(), 0x00A000A0);
   ASSERT_FALSE(programmed.empty());
   EXPECT_EQ(programmed.back(), 0x7FE001F8u) << "nothing after it";
@@ -374,12 +383,14 @@ TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
 
   b.Run();
 
-  // The chips' identification (AM29LV160DB through the board's wiring), then the chip erase:
-  // its sequence again after every polling pass of 1001 polls and a check while the chips
-  // stay busy, and three erased reads once they are done.
+  // The chips' identification (AM29LV160DB through the board's wiring, each word read until
+  // two reads agree), then the chip erase: its sequence again after every polling pass of
+  // 1001 polls and a check while the chips stay busy, and three erased reads once they are
+  // done.
   std::vector<std::string> expected = {"poke 7FC01554 00F000F0", "poke 7FC01554 00AA00AA",
                                        "poke 7FC00AA8 80548054", "poke 7FC01554 00900090",
-                                       "peek 7FC00000 80008000", "peek 7FC00004 C448C448",
+                                       "peek 7FC00000 80008000", "peek 7FC00000 80008000",
+                                       "peek 7FC00004 C448C448", "peek 7FC00004 C448C448",
                                        "poke 7FC01554 00AA00AA", "poke 7FC00AA8 80548054",
                                        "poke 7FC01554 00F000F0", "peek 7FC00000 FFFFFFFF",
                                        "peek 7FC00000 FFFFFFFF"};
@@ -395,7 +406,8 @@ TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
                              "poke 7FC01554 00AA00AA", "poke 7FC00AA8 80548054",
                              "poke 7FC01554 00100010"})
       expected.push_back(line);
-    if (pass < passes) expected.push_back("peek 7FC00000 busy x1002");
+    // 1001 polls, the check, and two more reads before two agree on the toggling status.
+    if (pass < passes) expected.push_back("peek 7FC00000 busy x1004");
   }
   // The last pass ends at the first erased read, within its 1001 polls.
   const std::string lastRun = expected.size() < lines.size() ? lines[expected.size()] : "";
@@ -422,9 +434,15 @@ TEST(WriteFirmwareDsx6170, ChipEraseThenProgramsWordByWordUntilStopped) {
                                       "7FC00004  000000", "7FC00008  123456", "7FC0000C  FFFFFFFF",
                                       "7FC00010  1234567", ""}));
   EXPECT_EQ(b.host().progressMax, 0xFFFFF);
-  // Stopped: no completion, and the log says the write did not run to its end.
-  ASSERT_EQ(b.host().messages.size(), 1u);
+  // Stopped: no completion but what the flash holds now, and the log says the write did not
+  // run to its end.
+  ASSERT_EQ(b.host().messages.size(), 2u);
   EXPECT_EQ(b.host().messages[0].text, kStopWriting);
+  EXPECT_EQ(b.host().messages[1].kind, MessageKind::Warning);
+  EXPECT_EQ(b.host().messages[1].text,
+            "Writing was stopped. The flash is now erased from 7FC00000 to 7FFFFFFF and written "
+            "from 7FC00000 up to 7FC00013: the decoder may not start until a complete image is "
+            "written.\n" + kNoBackup);
   const auto log = kit::LogLines(b.LogPath());
   ASSERT_EQ(log.size(), 2u);
   EXPECT_TRUE(kit::StartsWith(log[1], "Stopped "));
@@ -514,10 +532,14 @@ TEST(WriteFirmwareBct13, CopiesEveryWordToRamThenUploadsTheLoader) {
   kit::WriteBytes(b.dir / "TRAP.BIN", loader);
   b.s().verifyAfterWrite = false;  // keeps the fake's traffic to the copy and the upload
   b.host().dialogPaths = {b.dir / "image.bin"};
+  kit::KeepScratchWord(b.rig.port, ProfileOf(Model::BCT13).scratchWord);
 
   WriteFirmware(b.s());
 
-  const auto after = kit::AfterConnect(b.rig);
+  // A word of RAM proves the link first: nothing else reads back before the loader writes.
+  auto after = kit::AfterConnect(b.rig);
+  ASSERT_GT(after.size(), kit::kRoundTripTransactions);
+  after.erase(after.begin(), after.begin() + kit::kRoundTripTransactions);
   const size_t copies = 0x40000;
   ASSERT_EQ(after.size(), copies + 2);
   EXPECT_EQ(after.front().address, 0x80002000u);
