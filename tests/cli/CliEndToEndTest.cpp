@@ -363,6 +363,10 @@ struct WriteCase {
   const char* model;
   const char* folder;
   size_t size;
+  std::vector<std::string> options = {};  // for the write and the verify
+  std::vector<std::pair<std::string, std::string>> conf = {};
+  size_t kept = 0;          // leading bytes the write leaves as they were
+  std::string note = "";    // what verify says it did not compare
 };
 
 class SafetyNet : public CliEndToEnd, public ::testing::WithParamInterface<WriteCase> {};
@@ -374,36 +378,46 @@ TEST_P(SafetyNet, BackupEstimateAndVerifyOnOneWrite) {
   const WriteCase& c = GetParam();
   ASSERT_EQ(Sim({"--model", c.model, "models"}).status, 0);
   ASSERT_EQ(Sim({"--model", c.model, "--connect", "peek", "0"}).status, 0);  // makes the folder
+  for (const auto& [key, value] : c.conf) SetConf(c.folder, key, value);
   const std::vector<uint8_t> old = RandomBytes(c.size, 1), image = RandomBytes(c.size, 2);
   SimRig::WriteFile(Path(std::string(c.folder) + "/flash.bin"), old);
   SimRig::WriteFile(Path("image.bin"), image);
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.begin() + 2, c.options.begin(), c.options.end());
+    return args;
+  };
 
-  const Outcome write = Sim({"--model", c.model, "--stats", "--quiet", "--backup",
-                             Path("old.bin"), "write-firmware", Path("image.bin")});
+  const Outcome write = Sim(with({"--model", c.model, "--stats", "--quiet", "--backup",
+                                  Path("old.bin"), "write-firmware", Path("image.bin")}));
   ASSERT_EQ(write.status, 0) << write.err;
   EXPECT_EQ(write.out.rfind(std::string("Write Firmware on ") + c.model + " takes about ", 0), 0u)
       << "the estimate is the first line: " << write.out;
   EXPECT_NE(write.out.find("Writing Flash completed. What it held before is saved in " +
                            Path("old.bin") + "."),
             std::string::npos);
-  EXPECT_EQ(SimRig::ReadFile(Path("old.bin")), old);
-  EXPECT_EQ(SimRig::ReadFile(Path(std::string(c.folder) + "/flash.bin")), image);
+  EXPECT_EQ(SimRig::ReadFile(Path("old.bin")), old) << "the backup holds the old flash";
+  std::vector<uint8_t> written = image;
+  std::copy(old.begin(), old.begin() + static_cast<long>(c.kept), written.begin());
+  EXPECT_EQ(SimRig::ReadFile(Path(std::string(c.folder) + "/flash.bin")), written);
   const double took = StatsNumber(write.out, "virtual time");
   EXPECT_NEAR(StatsNumber(write.out, "estimate"), took, 0.05 * took);
 
-  const Outcome same = Sim({"--model", c.model, "verify-firmware", Path("image.bin")});
+  // Verify compares what the write wrote, and says what it left out.
+  const Outcome same = Sim(with({"--model", c.model, "verify-firmware", Path("image.bin")}));
   EXPECT_EQ(same.status, 0) << same.err;
-  EXPECT_NE(same.out.find("Flash matches " + Path("image.bin") + "."), std::string::npos);
+  EXPECT_NE(same.out.find("\nFlash matches " + Path("image.bin") + "." + c.note + "\n"),
+            std::string::npos)
+      << same.out;
 
   // One word changed behind the tool's back, in the middle of the flash.
   std::vector<uint8_t> flash = image;
   flash[c.size / 2 + 5] ^= 0x10;
   SimRig::WriteFile(Path(std::string(c.folder) + "/flash.bin"), flash);
   const Outcome differs =
-      Sim({"--model", c.model, "--stats", "--quiet", "verify-firmware", Path("image.bin")});
+      Sim(with({"--model", c.model, "--stats", "--quiet", "verify-firmware", Path("image.bin")}));
   EXPECT_EQ(differs.status, 1);
   const uint32_t base = c.size == 0x400000 ? 0x7FC00000 : 0x7FE00000;
-  EXPECT_EQ(differs.err, "1 word differs, first at " + Hex8(base + c.size / 2 + 4) + ".\n");
+  EXPECT_EQ(differs.err, "1 word differs, first at " + Hex8(base + c.size / 2 + 4) + "." + c.note + "\n");
   EXPECT_NE(differs.out.find("differs: sector " + Hex8(base + c.size / 2) + ", 1 word"),
             std::string::npos)
       << differs.out;
@@ -412,9 +426,47 @@ TEST_P(SafetyNet, BackupEstimateAndVerifyOnOneWrite) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, SafetyNet,
-                         ::testing::Values(WriteCase{"DSX6170", "DSX6170", 0x400000},
-                                           WriteCase{"TS1", "TS1", 0x200000}),
-                         [](const auto& info) { return std::string(info.param.model); });
+                         ::testing::Values(
+                             WriteCase{"DSX6170", "DSX6170", 0x400000},
+                             // A link that flips a bit in every 150000 reply bytes: the backup
+                             // still holds the old flash word for word.
+                             WriteCase{"TS1", "TS1", 0x200000, {}, {{"flip_bits_every", "150000"}}},
+                             WriteCase{"DSX6071/6072", "DSX60716072", 0x200000,
+                                       {"--no-write-data-area"}, {}, 0x80000,
+                                       " The data area, 7FE00000 to 7FE7FFFF, was not compared: "
+                                       "without \"Write Data Area\" Write Firmware leaves it as it "
+                                       "is."}),
+                         [](const auto& info) { return std::string(info.param.folder); });
+
+// A port whose data lines cannot turn to input reads only the PC's own latch: every command
+// is refused before the decoder is reset, naming the port and what to set.
+class PortCannotRead : public CliEndToEnd, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(PortCannotRead, RefusesEveryCommandAndChangesNothing) {
+  ASSERT_EQ(Sim({"--model", "TS1", "--connect", "peek", "0"}).status, 0);  // makes the folder
+  SetConf("TS1", "bidirectional", "0");
+  const std::vector<uint8_t> old = RandomBytes(0x200000, 5);
+  SimRig::WriteFile(Path("TS1/flash.bin"), old);
+  SimRig::WriteFile(Path("image.bin"), RandomBytes(0x200000, 6));
+  const std::string file = std::string(GetParam()) == "write-firmware" ? Path("image.bin")
+                                                                       : Path("out.bin");
+  const Outcome run = Sim({"--model", "TS1", "--no-backup", GetParam(), file});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "corvane-cli: The virtual port of " + Path("TS1") +
+                         " cannot read what the decoder sends: its data lines cannot be turned to "
+                         "input (bidirectional = 0 in decoder.conf). Set the port to "
+                         "bidirectional (PS/2, byte), EPP or ECP mode in the BIOS setup, or use a "
+                         "card that has such a mode; SPP and Normal mode can only send. Nothing "
+                         "was sent to the decoder.\n");
+  EXPECT_EQ(SimRig::ReadFile(Path("TS1/flash.bin")), old);
+  EXPECT_FALSE(fs::exists(Path("out.bin")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, PortCannotRead,
+                         ::testing::Values("write-firmware", "read-firmware"),
+                         [](const auto& info) {
+                           return std::string(info.param) == "write-firmware" ? "Write" : "Read";
+                         });
 
 // A backup that cannot be made erases nothing.
 TEST_F(CliEndToEnd, ABackupThatCannotBeMadeErasesNothing) {
