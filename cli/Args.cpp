@@ -68,7 +68,8 @@ std::string UsageText() {
       "  --connect              poke, peek, script: connect first, disconnect after\n"
       "backup:\n"
       "  --backup FILE          write-firmware, write-data-area: save what they overwrite to FILE\n"
-      "                         (default: backup-MODEL-DATE-TIME.bin beside the firmware log)\n"
+      "                         (must not exist; default: a new backup-MODEL-REGION-DATE-TIME.bin\n"
+      "                         beside the firmware log, in ~/.local/share/corvane)\n"
       "  --no-backup            write without saving the old contents first\n"
       "  --help                 this text\n"
       "commands:\n";

@@ -9,12 +9,14 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "cli/Args.h"
 #include "cli/TerminalHost.h"
 #include "station/Backend.h"
 #include "station/Runner.h"
+#include "target/Files.h"
 
 namespace corvane::cli {
 
@@ -22,18 +24,22 @@ namespace {
 
 constexpr const char* kProgram = "corvane-cli: ";
 
-// An input file is checked before anything reaches the decoder: Connect resets it.
-bool CheckInputFile(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// An input file is checked before anything reaches the decoder: Connect resets it. Images
+// must be files (their size is checked); a script may come down a pipe, as from <(...).
+bool CheckInputFile(const std::string& path, bool stream, std::string* error) {
+  // O_NONBLOCK: opening a FIFO must not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
   struct stat st {};
-  const bool isDir = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  const int statError = ::fstat(fd, &st) == 0 ? 0 : errno;
   ::close(fd);
-  if (isDir) {
-    *error = "cannot open " + path + ": " + std::strerror(EISDIR);
+  std::string why = statError != 0 ? std::strerror(statError) : NotAFile(st.st_mode);
+  if (stream && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) why.clear();
+  if (!why.empty()) {
+    *error = "cannot open " + path + ": " + why;
     return false;
   }
   return true;
@@ -50,7 +56,7 @@ bool ReadScript(const std::string& file, std::istream* in, std::string* text,
     buffer << in->rdbuf();
   } else {
     std::string problem;
-    if (!CheckInputFile(file, &problem)) {
+    if (!CheckInputFile(file, true, &problem)) {
       *error = problem;
       return false;
     }
@@ -63,6 +69,66 @@ bool ReadScript(const std::string& file, std::istream* in, std::string* text,
   }
   *text = buffer.str();
   return true;
+}
+
+// Where a path is or would be: its file, or its folder and name while it does not exist yet.
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string name;  // empty: an existing file
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return FileIdentity{st.st_dev, st.st_ino, {}};
+  const size_t slash = path.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || ::stat(folder.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino, name};
+}
+
+// One file in two roles, one of them written: the write would destroy the other before it
+// is used ("--trace image.bin write-firmware image.bin" truncates the image). "" or the
+// usage error, before anything is opened.
+std::string CheckFilesDistinct(const CliOptions& o, const CommandRow& row) {
+  struct Role {
+    std::string path;
+    std::string what;
+    bool written;
+  };
+  std::vector<Role> roles;
+  if (row.file == FileUse::Input || o.command == CommandId::Script) {
+    if (o.file != "-") roles.push_back({o.file, "the command's input file", false});
+  }
+  if (row.file == FileUse::Output) roles.push_back({o.file, "the command's output file", true});
+  if (row.writes && o.backup && !o.backup->empty()) roles.push_back({*o.backup, "the --backup file", true});
+  if (!o.target.traceFile.empty()) roles.push_back({o.target.traceFile, "the --trace file", true});
+  if (!o.target.busTraceFile.empty())
+    roles.push_back({o.target.busTraceFile, "the --bus-trace file", true});
+  std::vector<std::optional<FileIdentity>> ids;
+  for (const Role& r : roles) ids.push_back(IdentityOf(r.path));
+  for (size_t i = 0; i < roles.size(); ++i) {
+    for (size_t j = i + 1; j < roles.size(); ++j) {
+      if (!roles[i].written && !roles[j].written) continue;
+      const bool same = ids[i] && ids[j] ? *ids[i] == *ids[j] : roles[i].path == roles[j].path;
+      if (same) {
+        return Quoted(roles[j].path) + " is both " + roles[i].what + " and " + roles[j].what +
+               ": give them different files";
+      }
+    }
+  }
+  // Running a write twice would otherwise replace the only copy of the old contents.
+  if (row.writes && o.backup && !o.backup->empty()) {
+    struct stat st {};
+    if (::lstat(o.backup->c_str(), &st) == 0) {
+      return "--backup " + Quoted(*o.backup) +
+             " already exists: a backup never replaces a file; name a new one";
+    }
+  }
+  return {};
 }
 
 void PrintStats(Backend& backend, const std::vector<std::string>& details, std::ostream& out) {
@@ -121,9 +187,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     request.args.steps = std::move(std::get<std::vector<ScriptStep>>(script));
   }
   const CommandRow& row = CommandOf(o.command);
+  if (const std::string clash = CheckFilesDistinct(o, row); !clash.empty()) {
+    err << kProgram << clash << '\n';
+    return 2;
+  }
   if (row.file == FileUse::Input) {
     std::string error;
-    if (!CheckInputFile(o.file, &error)) {
+    if (!CheckInputFile(o.file, false, &error)) {
       err << kProgram << error << '\n';
       return 1;
     }

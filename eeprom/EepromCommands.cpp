@@ -178,6 +178,9 @@ void WriteEeprom(Session& s) {
                          std::to_string(reader.size()) + ". " + kNothingWritten);
         return;
       }
+      if (!UseFirstPartOf(s.host, "EEPROM file", *path, reader.size(), size, profile.caption)) {
+        return;
+      }
       if (!reader.Read(image.data(), image.size())) {
         ShowError(s, "Reading the EEPROM file " + *path + " failed. " + kNothingWritten);
         return;

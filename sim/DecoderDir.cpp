@@ -1,17 +1,19 @@
 #include "sim/DecoderDir.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 
 #include "sim/FlashBoard.h"
+#include "sim/SparseRam.h"
 #include "sim/VirtualLoader.h"
 
 namespace corvane::sim {
@@ -59,36 +61,81 @@ std::set<std::string> FlashKeys(const std::string& defaults) {
   return keys;
 }
 
-bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path.string() + ": cannot be read (" + std::strerror(errno) + ")";
+const char* KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return "a file";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  return "an unknown kind of file";
+}
+
+FileStamp StampFrom(const struct stat& st) {
+  return FileStamp{true,
+                   static_cast<uint64_t>(st.st_dev),
+                   static_cast<uint64_t>(st.st_ino),
+                   static_cast<int64_t>(st.st_size),
+                   static_cast<int64_t>(st.st_mtim.tv_sec),
+                   static_cast<int64_t>(st.st_mtim.tv_nsec)};
+}
+
+std::string CannotRead(const std::string& path) {
+  return path + ": cannot be read (" + std::strerror(errno) + ")";
+}
+
+// What the path names, told before opening it: a FIFO or a device is never opened at all.
+bool CheckKind(const std::string& path, bool* missing, std::string* error) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) {
+      *missing = true;
+      return true;
+    }
+    *error = CannotRead(path);
     return false;
   }
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = path.string() + ": read error";
+  if (S_ISREG(st.st_mode)) return true;
+  if (!S_ISLNK(st.st_mode)) {
+    *error = path + " is " + KindOf(st.st_mode) + ", not a file";
     return false;
   }
-  return true;
+  char target[4096];
+  const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+  const std::string to = n > 0 ? std::string(target, static_cast<size_t>(n)) : "its target";
+  if (::stat(path.c_str(), &st) != 0) {
+    *error = errno == ENOENT ? path + " is a symbolic link to " + to + ", which does not exist"
+                             : CannotRead(path);
+    return false;
+  }
+  if (S_ISREG(st.st_mode)) return true;
+  *error = path + " is a symbolic link to " + to + ", " + KindOf(st.st_mode) + ", not a file";
+  return false;
+}
+
+std::string SizeFault(const std::string& path, uint64_t size, const SizeLimit& limit) {
+  return path + " is " + std::to_string(size) + " bytes; " + limit.what +
+         (limit.exact ? " is " : " is at most ") + std::to_string(limit.bytes) + " bytes";
+}
+
+// ram.bin holds at most every page of the model's RAM, each behind its 4-byte address.
+uint64_t RamFileLimit(const DecoderModel& model) {
+  uint64_t pages = 0;
+  for (const RamRegion& r : model.ram) {
+    pages += (uint64_t{r.fitted} + SparseRam::kPageSize - 1) / SparseRam::kPageSize;
+  }
+  return pages * (4 + SparseRam::kPageSize);
 }
 
 // An image file of a fixed size: created filled with `fill` when missing.
 bool OpenImage(const fs::path& path, size_t size, uint8_t fill, const char* what,
-               std::vector<uint8_t>* out, std::string* error) {
-  std::error_code ec;
-  if (!fs::exists(path, ec)) {
-    out->assign(size, fill);
-    // A fresh erased file needs no flush: if a crash lost it, it is simply made again.
-    return WriteFileAtomically(path.string(), *out, error, false);
-  }
-  if (!ReadWholeFile(path, out, error)) return false;
-  if (out->size() != size) {
-    *error = path.string() + " is " + std::to_string(out->size()) + " bytes; " + what + " is " +
-             std::to_string(size) + " bytes";
-    return false;
-  }
-  return true;
+               std::vector<uint8_t>* out, FileStamp* stamp, std::string* error) {
+  const FileRead read = ReadDecoderFile(path.string(), {size, true, what}, out, stamp, error);
+  if (read != FileRead::kMissing) return read == FileRead::kRead;
+  out->assign(size, fill);
+  // A fresh erased file needs no flush: if a crash lost it, it is simply made again.
+  return WriteFileAtomically(path.string(), *out, error, false, stamp);
 }
 
 }  // namespace
@@ -202,15 +249,104 @@ bool ReadSettings(const Conf& conf, const std::string& flashDefaults, DecoderSet
   return true;
 }
 
+FileStamp StampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return FileStamp{};
+  return StampFrom(st);
+}
+
+FileRead ReadDecoderFile(const std::string& path, const SizeLimit& limit, std::vector<uint8_t>* out,
+                         FileStamp* stamp, std::string* error) {
+  bool missing = false;
+  if (!CheckKind(path, &missing, error)) return FileRead::kFailed;
+  if (missing) {
+    if (stamp) *stamp = FileStamp{};
+    return FileRead::kMissing;
+  }
+  // O_NONBLOCK: should the name be swapped for a FIFO after the check, open still returns.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) {
+      *error = CannotRead(path);
+      return FileRead::kFailed;
+    }
+    if (stamp) *stamp = FileStamp{};
+    return FileRead::kMissing;
+  }
+  auto fail = [&](const std::string& why) {
+    ::close(fd);
+    *error = why;
+    return FileRead::kFailed;
+  };
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail(CannotRead(path));
+  if (!S_ISREG(st.st_mode)) return fail(path + " is " + KindOf(st.st_mode) + ", not a file");
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (limit.exact ? size != limit.bytes : size > limit.bytes) {
+    return fail(SizeFault(path, size, limit));
+  }
+  // One byte more than fstat said, to notice a file growing while it is read.
+  std::vector<uint8_t> bytes(static_cast<size_t>(size) + 1);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(CannotRead(path));
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (done > size || (limit.exact && done != size)) {
+    return fail(path + " changed while it was read");
+  }
+  ::close(fd);
+  bytes.resize(done);
+  *out = std::move(bytes);
+  if (stamp) *stamp = StampFrom(st);
+  return FileRead::kRead;
+}
+
+int CreateTemporaryFile(const std::string& folder, std::string* path,
+                        const std::function<std::string()>& draw) {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const std::string prefix = (folder.empty() ? std::string(".") : folder) + "/.corvane-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string suffix;
+    if (draw) {
+      suffix = draw();
+    } else {
+      uint8_t random[6];
+      if (::getrandom(random, sizeof random, 0) != sizeof random) return -1;
+      for (uint8_t r : random) suffix += kChars[r % (sizeof kChars - 1)];
+    }
+    const std::string name = prefix + suffix;
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      *path = name;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;  // errno is EEXIST
+}
+
 bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes,
-                         std::string* error, bool durable) {
-  const std::string temp = path + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                         std::string* error, bool durable, FileStamp* stamp) {
+  // Same folder, so the rename stays within one file system and never follows the final name.
+  std::string temp;
+  const int fd = CreateTemporaryFile(fs::path(path).parent_path().string(), &temp);
   auto fail = [&](const std::string& what) {
     if (error) *error = path + ": " + what + " (" + std::strerror(errno) + ")";
     return false;
   };
   if (fd < 0) return fail("cannot be written");
+  auto drop = [&](const std::string& what) {
+    const int saved = errno;
+    ::unlink(temp.c_str());
+    errno = saved;
+    return fail(what);
+  };
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -218,24 +354,27 @@ bool WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes
       if (errno == EINTR) continue;
       const int saved = errno;
       ::close(fd);
-      ::unlink(temp.c_str());
       errno = saved;
-      return fail("write failed");
+      return drop("write failed");
     }
     done += static_cast<size_t>(n);
   }
-  if ((durable && ::fsync(fd) != 0) || ::close(fd) != 0) {
+  // The rename keeps inode, size and modification time: this is the stamp of the final file.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
     const int saved = errno;
-    ::unlink(temp.c_str());
+    ::close(fd);
     errno = saved;
-    return fail("write failed");
+    return drop("write failed");
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int saved = errno;
-    ::unlink(temp.c_str());
-    errno = saved;
-    return fail("cannot be replaced");
+  const bool flushed = !durable || ::fsync(fd) == 0;
+  const int flushErrno = errno;
+  if (::close(fd) != 0 || !flushed) {
+    if (!flushed) errno = flushErrno;
+    return drop("write failed");
   }
+  if (::rename(temp.c_str(), path.c_str()) != 0) return drop("cannot be replaced");
+  if (stamp) *stamp = StampFrom(st);
   return true;
 }
 
@@ -244,9 +383,14 @@ bool OpenDecoderDir(const std::string& dir, const DecoderModel& model, uint32_t 
   std::string scratch;
   if (!error) error = &scratch;
   const fs::path folder = fs::path(dir) / model.folder;
-  std::error_code ec;
-  const bool existed = fs::is_directory(folder, ec);
-  if (!existed) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) {
+      *error = folder.string() + " is " + KindOf(st.st_mode) + ", not a folder";
+      return false;
+    }
+  } else {
+    std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) {
       *error = folder.string() + ": cannot be created (" + ec.message() + ")";
@@ -254,9 +398,10 @@ bool OpenDecoderDir(const std::string& dir, const DecoderModel& model, uint32_t 
     }
   }
   // Loaders go into the decoder's own folder only, and only when the decoder is new (no
-  // flash.bin yet; a folder made just to hold a decoder.conf counts as new): a real decoder
-  // must never be sent one of these, and one the user removed stays removed.
-  const bool fresh = !fs::exists(folder / "flash.bin", ec);
+  // flash.bin yet, not even a broken one; a folder made just to hold a decoder.conf counts as
+  // new): a real decoder must never be sent one of these, and one the user removed stays
+  // removed.
+  const bool fresh = ::lstat((folder / "flash.bin").c_str(), &st) != 0 && errno == ENOENT;
   if (fresh) {
     for (const LoaderFile& l : model.loaders) {
       const VirtualLoader loader{l.operation, l.ramBase, l.destination, l.words};
@@ -272,14 +417,17 @@ bool OpenDecoderDir(const std::string& dir, const DecoderModel& model, uint32_t 
   // decoder.conf first: a wrong key should stop us before any file is made.
   const fs::path confPath = folder / kConfName;
   std::string confText;
-  if (fs::exists(confPath, ec)) {
-    std::vector<uint8_t> raw;
-    if (!ReadWholeFile(confPath, &raw, error)) return false;
+  std::vector<uint8_t> raw;
+  FileStamp& confStamp = files.stamps[kConfName];
+  const FileRead confRead = ReadDecoderFile(
+      confPath.string(), {kTextFileLimit, false, "a decoder.conf"}, &raw, &confStamp, error);
+  if (confRead == FileRead::kFailed) return false;
+  if (confRead == FileRead::kRead) {
     confText.assign(raw.begin(), raw.end());
   } else {
     confText = DefaultDecoderConf(model);
-    const std::vector<uint8_t> raw(confText.begin(), confText.end());
-    if (!WriteFileAtomically(confPath.string(), raw, error, false)) return false;
+    raw.assign(confText.begin(), confText.end());
+    if (!WriteFileAtomically(confPath.string(), raw, error, false, &confStamp)) return false;
   }
   std::string why;
   if (!files.conf.Parse(confText, &why) ||
@@ -288,19 +436,22 @@ bool OpenDecoderDir(const std::string& dir, const DecoderModel& model, uint32_t 
     return false;
   }
 
-  if (!OpenImage(folder / "flash.bin", flashSize, 0xFF, "the flash", &files.flash, error)) {
+  if (!OpenImage(folder / "flash.bin", flashSize, 0xFF, "the flash", &files.flash,
+                 &files.stamps["flash.bin"], error)) {
     return false;
   }
-  if (model.dataSize != 0 &&
-      !OpenImage(folder / "data.bin", model.dataSize, 0xFF, "the data area", &files.data, error)) {
+  if (model.dataSize != 0 && !OpenImage(folder / "data.bin", model.dataSize, 0xFF, "the data area",
+                                        &files.data, &files.stamps["data.bin"], error)) {
     return false;
   }
   if (!OpenImage(folder / "eeprom.bin", model.eepromSize, 0xFF, "the EEPROM", &files.eeprom,
-                 error)) {
+                 &files.stamps["eeprom.bin"], error)) {
     return false;
   }
-  const fs::path ramPath = folder / "ram.bin";
-  if (fs::exists(ramPath, ec) && !ReadWholeFile(ramPath, &files.ram, error)) return false;
+  const FileRead ramRead = ReadDecoderFile((folder / "ram.bin").string(),
+                                           {RamFileLimit(model), false, "this model's ram.bin"},
+                                           &files.ram, &files.stamps["ram.bin"], error);
+  if (ramRead == FileRead::kFailed) return false;
 
   *out = std::move(files);
   return true;

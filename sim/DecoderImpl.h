@@ -34,6 +34,8 @@ class DecoderImpl {
   int64_t statsStart = 0;
 
   bool Save(std::string* error);
+  // Whether a file this decoder read or wrote is no longer as it left it.
+  bool ChangedOnDisk() const;
   bool SetBusTrace(const std::string& path, std::string* error);
 
  private:

@@ -2,9 +2,7 @@
 // memory-interface set-up, its PIO pins, its flash chips' command state and a frame it has
 // begun. The file holds them as hexadecimal words, one line per part.
 #include <cstdio>
-#include <filesystem>
 #include <functional>
-#include <fstream>
 #include <sstream>
 
 #include "sim/DecoderImpl.h"
@@ -42,17 +40,17 @@ bool ParseWords(const std::string& text, std::vector<uint32_t>* out) {
 }  // namespace
 
 bool DecoderImpl::LoadState(std::string* error) {
-  const std::filesystem::path path = std::filesystem::path(files_.directory) / kStateName;
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return true;  // switched on afresh
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
+  const std::string path = files_.directory + "/" + kStateName;
+  std::vector<uint8_t> raw;
+  const FileRead read = ReadDecoderFile(path, {kTextFileLimit, false, "a decoder.state"}, &raw,
+                                        &files_.stamps[kStateName], error);
+  if (read == FileRead::kFailed) return false;
+  if (read == FileRead::kMissing) return true;  // switched on afresh
+  const std::string text(raw.begin(), raw.end());
   Conf state;
   std::string why;
   std::vector<uint32_t> words;
-  bool ok = in.good() || in.eof();
-  ok = ok && state.Parse(text.str(), &why);
+  bool ok = state.Parse(text, &why);
   struct Part {
     const char* key;
     std::function<bool(std::span<const uint32_t>)> restore;
@@ -69,11 +67,11 @@ bool DecoderImpl::LoadState(std::string* error) {
     if (!ok) why = value ? std::string(p.key) + " does not fit this decoder" : "no " + std::string(p.key) + " line";
   }
   if (!ok) {
-    *error = path.string() + ": " + (why.empty() ? "cannot be read" : why) +
+    *error = path + ": " + (why.empty() ? "cannot be read" : why) +
              "; delete it to switch the virtual decoder off and on";
     return false;
   }
-  savedState_ = text.str();
+  savedState_ = text;
   return true;
 }
 
@@ -88,7 +86,7 @@ bool DecoderImpl::SaveState(std::string* error) {
   if (text == savedState_) return true;
   const std::string path = files_.directory + "/" + kStateName;
   const std::vector<uint8_t> bytes(text.begin(), text.end());
-  if (!WriteFileAtomically(path, bytes, error, false)) return false;
+  if (!WriteFileAtomically(path, bytes, error, false, &files_.stamps[kStateName])) return false;
   savedState_ = text;
   return true;
 }

@@ -52,7 +52,9 @@ bool DecoderImpl::Build(std::string* error) {
 bool DecoderImpl::SaveImage(const char* name, const std::vector<uint8_t>& now,
                             std::vector<uint8_t>& saved, std::string* error) {
   if (now == saved) return true;
-  if (!WriteFileAtomically(files_.directory + "/" + name, now, error)) return false;
+  if (!WriteFileAtomically(files_.directory + "/" + name, now, error, true, &files_.stamps[name])) {
+    return false;
+  }
   saved = now;
   return true;
 }
@@ -72,12 +74,20 @@ bool DecoderImpl::Save(std::string* error) {
     if (bytes.empty()) {
       std::error_code ec;
       std::filesystem::remove(path, ec);
+      files_.stamps["ram.bin"] = StampOf(path);
     } else {
-      ok = WriteFileAtomically(path, bytes, error);
+      ok = WriteFileAtomically(path, bytes, error, true, &files_.stamps["ram.bin"]);
     }
     if (ok) ram.MarkSaved();
   }
   return ok;
+}
+
+bool DecoderImpl::ChangedOnDisk() const {
+  for (const auto& [name, stamp] : files_.stamps) {
+    if (StampOf(files_.directory + "/" + name) != stamp) return true;
+  }
+  return false;
 }
 
 bool DecoderImpl::SetBusTrace(const std::string& path, std::string* error) {
@@ -139,6 +149,8 @@ void VirtualDecoder::ResetStats() {
 }
 
 bool VirtualDecoder::Save(std::string* error) { return impl_->Save(error); }
+
+bool VirtualDecoder::ChangedOnDisk() const { return impl_->ChangedOnDisk(); }
 
 const std::string& VirtualDecoder::directory() const { return impl_->files().directory; }
 

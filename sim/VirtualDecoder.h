@@ -41,6 +41,10 @@ class VirtualDecoder final : public corvane::PortIo {
 
   // Writes changed memories back (flash.bin, data.bin, eeprom.bin, ram.bin).
   bool Save(std::string* error = nullptr);
+  // Whether flash.bin, data.bin, eeprom.bin, ram.bin, decoder.state or decoder.conf was
+  // written, replaced, made or removed by someone else since this decoder opened or last
+  // saved it: its memory is then a stale copy, to be opened again before the next command.
+  bool ChangedOnDisk() const;
   // DIR/<model folder>, where its loaders and files live.
   const std::string& directory() const;
   // Records the EEPROM's SCL and SDA lines as a VCD file from now on.

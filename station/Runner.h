@@ -16,10 +16,10 @@ struct RunRequest {
   ProfileSnapshot profile;
   CommandArgs args;
   bool verify = true;
-  // Save what a write overwrites first: nothing = no backup, "" = a file named by model
-  // and time beside the firmware log, else that file.
+  // Save what a write overwrites first: nothing = no backup, "" = a new file named by
+  // model, region and time beside the firmware log, else that file (which must not exist).
   std::optional<std::string> backup = std::string();
-  // The firmware log's folder; empty: beside the executable, else the user's data folder.
+  // The firmware log's folder; empty: the user's data folder.
   std::string logDir;
   // Instead of the table row's runner (the Poke/Peek dialog, tests).
   std::function<void(Session&)> body;

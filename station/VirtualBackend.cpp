@@ -4,6 +4,7 @@
 
 #include "link/Text.h"
 #include "link/TracePortIo.h"
+#include "sim/FolderLock.h"
 #include "sim/VirtualClock.h"
 #include "sim/VirtualDecoder.h"
 #include "station/Backend.h"
@@ -47,7 +48,35 @@ class VirtualBackend final : public Backend {
   }
 
   bool Begin(Model model, std::string* error) override {
+    // The folder is the port here: a second run on it waits half a second for this one, as
+    // for a claimed port, and is then told who has it instead of losing its changes.
+    const std::string folder = loaderDir(model);
+    lock_.reset();
+    std::string holder, lockError;
+    lock_ = sim::FolderLock::Take(folder, 500, &holder, &lockError);
+    if (!lock_) {
+      if (error) {
+        *error = holder.empty() ? lockError
+                                : folder + " is in use by " + holder +
+                                      ", another program on the virtual decoder (a second "
+                                      "Corvane?): wait until it has finished, then try again";
+      }
+      return false;
+    }
+    if (Attach(model, error)) return true;
+    lock_.reset();
+    return false;
+  }
+
+  bool Attach(Model model, std::string* error) {
     auto& slot = decoders_[model];
+    // Another run changed the folder since this one last saw it: its files are the decoder.
+    if (slot && slot->ChangedOnDisk()) {
+      const bool traced = slot.get() == traced_;
+      if (slot.get() == current_) current_ = nullptr;
+      slot.reset();
+      if (traced) traced_ = nullptr, busTraceSet_ = false;
+    }
     if (!slot) {
       std::string openError;
       slot = sim::VirtualDecoder::Open(options_.simulateDir, ProfileOf(model).caption, &openError);
@@ -64,6 +93,7 @@ class VirtualBackend final : public Backend {
           return false;
         }
         busTraceSet_ = true;
+        traced_ = slot.get();
       }
     }
     if (!CheckPortReads(*slot, "The virtual port of " + slot->directory(), error)) return false;
@@ -95,6 +125,7 @@ class VirtualBackend final : public Backend {
       if (!problem.empty()) problem += "; ";
       problem += "the trace file " + options_.traceFile + " could not be written";
     }
+    lock_.reset();
     if (problem.empty()) return true;
     if (error) *error = problem;
     return false;
@@ -127,6 +158,9 @@ class VirtualBackend final : public Backend {
   std::map<Model, std::unique_ptr<sim::VirtualDecoder>> decoders_;
   sim::VirtualDecoder* current_ = nullptr;
   bool busTraceSet_ = false;
+  sim::VirtualDecoder* traced_ = nullptr;  // the decoder that records --bus-trace
+  // The current model's folder, held from Begin to End.
+  std::unique_ptr<sim::FolderLock> lock_;
   std::unique_ptr<Link> link_;
   std::unique_ptr<EeBus> ee_;
 };

@@ -1,15 +1,25 @@
 #include "target/LinkCost.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <sstream>
+
+#include "target/Files.h"
 
 namespace corvane {
 
 namespace {
 
 constexpr const char* kKeys[] = {"us_per_access", "accesses_per_poke", "accesses_per_peek"};
+// What a working port can measure: an access from 10 ns to 10 ms, a poke or peek from ten
+// to a hundred thousand accesses (the adapter's pace adds polls on a fast port). Anything
+// else is a damaged file, and would overflow the estimates.
+constexpr double kLow[] = {0.01, 10, 10};
+constexpr double kHigh[] = {10000, 100000, 100000};
 
 }  // namespace
 
@@ -28,14 +38,17 @@ bool LoadLinkCost(const std::string& path, LinkCost* cost) {
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
     for (int k = 0; k < 3; ++k) {
-      if (key == kKeys[k] && end != text.c_str() && v > 0 && v < 1e6) {
+      if (key == kKeys[k] && end != text.c_str() && v >= kLow[k] && v <= kHigh[k]) {
         values[k] = v;
         found[k] = true;
       }
     }
   }
   // A file that lost a line is no measurement: the defaults are better than a guess.
-  if (!found[0] || !found[1] || !found[2]) return false;
+  if (!found[0] || !found[1] || !found[2]) {
+    cost->unusable = true;
+    return false;
+  }
   cost->usPerAccess = values[0];
   cost->accessesPerPoke = values[1];
   cost->accessesPerPeek = values[2];
@@ -44,25 +57,29 @@ bool LoadLinkCost(const std::string& path, LinkCost* cost) {
 }
 
 bool SaveLinkCost(const std::string& path, const LinkCost& cost, std::string* error) {
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::trunc);
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "# What the last link test measured on this port; the time estimates use it.\n"
-                  "us_per_access = %.4f\naccesses_per_poke = %.2f\naccesses_per_peek = %.2f\n",
-                  cost.usPerAccess, cost.accessesPerPoke, cost.accessesPerPeek);
-    out << text;
-    out.close();
-    if (!out) {
-      if (error) *error = "cannot write " + temp;
-      std::remove(temp.c_str());
-      return false;
-    }
+  char text[256];
+  const int n =
+      std::snprintf(text, sizeof text,
+                    "# What the last link test measured on this port; the time estimates use it.\n"
+                    "us_per_access = %.4f\naccesses_per_poke = %.2f\naccesses_per_peek = %.2f\n",
+                    cost.usPerAccess, cost.accessesPerPoke, cost.accessesPerPeek);
+  // A name of our own, never a file someone left under a fixed name like PATH.tmp.
+  std::string temp;
+  const int fd = CreateTemporaryBeside(path, &temp);
+  if (fd < 0) {
+    if (error) *error = "cannot create a file beside " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written = ::write(fd, text, static_cast<size_t>(n)) == n && ::fsync(fd) == 0;
+  const int e = errno;
+  if (::close(fd) != 0 || !written) {
+    if (error) *error = "cannot write " + temp + ": " + std::strerror(written ? errno : e);
+    ::unlink(temp.c_str());
+    return false;
   }
   if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    if (error) *error = "cannot replace " + path;
-    std::remove(temp.c_str());
+    if (error) *error = "cannot replace " + path + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
     return false;
   }
   return true;

@@ -13,12 +13,14 @@ struct LinkCost {
   double accessesPerPoke = 90.0;
   double accessesPerPeek = 93.0;
   bool measured = false;
+  bool unusable = false;  // a stored measurement was there but out of bounds or incomplete
 
   double PokeUs() const { return usPerAccess * accessesPerPoke; }
   double PeekUs() const { return usPerAccess * accessesPerPeek; }
 };
 
-// Reads a measurement a link test stored; false (cost unchanged) when there is none.
+// Reads a measurement a link test stored; false (cost unchanged) when there is none, and
+// with cost->unusable set when the file holds no usable one.
 bool LoadLinkCost(const std::string& path, LinkCost* cost);
 bool SaveLinkCost(const std::string& path, const LinkCost& cost, std::string* error);
 

@@ -30,7 +30,7 @@ struct Session {
 
   // Folder that holds the loader files (beside the executable, or the virtual decoder's).
   std::string loaderDir;
-  // Folder for "Firmware.log"; empty: beside the executable, else the user's data folder.
+  // Folder for "Firmware.log" and the backups; empty: the user's data folder.
   std::string logDir;
   // Read back what a write put into the decoder.
   bool verifyAfterWrite = true;

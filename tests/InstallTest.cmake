@@ -36,4 +36,30 @@ endforeach()
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "installed corvane-cli models: ${rc}")
 endif()
+
+# Output nobody reads any more (| true, > /dev/full) is an error the command says, never a
+# death by SIGPIPE half way through a write nor a success.
+set(cli "${WORK_DIR}/bin/corvane-cli" --simulate "${WORK_DIR}/vd" --model DSX6070)
+execute_process(COMMAND ${cli} read-firmware "${WORK_DIR}/image.bin" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "installed corvane-cli read-firmware: ${rc}")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env "XDG_DATA_HOME=${WORK_DIR}/data"
+                        ${cli} --no-backup write-firmware "${WORK_DIR}/image.bin"
+                COMMAND true
+                RESULTS_VARIABLE results ERROR_VARIABLE err)
+list(GET results 0 rc)
+set(log "")
+if(EXISTS "${WORK_DIR}/data/corvane/Firmware.log")
+  file(READ "${WORK_DIR}/data/corvane/Firmware.log" log)
+endif()
+if(NOT rc EQUAL 1 OR NOT err MATCHES "standard output" OR
+   (NOT log STREQUAL "" AND NOT log MATCHES "(Done|Stopped)"))
+  message(FATAL_ERROR "write-firmware | true: exit ${rc}\n${err}\nlog:\n${log}")
+endif()
+execute_process(COMMAND ${cli} peek 80000000 OUTPUT_FILE /dev/full RESULT_VARIABLE rc
+                ERROR_VARIABLE err)
+if(NOT rc EQUAL 1 OR NOT err MATCHES "standard output could not be written")
+  message(FATAL_ERROR "peek > /dev/full: exit ${rc}\n${err}")
+endif()
 file(REMOVE_RECURSE "${WORK_DIR}")

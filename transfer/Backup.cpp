@@ -44,7 +44,13 @@ int PercentErased(const std::vector<uint32_t>& words) {
   return words.empty() ? 0 : static_cast<int>(erased * 100 / static_cast<long>(words.size()));
 }
 
-// The newest earlier backup of this model and size in the folder that is not mostly erased.
+const char* RegionName(BackupRegion region) {
+  return region == BackupRegion::Firmware ? "firmware" : "data-area";
+}
+
+// The newest earlier backup of this model and size in the folder that is not mostly erased;
+// the size tells the firmware from the data area, also in names from before the region was
+// in them.
 std::optional<std::string> OlderGoodBackup(const std::string& fresh, const std::string& model,
                                            uint64_t size) {
   std::error_code ec;
@@ -69,18 +75,29 @@ std::optional<std::string> OlderGoodBackup(const std::string& fresh, const std::
 
 }  // namespace
 
-std::optional<std::string> BackUp(Session& s, uint32_t start, uint32_t words, WordOrder order) {
+std::optional<std::string> BackUp(Session& s, BackupRegion region, uint32_t start, uint32_t words,
+                                  WordOrder order) {
   if (!s.backup) return std::string();
   std::string path = *s.backup;
+  const std::string nothingDone = " Nothing was erased or written.";
   if (path.empty()) {
     path = LogPath(s);
     if (!path.empty() && path.back() != '/') path += '/';
-    path += "backup-" + ModelFolderName(s.model()) + "-" + FileStamp() + ".bin";
+    path += "backup-" + ModelFolderName(s.model()) + "-" + RegionName(region) + "-" + FileStamp() +
+            ".bin";
+  } else if (struct stat st; ::lstat(path.c_str(), &st) == 0) {
+    // Running the same write twice would otherwise replace the old contents with the new.
+    s.host.MessageBox(MessageKind::Error,
+                      "Cannot save the backup: " + path +
+                          " exists; name a new file for the backup: it must not replace one." +
+                          nothingDone,
+                      Buttons::Ok);
+    return std::nullopt;
   }
-  const std::string nothingDone = " Nothing was erased or written.";
   AtomicFile out;
   std::string error;
-  if (!out.Open(path, &error)) {
+  // Two decoders backed up in the same second get a name each.
+  if (!out.Open(path, &error, s.backup->empty() ? Taken::Number : Taken::Refuse)) {
     s.host.MessageBox(MessageKind::Error, "Cannot save the backup: " + error + "." + nothingDone,
                       Buttons::Ok);
     return std::nullopt;

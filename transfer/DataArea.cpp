@@ -50,7 +50,8 @@ void WriteDataArea(Session& s) {
     if (s.verifyAfterWrite) plan.Add("read-back", plan.Peeks(kImageWords));
     if (!Announce(s, "Write Data Area", plan, true)) return;
     // As Read Data Area saves it, so that this command can put it back.
-    const auto backup = BackUp(s, area.readStart, kImageWords, WordOrder::Bus);
+    const auto backup =
+        BackUp(s, BackupRegion::DataArea, area.readStart, kImageWords, WordOrder::Bus);
     if (!backup) return;
     WriteLogScope log(s);
     if (!log.Open()) return;

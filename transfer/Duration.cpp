@@ -44,9 +44,12 @@ std::string Duration::Text(const std::string& command, Model model) const {
     if (parts_.size() < 2) break;
     list += (list.empty() ? ": " : ", ") + name + " " + DurationText(static_cast<int64_t>(us));
   }
-  char cost[96];
+  char cost[160];
   std::snprintf(cost, sizeof cost, " (%.2f µs a port access, %s).", cost_.usPerAccess,
-                cost_.measured ? "measured by a link test" : "assumed: a link test measures it");
+                cost_.measured   ? "measured by a link test"
+                : cost_.unusable ? "assumed: the stored measurement is out of bounds, a link "
+                                   "test measures it again"
+                                 : "assumed: a link test measures it");
   return text + list + cost;
 }
 

@@ -1,5 +1,6 @@
 #include "transfer/FirmwareLog.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,9 +29,20 @@ std::unique_ptr<FirmwareLog> FirmwareLog::CreateLog(const std::string& path,
                                                     std::string* error) {
   std::string file = path;
   if (IsFolder(path)) file = (path.empty() || path.back() == '/' ? path : path + "/") + kLogFileName;
-  std::FILE* f = std::fopen(file.c_str(), "wb");
+  // Never through a link: one planted under the log's name would aim the log at any file.
+  const int fd =
+      ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+  std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "wb");
   if (f == nullptr) {
-    if (error) *error = "Cannot create the firmware log " + file + ": " + std::strerror(errno);
+    const int e = errno;
+    if (fd >= 0) ::close(fd);
+    struct stat st;
+    const bool link = e == ELOOP && ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    if (error) {
+      *error = "Cannot create the firmware log " + file + ": " +
+               (link ? "it is a symbolic link, and the log is never written through one"
+                     : std::strerror(e));
+    }
     return nullptr;
   }
   return std::unique_ptr<FirmwareLog>(new FirmwareLog(f, file));
@@ -52,13 +64,12 @@ void FirmwareLog::WriteLog(const std::string& text) {
   if (onFailure_) onFailure_();
 }
 
-std::string LogPath(const Session& session) {
-  return LogPathFrom(session.logDir, ExecutableFolder());
-}
+std::string LogPath(const Session& session) { return LogPathFrom(session.logDir); }
 
-std::string LogPathFrom(const std::string& logDir, const std::string& beside) {
+std::string LogPathFrom(const std::string& logDir) {
   if (!logDir.empty()) return logDir;
-  if (!beside.empty() && ::access(beside.c_str(), W_OK) == 0) return beside;
+  // Not beside the executable even when it is writable: installed in /usr/bin, a root run
+  // would leave logs and megabytes of backups among the system's programs.
   return UserDataFolder();  // CreateLog reports it if it could not be made
 }
 

@@ -56,11 +56,11 @@ class WriteLogScope {
   std::unique_ptr<FirmwareLog> log_;
 };
 
-// The log's folder: the session's logDir when set, else beside the executable when that
-// folder is writable, else the user's data folder.
+// The log's and the backups' folder: the session's logDir when set, else the user's data
+// folder.
 std::string LogPath(const Session& session);
-// The same choice for a given logDir and executable folder.
-std::string LogPathFrom(const std::string& logDir, const std::string& executableFolder);
+// The same choice for a given logDir.
+std::string LogPathFrom(const std::string& logDir);
 // Local date and time in the locale's short date and long time formats.
 std::string LocalDateTime();
 

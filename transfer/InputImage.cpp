@@ -9,7 +9,7 @@
 namespace corvane {
 
 bool OpenInput(Session& s, ImageReader& image, const std::string& path, uint64_t needed,
-               const std::string& what) {
+               const std::string& what, bool confirmLonger) {
   std::string error;
   if (!image.Open(path, &error)) {
     s.host.MessageBox(MessageKind::Error, error + ". Nothing was written to the decoder.",
@@ -24,6 +24,11 @@ bool OpenInput(Session& s, ImageReader& image, const std::string& path, uint64_t
                           Hex(static_cast<uint32_t>(needed), 1) + " hex), the file has " +
                           std::to_string(image.size()) + ". Nothing was written to the decoder.",
                       Buttons::Ok);
+    image.Close();
+    return false;
+  }
+  if (confirmLonger &&
+      !UseFirstPartOf(s.host, what, path, image.size(), needed, s.profileRow().caption)) {
     image.Close();
     return false;
   }

@@ -8,10 +8,11 @@
 // Reading the input file of a write: checked before the decoder is touched, then word by word.
 namespace corvane {
 
-// Opens an input file and checks that it holds at least `needed` bytes. On failure shows
-// one error naming what was expected and what was found, and returns false.
+// Opens an input file and checks that it holds at least `needed` bytes, and with
+// confirmLonger that the user wants only the first `needed` of a longer one. On failure
+// shows one error naming what was expected and what was found, and returns false.
 bool OpenInput(Session& session, ImageReader& image, const std::string& path, uint64_t needed,
-               const std::string& what);
+               const std::string& what, bool confirmLonger = true);
 
 // Words of [first, first + words) that are not erased (0xFFFFFFFF): what a write programs.
 // Leaves the image at its start.

@@ -52,7 +52,7 @@ void VerifyFirmware(Session& s) {
     if (!path) return;
     const FlashModel& f = FlashModelOf(s.model());
     ImageReader image;
-    if (!OpenInput(s, image, *path, 4ull * f.words, "image file")) return;
+    if (!OpenInput(s, image, *path, 4ull * f.words, "image file", false)) return;
 
     // What Write Firmware would write with the same options, and only that.
     const uint32_t first =
@@ -93,6 +93,11 @@ void VerifyFirmware(Session& s) {
       s.CheckAbort("Stop verifying? Nothing has been changed; the comparison is not finished.");
     }
     std::string notes;
+    if (image.size() > 4ull * f.words) {
+      notes += " Only the first " + std::to_string(4ull * f.words) + " bytes of the file's " +
+               std::to_string(image.size()) + " were compared: a " + s.profileRow().caption +
+               " flash holds no more.";
+    }
     if (first != 0) {
       notes += " The data area, " + Hex8(f.base) + " to " + Hex8(f.base + 4 * first - 1) +
                ", was not compared: without \"Write Data Area\" Write Firmware leaves it as it "

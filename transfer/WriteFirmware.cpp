@@ -427,7 +427,7 @@ void WriteFirmware(Session& s) {
     }
     if (!Announce(s, "Write Firmware", Plan(s, f, part, image), true)) return;
     // Before the log: a backup that fails or is stopped leaves no sign of a write.
-    const auto backup = BackUp(s, f.base, f.words, WordOrder::Image);
+    const auto backup = BackUp(s, BackupRegion::Firmware, f.base, f.words, WordOrder::Image);
     if (!backup) return;
     WriteLogScope log(s);
     if (!log.Open()) return;

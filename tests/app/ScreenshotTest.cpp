@@ -87,7 +87,7 @@ TEST(Screenshots, WindowAndDialogs) {
                  s.host.SetStatus("7FE9A2C4");
                  s.host.SetProgressRange(0, 0x80000);
                  s.host.SetProgressPosition(0x34D00);
-                 static_cast<QtHost&>(s.host).Flush();
+                 window->host().Flush();
                  Save(window, "main-window-busy.png");
                },
                nullptr, false, {}});

@@ -26,7 +26,12 @@ struct Outcome {
 class BadInput : public ::testing::Test {
  protected:
   Outcome Sim(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--simulate", dir.path(), "--yes"});
+    args.insert(args.begin(), "--yes");
+    return Unanswered(std::move(args));
+  }
+  // Questions get the shell's own answer (No without a terminal) unless args give one.
+  Outcome Unanswered(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--simulate", dir.path()});
     std::ostringstream out, err;
     const int status = RunCli(args, out, err, Terminal{});
     return {status, out.str(), err.str()};
@@ -45,7 +50,7 @@ struct InputCase {
   const char* name;
   const char* verb;
   const char* model;
-  long size;  // -1: missing; -2: a folder of that name
+  long size;  // -1: missing; -2: a folder of that name; -3: a FIFO no one writes to
   const char* errorStart;
 };
 
@@ -59,6 +64,9 @@ TEST_P(BadInputFile, IsRefusedBeforeTheDecoderIsTouched) {
   const auto flashBefore = Flash(folder);
   const std::string input = Path("in.bin");
   if (c.size == -2) fs::create_directory(input);
+  if (c.size == -3) {
+    ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+  }
   if (c.size >= 0) SimRig::WriteFile(input, std::vector<uint8_t>(static_cast<size_t>(c.size), 0));
 
   const Outcome o = Sim({"--model", c.model, c.verb, input});
@@ -76,28 +84,92 @@ INSTANTIATE_TEST_SUITE_P(Files, BadInputFile, ::testing::Values(
     InputCase{"FirmwareMissing", "write-firmware", "TS1", -1, "corvane-cli: cannot open "},
     InputCase{"FirmwareFolder", "write-firmware", "TS1", -2, "corvane-cli: cannot open "},
     InputCase{"FirmwareEmpty", "write-firmware", "TS1", 0, "The image file "},
+    InputCase{"FirmwareFifo", "write-firmware", "TS1", -3,
+              "corvane-cli: cannot open "},  // once hung in open()
     InputCase{"FirmwareShort", "write-firmware", "DSX6170", 0x3FFFFF, "The image file "},
     InputCase{"DataAreaMissing", "write-data-area", "TS1", -1, "corvane-cli: cannot open "},
     InputCase{"DataAreaEmpty", "write-data-area", "TS1", 0, "The data area file "},
     InputCase{"DataAreaShort", "write-data-area", "TS1", 0x7FFFF, "The data area file "},
     InputCase{"EepromMissing", "write-eeprom", "TS1", -1, "corvane-cli: cannot open "},
     InputCase{"EepromFolder", "write-eeprom", "TS1", -2, "corvane-cli: cannot open "},
+    InputCase{"DataAreaFifo", "write-data-area", "DSX6070", -3, "corvane-cli: cannot open "},
     InputCase{"EepromShort", "write-eeprom", "TS1", 100, "The EEPROM file "}
 ), [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST_F(BadInput, LongerFilesAreUsedUpToTheirSize) {
-  // A longer image is written as far as the flash goes, and the read-back agrees.
-  std::vector<uint8_t> image(0x100000 + 4096, 0xFF);
-  image[0] = 0x12;
-  image[0x100000] = 0x00;  // past the end: never sent
-  SimRig::WriteFile(Path("long.bin"), image);
-  const Outcome o = Sim({"--model", "DSX6070", "--no-backup", "write-firmware", Path("long.bin")});
-  EXPECT_EQ(o.status, 0) << o.err;
-  EXPECT_EQ(o.out.substr(o.out.find('\n') + 1), "Writing Flash completed.\n");
-  const auto flash = Flash("DSX6070");
-  ASSERT_EQ(flash.size(), 0x100000u);
-  EXPECT_TRUE(std::equal(flash.begin(), flash.end(), image.begin()));
+// A longer file may be meant for another model: only the first part is written, and only
+// when the user says so; the shell's answer is No unless --yes is given.
+struct LongerCase {
+  const char* verb;
+  const char* model;
+  const char* answer;  // --yes or --no
+  uint64_t used;       // what the model takes
+  int status;
+  const char* lastLine;
+};
+
+class LongerFile : public BadInput, public ::testing::WithParamInterface<LongerCase> {};
+
+TEST_P(LongerFile, IsUsedOnlyWhenTheUserSaysSo) {
+  const LongerCase& c = GetParam();
+  ASSERT_EQ(Sim({"--model", c.model, "--connect", "peek", "80000000"}).status, 0);
+  const std::string folder = ModelFolderName(*ModelFromName(c.model));
+  const bool eeprom = std::string(c.verb) == "write-eeprom";
+  const std::string part = eeprom ? "/eeprom.bin" : "/flash.bin";
+  const auto before = SimRig::ReadFile(dir / (folder + part));
+  const bool verify = std::string(c.verb) == "verify-firmware";
+  std::vector<uint8_t> file(2 * c.used, 0x00);
+  for (size_t i = 0; i < c.used; ++i) file[i] = verify ? before[i] : static_cast<uint8_t>(i * 7);
+  SimRig::WriteFile(Path("long.bin"), file);
+  const Outcome o =
+      Unanswered({"--model", c.model, c.answer, "--no-backup", c.verb, Path("long.bin")});
+  EXPECT_EQ(o.status, c.status) << o.err;
+  const std::string& text = c.status == 0 ? o.out : o.err;
+  std::string expected = c.lastLine;
+  if (const auto at = expected.find('@'); at != std::string::npos) expected.replace(at, 1, Path("long.bin"));
+  EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), expected + "\n") << o.out << o.err;
+  const auto after = SimRig::ReadFile(dir / (folder + part));
+  ASSERT_EQ(after.size(), c.used);
+  const std::vector<uint8_t> firstPart(file.begin(), file.begin() + static_cast<long>(c.used));
+  EXPECT_EQ(after, c.status == 0 ? firstPart : before);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, LongerFile, ::testing::Values(
+    LongerCase{"write-firmware", "DSX6070", "--yes", 0x100000, 0, "Writing Flash completed."},
+    LongerCase{"write-firmware", "TS1", "--no", 0x200000, 1,
+               "Nothing was written to the decoder: the image file @ is 4194304 "
+               "bytes, longer than the 2097152 bytes a TS1 takes. Check that the file is meant "
+               "for this model."},
+    LongerCase{"write-eeprom", "TS1", "--no", 0x2000, 1,
+               "Nothing was written to the decoder: the EEPROM file @ is 16384 "
+               "bytes, longer than the 8192 bytes a TS1 takes. Check that the file is meant for "
+               "this model."},
+    LongerCase{"verify-firmware", "DSX6070", "--no", 0x100000, 0,
+               "Flash matches @. Only the first 1048576 bytes of the file's 2097152 were "
+               "compared: a DSX6070 flash holds no more."}
+));
+// clang-format on
+
+TEST_F(BadInput, AnOutputThatIsAnInputOrAnOldFileIsRefusedBeforeAnythingIsWritten) {
+  const std::vector<uint8_t> image(0x100000, 0x5A);
+  SimRig::WriteFile(Path("image.bin"), image);
+  fs::create_symlink(Path("image.bin"), Path("link.bin"));
+  fs::create_hard_link(Path("image.bin"), Path("hard.bin"));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--trace", Path("link.bin"), "write-firmware", Path("image.bin")},
+        {"--backup", Path("hard.bin"), "write-firmware", Path("image.bin")},
+        {"--trace", Path("image.bin"), "read-firmware", Path("link.bin")},
+        // Running the same write twice must not replace the first backup with the new image.
+        {"--backup", Path("image.bin"), "write-data-area", Path("other.bin")}}) {
+    std::vector<std::string> run = {"--model", "DSX6070"};
+    run.insert(run.end(), args.begin(), args.end());
+    const Outcome o = Sim(run);
+    EXPECT_EQ(o.status, 2) << args[0] << ' ' << args[1] << ": " << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_EQ(SimRig::ReadFile(Path("image.bin")), image) << args[1];
+  }
+  EXPECT_FALSE(fs::exists(Path("DSX6070"))) << "no decoder was opened";
 }
 
 TEST_F(BadInput, EmptyFileNamesAndControlCharactersAreUsageErrorsOnOneLine) {

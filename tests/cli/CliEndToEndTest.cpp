@@ -1,7 +1,9 @@
 // corvane-cli run in-process against the virtual decoder.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +13,7 @@
 #include "link/corvane.h"
 #include "support/SimRig.h"
 #include "link/Text.h"
+#include "sim/FolderLock.h"
 #include "target/Connection.h"
 
 namespace corvane::cli {
@@ -123,7 +126,17 @@ INSTANTIATE_TEST_SUITE_P(
                 "corvane-cli: cannot open @missing.bin: No such file or directory\n"},
         Refusal{{"write-firmware", "@"}, 1, "corvane-cli: cannot open @: Is a directory\n"},
         Refusal{{"script", "@missing.txt"}, 1,
-                "corvane-cli: cannot open @missing.txt: No such file or directory\n"}));
+                "corvane-cli: cannot open @missing.txt: No such file or directory\n"},
+        // An output that is also an input would destroy it before it is read.
+        Refusal{{"--trace", "@i.bin", "--model", "TS1", "write-firmware", "@i.bin"}, 2,
+                "corvane-cli: '@i.bin' is both the command's input file and the --trace "
+                "file: give them different files\n"},
+        Refusal{{"--model", "TS1", "--backup", "@i.bin", "write-data-area", "@i.bin"}, 2,
+                "corvane-cli: '@i.bin' is both the command's input file and the --backup "
+                "file: give them different files\n"},
+        Refusal{{"--bus-trace", "@o.bin", "read-eeprom", "@o.bin"}, 2,
+                "corvane-cli: '@o.bin' is both the command's output file and the --bus-trace "
+                "file: give them different files\n"}));
 
 TEST_F(CliEndToEnd, ABadScriptLineStopsTheScriptBeforeAnythingIsSent) {
   const Outcome run = Sim({"--connect", "script", "-"}, "poke 80000000 1\npeek 80000000 extra\n");
@@ -180,6 +193,24 @@ TEST_F(CliEndToEnd, TheDecoderKeepsItsStateFromOneRunToTheNext) {
   EXPECT_EQ(Sim({"--model", "TS1", "peek", "7FE00000"}).out, "00040004\n") << "maker codes";
   ASSERT_TRUE(fs::remove(Path("TS1/decoder.state")));
   EXPECT_EQ(Sim({"--model", "TS1", "peek", "80000000"}).out, "00000000\n");
+}
+
+// Two runs on one decoder folder would each work on their own copy of its files: the
+// second is told who has it, as for a claimed port, and changes nothing.
+TEST_F(CliEndToEnd, ASecondRunOnABusyFolderIsToldWhoHasIt) {
+  ASSERT_EQ(Sim({"--model", "TS1", "--connect", "poke", "80000000", "11111111"}).status, 0);
+  {
+    std::string holder;
+    const auto held = sim::FolderLock::Take(Path("TS1"), 0, &holder);
+    ASSERT_TRUE(held);
+    const Outcome busy = Sim({"--model", "TS1", "--connect", "poke", "80000000", "22222222"});
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_EQ(busy.err, "corvane-cli: " + Path("TS1") + " is in use by pid " +
+                            std::to_string(::getpid()) +
+                            ", another program on the virtual decoder (a second Corvane?): wait "
+                            "until it has finished, then try again\n");
+  }
+  EXPECT_EQ(Sim({"--model", "TS1", "peek", "80000000"}).out, "11111111\n");
 }
 
 // Without --connect nothing resets the decoder, but the port still has to be in byte mode
@@ -376,6 +407,15 @@ class SafetyNet : public CliEndToEnd, public ::testing::WithParamInterface<Write
 // estimate holds too.
 TEST_P(SafetyNet, BackupEstimateAndVerifyOnOneWrite) {
   const WriteCase& c = GetParam();
+  // The log goes to the user's data folder, here the test's own.
+  struct DataHome {
+    const char* was = std::getenv("XDG_DATA_HOME");
+    std::string saved = was ? was : "";
+    ~DataHome() {
+      was ? ::setenv("XDG_DATA_HOME", saved.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    }
+  } restore;
+  ::setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
   ASSERT_EQ(Sim({"--model", c.model, "models"}).status, 0);
   ASSERT_EQ(Sim({"--model", c.model, "--connect", "peek", "0"}).status, 0);  // makes the folder
   for (const auto& [key, value] : c.conf) SetConf(c.folder, key, value);
@@ -396,6 +436,7 @@ TEST_P(SafetyNet, BackupEstimateAndVerifyOnOneWrite) {
                            Path("old.bin") + "."),
             std::string::npos);
   EXPECT_EQ(SimRig::ReadFile(Path("old.bin")), old) << "the backup holds the old flash";
+  EXPECT_TRUE(fs::exists(Path("data/corvane/Firmware.log")));
   std::vector<uint8_t> written = image;
   std::copy(old.begin(), old.begin() + static_cast<long>(c.kept), written.begin());
   EXPECT_EQ(SimRig::ReadFile(Path(std::string(c.folder) + "/flash.bin")), written);

@@ -223,16 +223,23 @@ TEST_P(EepromWrite, WritesEveryPageAndPollsUntilTheDeviceIsReady) {
   TempDir dir;
   EeRig rig(p.model);
   WiredEeprom& device = rig.Wire(p.size);
-  // A longer file: only the EEPROM's size of it is used.
+  // A longer file: only the EEPROM's size of it is used, once the user has said so.
   const std::vector<uint8_t> image = RandomBytes(p.size + 100, 11);
   const std::string path = dir.File("in.bin");
   WriteFile(path, image);
   rig.host.dialogPaths.push_back(path);
+  rig.host.answers.push_back(Answer::Yes);
   rig.session.verifyAfterWrite = false;  // the write's own traffic; the read-back has its tests
 
   WriteEeprom(rig.session);
 
-  EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Writing Eeprom completed."}));
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{"The EEPROM file " + path + " is " +
+                                          std::to_string(p.size + 100) + " bytes, longer than the " +
+                                          std::to_string(p.size) + " bytes a " +
+                                          ProfileOf(p.model).caption + " takes. Use only its first " +
+                                          std::to_string(p.size) + " bytes?",
+                                      "Writing Eeprom completed."}));
   EXPECT_EQ(device.contents, std::vector<uint8_t>(image.begin(), image.begin() + p.size));
   EXPECT_EQ(rig.host.dialogsRun, (std::vector<Dialog>{Dialog::Open}));
   EXPECT_EQ(rig.host.dialogFilters, (std::vector<std::string>{kFilter}));

@@ -3,13 +3,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "sim/Conf.h"
 #include "sim/DecoderDir.h"
 #include "sim/DecoderModels.h"
+#include "sim/FolderLock.h"
+#include "sim/SparseRam.h"
 #include "support/SimRig.h"
 #include "target/Connection.h"
 
@@ -150,6 +154,69 @@ TEST(DecoderFiles, AWrongSizeNamesTheFile) {
   }
 }
 
+// Each of TS1's files replaced by what it must not be: refused at once by name, never read.
+enum Odd { kDirectory, kFifo, kDevZero, kDangling, kHuge, kGoodLink };
+const char* const kOddNames[] = {"directory", "fifo", "dev_zero", "dangling", "huge", "good_link"};
+
+struct OddFile {
+  std::string file;
+  Odd odd;
+  std::string says;  // after the path; empty: it opens
+};
+
+std::vector<OddFile> OddFiles() {
+  const std::pair<const char*, const char*> limits[] = {
+      {"flash.bin", "the flash is 2097152"},
+      {"data.bin", "the data area is 524288"},
+      {"eeprom.bin", "the EEPROM is 8192"},
+      {"ram.bin", "this model's ram.bin is at most 33556480"},
+      {"decoder.conf", "a decoder.conf is at most 1048576"},
+      {"decoder.state", "a decoder.state is at most 1048576"}};
+  std::vector<OddFile> rows;
+  for (const auto& [file, limit] : limits) {
+    rows.push_back({file, kDirectory, " is a directory, not a file"});
+    rows.push_back({file, kFifo, " is a FIFO, not a file"});
+    rows.push_back(
+        {file, kDevZero, " is a symbolic link to /dev/zero, a character device, not a file"});
+    rows.push_back({file, kDangling, " is a symbolic link to gone, which does not exist"});
+    rows.push_back({file, kHuge, std::string(" is 67108864 bytes; ") + limit + " bytes"});
+    rows.push_back({file, kGoodLink, ""});
+  }
+  return rows;
+}
+
+class OddDecoderFile : public ::testing::TestWithParam<OddFile> {};
+
+TEST_P(OddDecoderFile, IsRefusedAtOnceByName) {
+  const OddFile& c = GetParam();
+  TempDir dir;
+  const auto first = sim::VirtualDecoder::Open(dir.path(), "TS1", nullptr);
+  ASSERT_TRUE(first && first->Save());  // decoder.state too
+  std::vector<uint8_t> page(4 + sim::SparseRam::kPageSize, 0x5A);
+  page[0] = page[1] = page[2] = 0, page[3] = 0x80;
+  SimRig::WriteFile(dir / "TS1/ram.bin", page);
+  const std::string path = dir / ("TS1/" + c.file);
+  fs::rename(path, dir / "real");
+  if (c.odd == kDirectory) fs::create_directory(path);
+  ASSERT_TRUE(c.odd != kFifo || ::mkfifo(path.c_str(), 0644) == 0);
+  if (c.odd == kDevZero) fs::create_symlink("/dev/zero", path);
+  if (c.odd == kDangling) fs::create_symlink("gone", path);
+  if (c.odd == kHuge) SimRig::WriteFile(path, {}), fs::resize_file(path, 64 << 20);
+  if (c.odd == kGoodLink) fs::create_symlink("../real", path);
+  const auto start = std::chrono::steady_clock::now();
+  std::string error;
+  EXPECT_EQ(sim::VirtualDecoder::Open(dir.path(), "TS1", &error) != nullptr, c.says.empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(error, c.says.empty() ? "" : path + c.says);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFile, OddDecoderFile, ::testing::ValuesIn(OddFiles()),
+                         [](const auto& info) {
+                           std::string name = info.param.file + "_" + kOddNames[info.param.odd];
+                           std::replace(name.begin(), name.end(), '.', '_');
+                           return name;
+                         });
+
 TEST(DecoderFiles, UnknownModelIsRefused) {
   TempDir dir;
   std::string error;
@@ -185,6 +252,7 @@ TEST(DecoderSave, RoundTripsWhatChangedAndOnlyThat) {
   }
   Disconnect(rig.session);
   ASSERT_TRUE(rig.vd().Save());
+  EXPECT_FALSE(rig.vd().ChangedOnDisk()) << "its own save is no change";
   EXPECT_EQ(Inode(dir + "/eeprom.bin"), eepromBefore);
 
   const auto flash = SimRig::ReadFile(dir + "/flash.bin");
@@ -203,8 +271,98 @@ TEST(DecoderSave, RoundTripsWhatChangedAndOnlyThat) {
   EXPECT_EQ(rig.Word(0x80081FFC), 0x55667788u);
   EXPECT_EQ(rig.impl().decoder().ram().allocatedPages(), 2u);
   for (const auto& entry : fs::directory_iterator(dir)) {
-    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+    EXPECT_NE(entry.path().filename().string().rfind(".corvane-", 0), 0u) << entry.path();
   }
+}
+
+// Another writer between two commands makes the decoder's copy stale; the station's lock and
+// link.measured do not.
+struct OtherWriter {
+  const char* name;
+  std::function<void(SimRig&, const std::string& dir)> act;
+  bool changed;
+};
+
+class ChangedOnDisk : public ::testing::TestWithParam<OtherWriter> {};
+
+TEST_P(ChangedOnDisk, SeesWhatAnotherWriterDid) {
+  SimRig rig(Model::TS1);
+  EXPECT_FALSE(rig.vd().ChangedOnDisk());
+  ASSERT_TRUE(rig.vd().Save());  // writes decoder.state
+  GetParam().act(rig, rig.decoderDir() + "/");
+  EXPECT_EQ(rig.vd().ChangedOnDisk(), GetParam().changed);
+}
+
+void Touch(const std::string& path) {
+  fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, ChangedOnDisk,
+    ::testing::Values(
+        OtherWriter{"station",
+                    [](SimRig&, const std::string& dir) {
+                      ASSERT_TRUE(sim::FolderLock::Take(dir, 0, nullptr));
+                      SimRig::WriteFile(dir + "link.measured", {'1'});
+                    },
+                    false},
+        OtherWriter{"another_decoder",
+                    [](SimRig& rig, const std::string&) {
+                      auto other = sim::VirtualDecoder::Open(rig.dir.path(), "TS1", nullptr);
+                      ASSERT_TRUE(other);
+                      other->impl().decoder().ram().Write(0x80000000, 1);
+                      ASSERT_TRUE(other->Save());  // ram.bin appears
+                    },
+                    true},
+        OtherWriter{"state_removed",
+                    [](SimRig&, const std::string& dir) { fs::remove(dir + "decoder.state"); },
+                    true},
+        // Our own save of ram.bin and decoder.state does not hide their eeprom.bin.
+        OtherWriter{"then_our_save",
+                    [](SimRig& rig, const std::string& dir) {
+                      Touch(dir + "eeprom.bin");
+                      rig.impl().decoder().ram().Write(0x80000000, 1);
+                      ASSERT_TRUE(rig.vd().Save());
+                    },
+                    true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A link planted under a temporary name is never written through: not the old fixed name, not
+// a name drawn, which is drawn again.
+TEST(TemporaryName, APlantedLinkIsNotFollowed) {
+  TempDir dir;
+  SimRig::WriteFile(dir / "victim", {'k'});
+  for (const char* name : {"flash.bin.tmp", ".corvane-AAAAAA"})
+    fs::create_symlink("victim", dir / name);
+  fs::create_symlink("absent", dir / ".corvane-BBBBBB");  // O_CREAT alone would make absent
+  ASSERT_TRUE(sim::WriteFileAtomically(dir / "flash.bin", std::vector<uint8_t>{1, 2}, nullptr));
+  int draws = 0;
+  std::string path;
+  EXPECT_EQ(sim::CreateTemporaryFile(dir.path(), &path,
+                                     [&] { return ++draws > 1 ? "BBBBBB" : "AAAAAA"; }),
+            -1);
+  EXPECT_EQ(errno, EEXIST);
+  const char* names[] = {"AAAAAA", "BBBBBB", "CCCCCC"};
+  draws = 0;
+  EXPECT_GE(sim::CreateTemporaryFile(dir.path(), &path, [&] { return names[draws++]; }), 0);
+  EXPECT_EQ(path, dir / ".corvane-CCCCCC");
+  EXPECT_EQ(SimRig::ReadFile(dir / "victim"), std::vector<uint8_t>{'k'});
+  EXPECT_FALSE(fs::exists(dir / "absent"));
+}
+
+// flock goes with the open file: a second lock waits and names the holder, as it would in
+// another process, and gets the folder once the first is released.
+TEST(FolderLock, ASecondHolderWaitsForTheFirst) {
+  TempDir dir;
+  auto first = sim::FolderLock::Take(dir / "TS1", 0, nullptr);
+  ASSERT_TRUE(first);
+  std::string holder;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(sim::FolderLock::Take(dir / "TS1", 100, &holder));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_EQ(holder, "pid " + std::to_string(::getpid()));
+  first.reset();
+  EXPECT_TRUE(sim::FolderLock::Take(dir / "TS1", 0, &holder));
 }
 
 struct ConfText {

@@ -2,6 +2,10 @@
 // as another model. Its external memory never comes alive.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include <filesystem>
+
 #include "support/SimRig.h"
 #include "target/Connection.h"
 #include "target/LinkTest.h"
@@ -28,6 +32,7 @@ struct ScratchCase {
   long stopAt;               // ProcessMessages call that asks to stop (answered Yes); 0: never
   bool measured;             // a clean run keeps what it measured
   const char* says;          // the start of its one message
+  bool planted = false;      // a link at someone's file waits under the name PATH.tmp
 };
 
 class ScratchWordBack : public ::testing::TestWithParam<ScratchCase> {};
@@ -39,6 +44,10 @@ TEST_P(ScratchWordBack, HoldsItsOldValue) {
   SimRig rig(Model::DSX6070, c.conf);
   const uint32_t scratch = ProfileOf(Model::DSX6070).scratchWord;
   rig.session.linkCostPath = rig.path("cost.conf");
+  if (c.planted) {
+    SimRig::WriteFile(rig.path("victim"), {'k', 'e', 'e', 'p'});
+    std::filesystem::create_symlink(rig.path("victim"), rig.path("cost.conf.tmp"));
+  }
   ASSERT_TRUE(Connect(rig.session));  // the RAM answers only once it is set up
   rig.link.Poke(scratch, 0xCAFEBABE);
   Disconnect(rig.session);
@@ -54,16 +63,45 @@ TEST_P(ScratchWordBack, HoldsItsOldValue) {
     EXPECT_DOUBLE_EQ(cost.usPerAccess, 1.0);
     EXPECT_GT(cost.accessesPerPeek, cost.accessesPerPoke);
   }
+  if (c.planted) {
+    EXPECT_EQ(SimRig::ReadFile(rig.path("victim")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_FALSE(std::filesystem::is_symlink(rig.path("cost.conf")));
+  }
+  for (const auto& e : std::filesystem::directory_iterator(rig.dir.path()))
+    EXPECT_NE(e.path().filename().string().rfind(".corvane-", 0), 0u) << "a temporary file is left";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, ScratchWordBack,
     ::testing::Values(ScratchCase{"clean", "", 0, true, "Link test passed"},
+                      // A fixed temporary name would be followed to someone else's file.
+                      ScratchCase{"pastAPlantedLink", "", 0, true, "Link test passed", true},
                       ScratchCase{"stopped", "", 40, false, "Stop the link test?"},
                       // Every fourth reply byte flipped: no two reads of the old value agree.
                       ScratchCase{"noisy", "flip_bits_every = 4", 0, false,
                                   "Link test: the link corrupts data"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A damaged measurement would overflow the estimates: it is set aside, and said to be.
+TEST(LinkCostFile, OutOfBoundsOrIncompleteIsUnusable) {
+  const std::pair<const char*, bool> cases[] = {
+      {"us_per_access = 2.5\naccesses_per_poke = 90\naccesses_per_peek = 93\n", true},
+      {"us_per_access = 1e300\naccesses_per_poke = 90\naccesses_per_peek = 93\n", false},
+      {"us_per_access = 1\naccesses_per_poke = 1e18\naccesses_per_peek = 93\n", false},
+      {"us_per_access = 1\naccesses_per_poke = 90\naccesses_per_peek = -5\n", false},
+      {"us_per_access = 1\naccesses_per_poke = 90\n", false}};
+  TempDir dir;
+  for (const auto& [text, usable] : cases) {
+    SimRig::WriteFile(dir / "cost.conf", std::vector<uint8_t>(text, text + std::strlen(text)));
+    LinkCost cost;
+    EXPECT_EQ(LoadLinkCost(dir / "cost.conf", &cost), usable) << text;
+    EXPECT_EQ(cost.unusable, !usable) << text;
+    EXPECT_EQ(cost.usPerAccess, usable ? 2.5 : 1.0) << text;
+  }
+  LinkCost none;
+  EXPECT_FALSE(LoadLinkCost(dir / "missing.conf", &none));
+  EXPECT_FALSE(none.unusable) << "no file is no damage";
+}
 
 TEST(LinkCostText, RoundsToWhatAPersonSays) {
   const std::pair<int64_t, const char*> cases[] = {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "support/SimRig.h"
+#include "transfer/Firmware.h"
 #include "transfer/FirmwareLog.h"
 
 namespace corvane::testing {
@@ -99,34 +100,55 @@ class EnvVar {
   std::optional<std::string> old_;
 };
 
-TEST(LogPath, SessionFolderThenBesideTheExecutableThenTheUserDataFolder) {
+// The session's folder, else the user's data folder, created when missing: never beside the
+// executable, which this test program's folder is and may write.
+TEST(LogPath, TheSessionsFolderElseTheUserDataFolderNeverBesideTheExecutable) {
   TempDir dir;
   EnvVar xdg("XDG_DATA_HOME", dir / "data");
   EnvVar home("HOME", dir / "home");
-  EXPECT_EQ(LogPathFrom(dir / "chosen", dir.path()), dir / "chosen");
-  EXPECT_EQ(LogPathFrom("", dir.path()), dir.path());
-  // An executable folder we cannot write to, even as root: it does not exist.
-  EXPECT_EQ(LogPathFrom("", dir / "no/such/folder"), dir / "data/corvane");
-  EXPECT_TRUE(fs::is_directory(dir / "data/corvane")) << "the data folder is created";
-  {
-    EnvVar relative("XDG_DATA_HOME", std::string("relative/path"));
-    EXPECT_EQ(LogPathFrom("", dir / "no/such/folder"), dir / "home/.local/share/corvane");
-    EXPECT_TRUE(fs::is_directory(dir / "home/.local/share/corvane"));
+  struct Case {
+    std::optional<std::string> xdg;
+    std::string logDir, want;
+  };
+  for (const Case& c : {Case{dir / "data", dir / "chosen", dir / "chosen"},
+                        Case{dir / "data", "", dir / "data/corvane"},
+                        Case{"relative/path", "", dir / "home/.local/share/corvane"},
+                        Case{std::nullopt, "", dir / "home/.local/share/corvane"}}) {
+    EnvVar data("XDG_DATA_HOME", c.xdg);
+    EXPECT_EQ(LogPathFrom(c.logDir), c.want);
+    EXPECT_TRUE(c.logDir.empty() == fs::is_directory(c.want)) << c.want;
   }
-  {
-    EnvVar unset("XDG_DATA_HOME", std::nullopt);
-    EXPECT_EQ(LogPathFrom("", dir / "no/such/folder"), dir / "home/.local/share/corvane");
-  }
-}
-
-TEST(LogPath, WithoutALogDirTheLogGoesBesideThisExecutable) {
-  const std::string exe = fs::read_symlink("/proc/self/exe").parent_path().string();
-  if (::access(exe.c_str(), W_OK) != 0) GTEST_SKIP() << "the build folder is read-only";
   SimRig rig(Model::BCT13);
   rig.session.logDir.clear();
-  EXPECT_EQ(LogPath(rig.session), exe);
+  EXPECT_EQ(LogPath(rig.session), dir / "data/corvane");
   rig.session.logDir = rig.dir.path();
   EXPECT_EQ(LogPath(rig.session), rig.dir.path());
+}
+
+// A link planted under the log's name would aim the log at someone's file: refused, the
+// file untouched, and the write it was for never starts.
+TEST(FirmwareLog, APlantedLinkIsRefusedNotFollowed) {
+  SimRig rig(Model::TS1);
+  SimRig::WriteFile(rig.path("victim"), {'k', 'e', 'e', 'p'});
+  fs::create_symlink(rig.path("victim"), rig.path("Firmware.log"));
+  const std::string why = "Cannot create the firmware log " + rig.path("Firmware.log") +
+                          ": it is a symbolic link, and the log is never written through one";
+  for (const std::string& at : {rig.dir.path(), rig.path("Firmware.log")}) {
+    std::string error;
+    EXPECT_FALSE(FirmwareLog::CreateLog(at, &error));
+    EXPECT_EQ(error, why);
+  }
+  rig.vd().Save();
+  const auto flash = SimRig::ReadFile(rig.decoderDir() + "/flash.bin");
+  SimRig::WriteFile(rig.path("image.bin"), std::vector<uint8_t>(flash.size(), 0x5A));
+  rig.host.dialogPaths = {rig.path("image.bin")};
+  WriteFirmware(rig.session);
+  EXPECT_EQ(rig.host.MessageTexts(),
+            std::vector<std::string>{why + ". Nothing was written to the decoder."});
+  rig.vd().Save();
+  EXPECT_EQ(SimRig::ReadFile(rig.decoderDir() + "/flash.bin"), flash);
+  EXPECT_EQ(Text(rig.path("victim")), "keep");
+  EXPECT_TRUE(fs::is_symlink(rig.path("Firmware.log")));
 }
 
 TEST(LocalDateTime, LocaleDateAndTimeSeparatedByOneBlank) {

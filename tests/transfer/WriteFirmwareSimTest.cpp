@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <ostream>
 #include <random>
+#include <regex>
 
 #include "link/Text.h"
 #include "flash/Signature.h"
@@ -319,49 +321,112 @@ TEST(WriteFirmwareSim, ADeadAdapterMidWriteIsOneErrorAndTheLogSaysStopped) {
 }  // namespace
 }  // namespace corvane::testing
 
-// A write's backup stopped half-way (Escape, Yes) erases nothing and keeps no file, for
-// the flash and for the data area.
+// The backup before a write, for the flash and for the data area: stopped half-way, asked
+// to replace a file, or named by the second it was made in.
 namespace corvane::testing {
 namespace {
 
-struct StoppedBackup {
+struct BackupCase {
   const char* name;
   Model model;
   void (*command)(Session&);
   size_t inputBytes;
+  const char* region;     // in the default name
+  const char* completed;  // the closing message, before where the backup is
 };
 
-class BackupStopped : public ::testing::TestWithParam<StoppedBackup> {};
+class WriteBackup : public ::testing::TestWithParam<BackupCase> {
+ protected:
+  WriteBackup() : rig(GetParam().model) {
+    std::vector<uint8_t> input(GetParam().inputBytes);
+    for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 13 + 1);
+    SimRig::WriteFile(rig.path("in.bin"), input);
+    rig.host.dialogPaths.push_back(rig.path("in.bin"));
+    flashBefore = FlashFile(rig);
+  }
+  SimRig rig;
+  std::vector<uint8_t> flashBefore;
+};
 
-TEST_P(BackupStopped, ErasesNothingAndKeepsNoFile) {
-  const StoppedBackup& c = GetParam();
-  SimRig rig(c.model);
-  std::vector<uint8_t> input(c.inputBytes);
-  for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i * 13 + 1);
-  SimRig::WriteFile(rig.path("in.bin"), input);
-  rig.vd().Save();
-  const auto flashBefore = SimRig::ReadFile(rig.decoderDir() + "/flash.bin");
+// Escape, Yes, a thousand words into the backup: nothing erased, no file kept.
+TEST_P(WriteBackup, StoppedHalfWayErasesNothingAndKeepsNoFile) {
   const uint64_t pokesBefore = rig.vd().stats().pokes;
   rig.session.backup = rig.path("old.bin");
-  rig.host.dialogPaths.push_back(rig.path("in.bin"));
-  rig.host.abortAfterMessages = 1000;  // a thousand words into the backup
+  rig.host.abortAfterMessages = 1000;
   rig.host.answers = {Answer::Yes};
-  c.command(rig.session);
+  GetParam().command(rig.session);
 
   ASSERT_EQ(rig.host.messages.size(), 1u);
   EXPECT_EQ(rig.host.messages[0].text.rfind("Stop the backup? Nothing has been erased yet", 0), 0u)
       << rig.host.messages[0].text;
-  rig.vd().Save();
-  EXPECT_EQ(SimRig::ReadFile(rig.decoderDir() + "/flash.bin"), flashBefore);
+  EXPECT_EQ(FlashFile(rig), flashBefore);
   EXPECT_LT(rig.vd().stats().pokes - pokesBefore, 40u) << "the set-up's pokes and no more";
   EXPECT_FALSE(fs::exists(rig.path("old.bin")));
   EXPECT_FALSE(fs::exists(rig.path("Firmware.log")));
 }
 
+// Running the same write twice must not replace the old contents with the new: refused
+// before the backup reads a word.
+TEST_P(WriteBackup, ANamedFileThatExistsIsRefusedAndNothingIsErased) {
+  SimRig::WriteFile(rig.path("old.bin"), {'o', 'l', 'd'});
+  rig.session.backup = rig.path("old.bin");
+  const uint64_t peeksBefore = rig.vd().stats().peeks;
+  GetParam().command(rig.session);
+
+  EXPECT_EQ(rig.host.MessageTexts(),
+            std::vector<std::string>{"Cannot save the backup: " + rig.path("old.bin") +
+                                     " exists; name a new file for the backup: it must not "
+                                     "replace one. Nothing was erased or written."});
+  EXPECT_EQ(FlashFile(rig), flashBefore);
+  EXPECT_LT(rig.vd().stats().peeks - peeksBefore, 100u) << "no backup was read";
+  EXPECT_EQ(SimRig::ReadFile(rig.path("old.bin")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_FALSE(fs::exists(rig.path("Firmware.log")));
+}
+
+// Another decoder's backup already has this second's name: this one takes -2 and both are
+// kept (every second the run may take is taken). The flash is empty, as after a write that
+// failed: the warning names the newest older backup of this model and size.
+TEST_P(WriteBackup, TheSameSecondGetsTheNextNumberAndAnEmptyFlashTheOlderBackup) {
+  const BackupCase& c = GetParam();
+  SimRig::WriteFile(rig.decoderDir() + "/flash.bin",
+                    std::vector<uint8_t>(flashBefore.size(), 0xFF));
+  rig.Reopen();
+  const std::string prefix = rig.path("backup-" + ModelFolderName(c.model) + "-" + c.region + "-");
+  std::vector<std::string> taken;
+  for (std::time_t t = std::time(nullptr) - 1, end = t + 120; t < end; ++t) {
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&t));
+    taken.push_back(prefix + stamp + ".bin");
+    SimRig::WriteFile(taken.back(), {'x'});
+  }
+  SimRig::WriteFile(prefix + "20000102-000000.bin", std::vector<uint8_t>(c.inputBytes, 0x11));
+  SimRig::WriteFile(prefix + "20000101-000000.bin", std::vector<uint8_t>(c.inputBytes, 0x22));
+  fs::last_write_time(prefix + "20000101-000000.bin",
+                      fs::last_write_time(prefix + "20000102-000000.bin") - std::chrono::hours(1));
+  rig.session.backup = std::string();
+  c.command(rig.session);
+
+  const auto texts = rig.host.MessageTexts();
+  ASSERT_EQ(texts.size(), 2u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      texts[0], m, std::regex("The backup just saved, (.*)-2\\.bin, is 100 % erased: .*")))
+      << texts[0];
+  EXPECT_NE(std::find(taken.begin(), taken.end(), m[1].str() + ".bin"), taken.end()) << m[1];
+  EXPECT_NE(texts[0].find(", " + prefix + "20000102-000000.bin, is not: keep it"),
+            std::string::npos);
+  EXPECT_EQ(texts[1], std::string(c.completed) + " What it held before is saved in " + m[1].str() +
+                          "-2.bin.");
+  EXPECT_EQ(SimRig::ReadFile(m[1].str() + "-2.bin"), std::vector<uint8_t>(c.inputBytes, 0xFF));
+  for (const std::string& t : taken) EXPECT_EQ(SimRig::ReadFile(t), std::vector<uint8_t>{'x'});
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    Writes, BackupStopped,
-    ::testing::Values(StoppedBackup{"Firmware", Model::TS1, &WriteFirmware, 0x200000},
-                      StoppedBackup{"DataArea", Model::DSI185, &WriteDataArea, 0x80000}),
+    Writes, WriteBackup,
+    ::testing::Values(BackupCase{"Firmware", Model::TS1, &WriteFirmware, 0x200000, "firmware",
+                                 "Writing Flash completed."},
+                      BackupCase{"DataArea", Model::DSI185, &WriteDataArea, 0x80000, "data-area",
+                                 "Writing Data Area completed."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
