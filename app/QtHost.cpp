@@ -101,8 +101,9 @@ void QtHost::Flush() {
     progressDirty_ = false;
   }
   if (budgetClock_) {
-    const int64_t left = budgetEnd_ - budgetClock_->Now();
-    const std::string text = corvane::DurationText(left > 0 ? left : 0) + " left";
+    const int64_t left =
+        timeLeft_.Left(budgetClock_->Now(), progressMin_, progressMax_, progressPos_);
+    const std::string text = corvane::DurationText(left) + " left";
     if (text != leftShown_) {
       leftShown_ = text;
       window_->setWindowTitle(titleBefore_ + QStringLiteral(" — ") + QString::fromStdString(text));
@@ -116,12 +117,16 @@ corvane::Answer QtHost::AnnounceDuration(const std::string& text, bool ask) {
                     corvane::Buttons::YesNo);
 }
 
-void QtHost::SetTimeBudget(int64_t microseconds, corvane::Clock* clock) {
+void QtHost::SetTimeBudget(int64_t phaseUs, corvane::Clock* clock, int64_t afterUs) {
   if (clock && !budgetClock_) titleBefore_ = window_->windowTitle();
   if (!clock && budgetClock_) window_->setWindowTitle(titleBefore_);
   budgetClock_ = clock;
   leftShown_.clear();
-  if (clock) budgetEnd_ = clock->Now() + microseconds;
+  if (clock) {
+    timeLeft_.Start(clock->Now(), phaseUs, afterUs);
+  } else {
+    timeLeft_.Stop();
+  }
 }
 
 void QtHost::ShowNow() {

@@ -8,6 +8,7 @@
 
 #include "link/Clock.h"
 #include "target/Host.h"
+#include "target/TimeLeft.h"
 
 namespace corvane {
 class Link;
@@ -63,7 +64,7 @@ class QtHost final : public QObject, public corvane::Host {
   // A write's estimate is a Yes/No question; a read's shows only as the time left.
   corvane::Answer AnnounceDuration(const std::string& text, bool ask) override;
   // The time left goes into the window's title: the status panels keep their layout.
-  void SetTimeBudget(int64_t microseconds, corvane::Clock* clock) override;
+  void SetTimeBudget(int64_t phaseUs, corvane::Clock* clock, int64_t afterUs = 0) override;
 
   int ProgressMinimum() const { return progressMin_; }
   int ProgressMaximum() const { return progressMax_; }
@@ -120,7 +121,7 @@ class QtHost final : public QObject, public corvane::Host {
   AbortState abortState_ = AbortState::None;
   bool closeRequested_ = false;
   corvane::Clock* budgetClock_ = nullptr;
-  int64_t budgetEnd_ = 0;
+  corvane::TimeLeft timeLeft_;
   QString titleBefore_;
   std::string leftShown_;
 };

@@ -272,6 +272,8 @@ void TForm1::BuildMenu() {
   separator(Flash1);
   VerifyAfterWriting1 = option(Flash1, "VerifyAfterWriting1", "&Verify after writing");
   BackUpBeforeWriting1 = option(Flash1, "BackUpBeforeWriting1", "&Back up before writing");
+  FullWrite1 = option(Flash1, "FullWrite1", "Write every sector (f&ull write)");
+  FullWrite1->setChecked(false);
   separator(Flash1);
   Exit1 = item(Flash1, "Exit1", "E&xit", &TForm1::Exit1Click);
   About1 = item(Help1, "About1", "&About", &TForm1::About1Click);
@@ -408,6 +410,7 @@ void TForm1::SetCommandsEnabled(bool enabled) {
   // The running command took its choices at the start; a click now would only mislead.
   VerifyAfterWriting1->setEnabled(enabled);
   BackUpBeforeWriting1->setEnabled(enabled);
+  FullWrite1->setEnabled(enabled);
   for (QCheckBox* c : {CheckBox1, CheckBox2, CheckBox3}) c->setEnabled(enabled);
   if (enabled) {
     // The profile's own states for the controls it drives.
@@ -426,6 +429,7 @@ void TForm1::Run(CommandId command) {
   request.profile = Snapshot();
   request.verify = VerifyAfterWriting1->isChecked();
   if (!BackUpBeforeWriting1->isChecked()) request.backup.reset();
+  request.fullWrite = FullWrite1->isChecked();
   request.logDir = options_.logDir;
   if (options_.commands) {
     request.body = [this, command](corvane::Session& s) { options_.commands(command, s); };

@@ -129,6 +129,8 @@ class TForm1 : public QMainWindow {
   QAction* VerifyAfterWriting1;
   // Checked: they first save what they will overwrite, beside the firmware log.
   QAction* BackUpBeforeWriting1;
+  // Checked: Write Firmware erases and writes every sector, even those that hold the image.
+  QAction* FullWrite1;
   QAction* Exit1;
   QMenu* Eeprom1;
   QAction* Read1;

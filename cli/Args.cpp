@@ -65,6 +65,8 @@ std::string UsageText() {
       "verify:\n"
       "  --verify               read back what a write put into the decoder (default)\n"
       "  --no-verify            do not read back after writing\n"
+      "  --full-write           write-firmware: erase and write the whole flash, even the\n"
+      "                         sectors that already hold the image\n"
       "  --connect              poke, peek, script: connect first, disconnect after\n"
       "backup:\n"
       "  --backup FILE          write-firmware, write-data-area: save what they overwrite to FILE\n"
@@ -163,6 +165,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     else if (name == "--quiet") flag = &o.quiet;
     else if (name == "--verify") flag = &verify;
     else if (name == "--no-verify") flag = &noVerify;
+    else if (name == "--full-write") flag = &o.fullWrite;
     else if (name == "--connect") flag = &o.connect;
     else if (name == "--no-backup") flag = &noBackup;
     else if (name == "--help" || name == "-h") flag = &help;

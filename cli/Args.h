@@ -16,6 +16,7 @@ struct CliOptions {
   ProfileSnapshot profile;
   std::optional<bool> answer;  // --yes / --no
   bool verify = true;
+  bool fullWrite = false;
   bool stats = false;
   bool quiet = false;
   bool connect = false;

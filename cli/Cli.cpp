@@ -167,6 +167,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   request.command = o.command;
   request.profile = o.profile;
   request.verify = o.verify;
+  request.fullWrite = o.fullWrite;
   request.backup = o.backup;
   request.args.rounds = o.rounds;
   request.args.connect = o.connect;

@@ -135,8 +135,8 @@ std::string TerminalHost::Compose() const {
     line += "  " + std::to_string(percent) + "%";
   }
   if (budgetClock_) {
-    const int64_t left = budgetEnd_ - budgetClock_->Now();
-    line += "  " + DurationText(left > 0 ? left : 0) + " left";
+    line += "  " + DurationText(timeLeft_.Left(budgetClock_->Now(), minimum_, maximum_, position_)) +
+            " left";
   }
   for (char& c : line) {
     if (c == '\n' || c == '\r' || c == '\t') c = ' ';
@@ -178,9 +178,13 @@ Answer TerminalHost::AnnounceDuration(const std::string& text, bool) {
   return Answer::Yes;
 }
 
-void TerminalHost::SetTimeBudget(int64_t microseconds, Clock* clock) {
+void TerminalHost::SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs) {
   budgetClock_ = clock;
-  if (clock) budgetEnd_ = clock->Now() + microseconds;
+  if (clock) {
+    timeLeft_.Start(clock->Now(), phaseUs, afterUs);
+  } else {
+    timeLeft_.Stop();
+  }
 }
 
 Answer TerminalHost::MessageBox(MessageKind kind, const std::string& text, Buttons buttons) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "target/Host.h"
+#include "target/TimeLeft.h"
 
 namespace corvane::cli {
 
@@ -39,7 +40,7 @@ class TerminalHost final : public Host {
   bool AbortRequested() override;
   // The shell asks nothing: a bench script runs on; the estimate is the command's first line.
   Answer AnnounceDuration(const std::string& text, bool ask) override;
-  void SetTimeBudget(int64_t microseconds, Clock* clock) override;
+  void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs = 0) override;
 
   // Removes the progress line, if one is shown.
   void Finish();
@@ -82,7 +83,7 @@ class TerminalHost final : public Host {
   int stopSignal_ = 0;
   bool outputLost_ = false;
   Clock* budgetClock_ = nullptr;  // set while a time budget runs
-  int64_t budgetEnd_ = 0;         // on budgetClock_
+  TimeLeft timeLeft_;             // on budgetClock_
 };
 
 // Ctrl-C while installed asks the running command to stop between words (the command's

@@ -115,6 +115,13 @@ bool EraseFlash(Session& s, uint32_t address) {
                        [&] { SectorEraseSequence(s, f, address); });
 }
 
+bool EraseSector(Session& s, uint32_t address) {
+  const FlashModel& f = FlashModelOf(s.model());
+  if (!f.commanded || f.sectorErase == 0) return false;
+  return EraseAndWatch(s, address, kSectorEraseSequenceLimit,
+                       [&] { SectorEraseSequence(s, f, address); });
+}
+
 bool EraseChip(Session& s, uint32_t address) {
   const FlashModel& f = FlashModelOf(s.model());
   switch (f.eraseChip) {

@@ -30,6 +30,9 @@ void ResetFlash(Session& session);
 // The erases and ProgramFlash log their failures and return false when the word at the
 // address does not read erased, or as value, at the end.
 bool EraseFlash(Session& session, uint32_t address);
+// The sector erase of the board's command table wherever it has one, for the writes that
+// leave unchanged sectors alone; false without one, or when the sector does not read erased.
+bool EraseSector(Session& session, uint32_t address);
 bool EraseChip(Session& session, uint32_t address);
 // Whether either chip protects the sector at address; nothing when what the chips answered
 // is no protection status (they are not in autoselect mode, or the link corrupts it).

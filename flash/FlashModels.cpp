@@ -85,14 +85,16 @@ constexpr FlashModel Ts1Like(Model model, bool sectorCommands) {
 }
 
 // DSX6070 and DSX6170: one board design at two bases; a lone reset cycle leads every
-// sequence, and the second unlock carries 0x8054 in each half.
+// sequence, and the second unlock carries 0x8054 in each half. The sector erase is built as
+// the erase setup and the chip erase are, the command byte (0x30) in the low byte of each
+// half: the swapped wiring passes DQ4 and DQ5 straight, as it does for 0x80 and 0x10.
 constexpr FlashModel Dsx6070Like(Model model, uint32_t base, uint32_t words, const char* part) {
   return {
     .model = model, .commanded = true, .base = base, .words = words,
     .commandAddress = base + 0x1554, .unlockAddress = base + 0xAA8, .readBackAddress = base,
     .unlock1 = 0x00AA00AA, .unlock2 = 0x80548054,
     .reset = 0x00F000F0, .autoselect = 0x00900090, .program = 0x00A000A0, .eraseSetup = 0x00800080,
-    .sectorErase = 0, .chipErase = 0x00100010,
+    .sectorErase = 0x00300030, .chipErase = 0x00100010,
     .leadingReset = true, .sectorCommands = false, .eraseChip = EraseMethod::Chip,
     .low = kSwapped, .high = kSwapped,
     .signature = {true, base + 0x1554, base + 0xAA8, 1000, base, base + 4,

@@ -76,7 +76,8 @@ struct FlashModel {
   uint32_t readBackAddress;  // read twice by ResetFlash
   uint32_t unlock1, unlock2;
   uint32_t reset, autoselect, program, eraseSetup;
-  uint32_t sectorErase;  // 0: none
+  uint32_t sectorErase;  // 0: none; only the writes that leave sectors alone use it where
+                         // sectorCommands is false
   uint32_t chipErase;    // 0: none
   // A lone reset cycle at the command address before the erase, program and signature
   // sequences.

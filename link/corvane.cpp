@@ -133,6 +133,7 @@ void Link::Poke(uint32_t address, uint32_t value) {
 }
 
 uint32_t Link::Peek(uint32_t address) {
+  ++peeks;
   SendByte(0x01);
   WaitSendDone();
   for (int shift = 0; shift < 24; shift += 8) {

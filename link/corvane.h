@@ -42,6 +42,8 @@ class Link {
 
   // Port accesses so far: what a transfer costs is counted in them.
   uint64_t accesses = 0;
+  // Peeks so far: with the accesses and the clock, what one costs on this port.
+  uint64_t peeks = 0;
 
   uint8_t PortIn(uint16_t port) {
     ++accesses;

@@ -45,8 +45,9 @@ constexpr KeyRule kRules[] = {
 
 // The keys the flash board documents: "key =" at the start of a line, commented or not.
 std::set<std::string> FlashKeys(const std::string& defaults) {
-  std::set<std::string> keys = {"flash_maker", "flash_device", "flash_id", "protected_sectors",
-                                "stuck_bits"};
+  std::set<std::string> keys = {"flash_maker",         "flash_device", "flash_id",
+                                "protected_sectors",   "stuck_bits",   "erase_time_percent",
+                                "program_time_percent"};
   std::istringstream in(defaults);
   std::string line;
   while (std::getline(in, line)) {

@@ -159,6 +159,13 @@ std::optional<uint16_t> HexCode(const std::string& text) {
   return static_cast<uint16_t>(std::stoul(digits, nullptr, 16));
 }
 
+// A whole number of seconds or tenths: the data sheets' erase times.
+std::string Seconds(int64_t us) {
+  std::string s = std::to_string(us / 1'000'000);
+  if (const int64_t tenths = us / 100'000 % 10) s += "." + std::to_string(tenths);
+  return s + " s";
+}
+
 std::string ChipsFor(const BoardRow& row) {
   std::string list;
   for (const ChipType& t : ChipCatalogue()) {
@@ -317,8 +324,35 @@ std::unique_ptr<BusDevice> MakeFlashBoard(const std::string& caption, const Conf
     id = {*m, *d};
   }
 
+  // A slow or fast part: from a tenth of the typical times up to the data sheet's maximum.
+  int percent[2] = {100, 100};
+  const struct {
+    const char* key;
+    int maximum;
+    std::string what;
+  } timeKeys[] = {{"erase_time_percent", MaxErasePercent(*type),
+                   "erases a sector in " + Seconds(type->sectorEraseUs) + " typically, " +
+                       Seconds(type->sectorEraseMaxUs) + " at most"},
+                  {"program_time_percent", MaxProgramPercent(*type),
+                   "programs a word in " + std::to_string(type->programUs) + " µs typically, " +
+                       std::to_string(type->programMaxUs) + " µs at most"}};
+  for (int i = 0; i < 2; ++i) {
+    const auto text = conf.Get(timeKeys[i].key);
+    if (!text) continue;
+    const auto v = Conf::ParseInt(*text);
+    if (!v || *v < kMinTimePercent || *v > timeKeys[i].maximum) {
+      return Fail(error, std::string(timeKeys[i].key) + " = " + *text +
+                             ": expected a whole number from " + std::to_string(kMinTimePercent) +
+                             " to " + std::to_string(timeKeys[i].maximum) + " (the " + type->name +
+                             " " + timeKeys[i].what + ")");
+    }
+    percent[i] = static_cast<int>(*v);
+  }
+
   auto board = std::make_unique<ChipBoard>(layout, image, *type, id, WiringOf(row->low),
                                            WiringOf(row->high), clock);
+  board->low().SetTimePercent(percent[0], percent[1]);
+  board->high().SetTimePercent(percent[0], percent[1]);
   // An address of this flash as a chip word, or an error text.
   auto wordOf = [&](const std::string& key, const std::string& token, uint32_t address,
                     std::string* why) -> std::optional<uint32_t> {
@@ -391,8 +425,9 @@ std::string FlashConfDefaults(const std::string& caption) {
   if (row->loaderOnly) {
     return "# Flash (" + Hex(layout.base) + ", " + Bytes(layout.size) +
            "): plain memory that only the decoder's loader writes; bus\n"
-           "# writes are ignored, so flash_device, flash_maker, flash_id, protected_sectors\n"
-           "# and stuck_bits do not apply to this model.\n";
+           "# writes are ignored, so flash_device, flash_maker, flash_id, protected_sectors,\n"
+           "# stuck_bits, erase_time_percent and program_time_percent do not apply to this\n"
+           "# model.\n";
   }
   std::string s;
   s += "# Flash (" + Hex(layout.base) + ", " + Bytes(layout.size) +
@@ -417,6 +452,17 @@ std::string FlashConfDefaults(const std::string& caption) {
        "# (they stay 1).\n"
        "# stuck_bits = " +
        Hex(layout.base + 0x10) + ":0x00000100\n";
+  const ChipType& part = *FindChipType(row->defaultDevice);
+  s += "# erase_time_percent: sector and chip erase times in percent of the part's typical\n"
+       "# ones, for a slow or fast part: 10 up to the part's sector-erase maximum, " +
+       std::to_string(MaxErasePercent(part)) + " for\n# the " + part.name +
+       " (another flash_device has its own). A chip erase stops at\n"
+       "# the part's chip-erase maximum where its data sheet gives one.\n"
+       "erase_time_percent = 100\n";
+  s += "# program_time_percent: the word-program time likewise, 10 up to the part's maximum:\n"
+       "# " +
+       std::to_string(MaxProgramPercent(part)) + " for the " + part.name + ".\n" +
+       "program_time_percent = 100\n";
   return s;
 }
 

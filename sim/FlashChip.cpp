@@ -10,29 +10,32 @@ namespace {
 constexpr uint16_t kAmd = 0x01, kSt = 0x20, kFujitsu = 0x04, kHynix = 0xAD;
 constexpr uint32_t k256K = 0x40000, k512K = 0x80000, k1M = 0x100000;
 
-// Word-mode codes, the address lines decoded in command cycles and typical times from the
-// parts' data sheets. The Fujitsu and Hynix parts are second sources of the AMD 5 V parts
-// and answer with the same device codes. ST's M29W800A decodes A0-A11 in word mode, so
-// 2AAh must come with A11 low; the AMD parts and the M29W800D decode A0-A10.
+// Word-mode codes, the address lines decoded in command cycles, and typical and maximum
+// times from the parts' data sheets. The Fujitsu and Hynix parts are second sources of the
+// AMD 5 V parts and answer with the same device codes. ST's M29W800A decodes A0-A11 in word
+// mode, so 2AAh must come with A11 low; the AMD parts and the M29W800D decode A0-A10.
 constexpr int kToA10 = 11, kToA11 = 12;  // lines decoded: A0 up to A10, A0 up to A11
+// clang-format off
 constexpr ChipType kCatalogue[] = {
-    {"AM29LV800BT", kAmd, 0x22DA, k512K, true, kToA10, 11, 700'000, 11'000'000},
-    {"AM29LV800BB", kAmd, 0x225B, k512K, false, kToA10, 11, 700'000, 11'000'000},
-    {"AM29F800BT", kAmd, 0x22D6, k512K, true, kToA10, 12, 1'000'000, 14'000'000},
-    {"AM29F800BB", kAmd, 0x2258, k512K, false, kToA10, 12, 1'000'000, 14'000'000},
-    {"AM29F400BT", kAmd, 0x2223, k256K, true, kToA10, 12, 1'000'000, 8'000'000},
-    {"AM29F400BB", kAmd, 0x22AB, k256K, false, kToA10, 12, 1'000'000, 8'000'000},
-    {"AM29LV160DT", kAmd, 0x22C4, k1M, true, kToA10, 11, 700'000, 18'000'000},
-    {"AM29LV160DB", kAmd, 0x2249, k1M, false, kToA10, 11, 700'000, 18'000'000},
-    {"M29W800AT", kSt, 0x00D7, k512K, true, kToA11, 10, 1'000'000, 10'000'000},
-    {"M29W800AB", kSt, 0x005B, k512K, false, kToA11, 10, 1'000'000, 10'000'000},
-    {"M29W800DT", kSt, 0x22D7, k512K, true, kToA10, 10, 800'000, 8'000'000},
-    {"M29W800DB", kSt, 0x225B, k512K, false, kToA10, 10, 800'000, 8'000'000},
-    {"MBM29F800TA", kFujitsu, 0x22D6, k512K, true, kToA10, 16, 1'000'000, 15'000'000},
-    {"MBM29F800BA", kFujitsu, 0x2258, k512K, false, kToA10, 16, 1'000'000, 15'000'000},
-    {"HY29F800T", kHynix, 0x22D6, k512K, true, kToA10, 12, 1'000'000, 14'000'000},
-    {"HY29F800B", kHynix, 0x2258, k512K, false, kToA10, 12, 1'000'000, 14'000'000},
+  // name          maker     device  words  top    lines   program     sector erase           chip erase
+  {"AM29LV800BT",  kAmd,     0x22DA, k512K, true,  kToA10, 11,  360,    700'000, 15'000'000, 11'000'000, 0},
+  {"AM29LV800BB",  kAmd,     0x225B, k512K, false, kToA10, 11,  360,    700'000, 15'000'000, 11'000'000, 0},
+  {"AM29F800BT",   kAmd,     0x22D6, k512K, true,  kToA10, 12,  500,  1'000'000,  8'000'000, 14'000'000, 0},
+  {"AM29F800BB",   kAmd,     0x2258, k512K, false, kToA10, 12,  500,  1'000'000,  8'000'000, 14'000'000, 0},
+  {"AM29F400BT",   kAmd,     0x2223, k256K, true,  kToA10, 12,  500,  1'000'000,  8'000'000,  8'000'000, 0},
+  {"AM29F400BB",   kAmd,     0x22AB, k256K, false, kToA10, 12,  500,  1'000'000,  8'000'000,  8'000'000, 0},
+  {"AM29LV160DT",  kAmd,     0x22C4, k1M,   true,  kToA10, 11,  360,    700'000, 15'000'000, 18'000'000, 0},
+  {"AM29LV160DB",  kAmd,     0x2249, k1M,   false, kToA10, 11,  360,    700'000, 15'000'000, 18'000'000, 0},
+  {"M29W800AT",    kSt,      0x00D7, k512K, true,  kToA11, 10,  200,  1'000'000, 10'000'000, 10'000'000, 0},
+  {"M29W800AB",    kSt,      0x005B, k512K, false, kToA11, 10,  200,  1'000'000, 10'000'000, 10'000'000, 0},
+  {"M29W800DT",    kSt,      0x22D7, k512K, true,  kToA10, 10,  200,    800'000,  6'000'000,  8'000'000, 30'000'000},
+  {"M29W800DB",    kSt,      0x225B, k512K, false, kToA10, 10,  200,    800'000,  6'000'000,  8'000'000, 30'000'000},
+  {"MBM29F800TA",  kFujitsu, 0x22D6, k512K, true,  kToA10, 16, 3600,  1'000'000, 15'000'000, 15'000'000, 0},
+  {"MBM29F800BA",  kFujitsu, 0x2258, k512K, false, kToA10, 16, 3600,  1'000'000, 15'000'000, 15'000'000, 0},
+  {"HY29F800T",    kHynix,   0x22D6, k512K, true,  kToA10, 12,  500,  1'000'000,  8'000'000, 14'000'000, 0},
+  {"HY29F800B",    kHynix,   0x2258, k512K, false, kToA10, 12,  500,  1'000'000,  8'000'000, 14'000'000, 0},
 };
+// clang-format on
 
 bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -90,6 +93,14 @@ std::vector<uint32_t> SectorStarts(const ChipType& type) {
   return starts;
 }
 
+int MaxErasePercent(const ChipType& type) {
+  return static_cast<int>(type.sectorEraseMaxUs * 100 / type.sectorEraseUs);
+}
+
+int MaxProgramPercent(const ChipType& type) {
+  return static_cast<int>(type.programMaxUs * 100 / type.programUs);
+}
+
 uint16_t MakerCode(std::string_view name) {
   if (SameName(name, "AMD")) return kAmd;
   if (SameName(name, "ST")) return kSt;
@@ -108,7 +119,10 @@ FlashChip::FlashChip(const ChipType& type, ChipId id, const Wiring& wiring, uint
       stride_(stride),
       visible_(std::min(visibleWords, type.words)),
       clock_(clock),
-      starts_(SectorStarts(type)) {
+      starts_(SectorStarts(type)),
+      programUs_(type.programUs),
+      sectorEraseUs_(type.sectorEraseUs),
+      chipEraseUs_(type.chipEraseUs) {
   protected_.assign(starts_.size(), false);
   sectorOfBlock_.resize(type.words >> kBlockShift);
   size_t s = 0;
@@ -148,6 +162,16 @@ void FlashChip::AddStuckBits(uint32_t word, uint16_t mask) {
   } else {
     stuck_.insert(it, {word, mask});
   }
+}
+
+void FlashChip::SetTimePercent(int erase, int program) {
+  // To the nearest microsecond: the largest percent a part takes then lands on its maximum.
+  const auto scaled = [](int64_t typical, int percent) { return (typical * percent + 50) / 100; };
+  programUs_ = scaled(type_.programUs, program);
+  sectorEraseUs_ = scaled(type_.sectorEraseUs, erase);
+  // Without a chip-erase maximum, a chip erase may take as long as erasing every sector.
+  chipEraseUs_ = scaled(type_.chipEraseUs, erase);
+  if (type_.chipEraseMaxUs != 0) chipEraseUs_ = std::min(chipEraseUs_, type_.chipEraseMaxUs);
 }
 
 uint16_t FlashChip::StuckMask(uint32_t word) const {
@@ -307,7 +331,7 @@ void FlashChip::Program(uint32_t word, uint16_t value) {
   const uint16_t result = static_cast<uint16_t>((Cell(word) & value) | StuckMask(word));
   SetCell(word, result);
   failing_ = result != value;
-  StartBusy(Op::Program, failing_ ? type_.programUs * kFailFactor : type_.programUs);
+  StartBusy(Op::Program, failing_ ? programUs_ * kFailFactor : programUs_);
 }
 
 void FlashChip::Fill(uint32_t first, uint32_t end) {
@@ -331,7 +355,7 @@ void FlashChip::EraseSector(uint32_t word) {
   Fill(first, end);
   eraseFirst_ = first;
   eraseEnd_ = end;
-  StartBusy(Op::Erase, kEraseWindowUs + type_.sectorEraseUs);
+  StartBusy(Op::Erase, kEraseWindowUs + sectorEraseUs_);
 }
 
 void FlashChip::EraseChip() {
@@ -345,7 +369,7 @@ void FlashChip::EraseChip() {
   }
   eraseFirst_ = 0;
   eraseEnd_ = any ? type_.words : 0;
-  StartBusy(Op::Erase, any ? type_.chipEraseUs : kProtectedEraseUs);
+  StartBusy(Op::Erase, any ? chipEraseUs_ : kProtectedEraseUs);
 }
 
 }  // namespace corvane::sim

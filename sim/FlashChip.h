@@ -26,18 +26,20 @@ class Wiring {
   std::array<uint16_t, 256> toBusLo_{}, toBusHi_{}, toChipLo_{}, toChipHi_{};
 };
 
-// One NOR part of the AMD command set, word mode, as its data sheet gives it. Times are
-// typical figures, so that simulated erases and writes report believable durations.
+// One NOR part of the AMD command set, word mode, as its data sheet gives it. The chips
+// take the typical times unless decoder.conf asks for a slower or faster part; the maxima
+// bound how slow it may be. 0: the data sheet gives no maximum.
 struct ChipType {
   const char* name;
-  uint16_t maker;     // manufacturer code (autoselect word 0)
-  uint16_t device;    // device code (autoselect word 1)
-  uint32_t words;     // 16-bit words
-  bool topBoot;       // small sectors at the top instead of the bottom
-  int commandLines;   // A0 up to A(commandLines - 1) are decoded in command cycles
-  int64_t programUs;  // one word
-  int64_t sectorEraseUs;
-  int64_t chipEraseUs;
+  uint16_t maker;    // manufacturer code (autoselect word 0)
+  uint16_t device;   // device code (autoselect word 1)
+  uint32_t words;    // 16-bit words
+  bool topBoot;      // small sectors at the top instead of the bottom
+  int commandLines;  // A0 up to A(commandLines - 1) are decoded in command cycles
+  // A word program, a sector erase and a chip erase, typical and maximum.
+  int64_t programUs, programMaxUs;
+  int64_t sectorEraseUs, sectorEraseMaxUs;
+  int64_t chipEraseUs, chipEraseMaxUs;
 };
 
 std::span<const ChipType> ChipCatalogue();
@@ -45,6 +47,12 @@ std::span<const ChipType> ChipCatalogue();
 const ChipType* FindChipType(std::string_view name);
 // First word of every sector, ascending.
 std::vector<uint32_t> SectorStarts(const ChipType& type);
+
+// How slow a part may be, in percent of its typical times: the most that still keeps a
+// sector erase, or a word program, within the part's maximum.
+inline constexpr int kMinTimePercent = 10;
+int MaxErasePercent(const ChipType& type);
+int MaxProgramPercent(const ChipType& type);
 
 // What a chip answers in autoselect mode: word 0 and word 1, on its own data lines.
 struct ChipId {
@@ -86,6 +94,9 @@ class FlashChip {
   void SetProtected(uint32_t sector, bool on);
   // Bits (bus form) of word n that never program: they stay 1.
   void AddStuckBits(uint32_t word, uint16_t mask);
+  // Erase and program times in percent of the part's typical ones (100 until set). A chip
+  // erase stops at the part's maximum where it gives one.
+  void SetTimePercent(int erase, int program);
 
   int SectorOf(uint32_t word) const { return sectorOfBlock_[word >> kBlockShift]; }
   const std::vector<uint32_t>& sectorStarts() const { return starts_; }
@@ -159,6 +170,7 @@ class FlashChip {
   int64_t busyUntil_ = 0;
   int64_t windowEnd_ = 0;                   // DQ3 rises when the sector-erase window closes
   uint32_t eraseFirst_ = 0, eraseEnd_ = 0;  // words whose reads toggle DQ2
+  int64_t programUs_, sectorEraseUs_, chipEraseUs_;
 };
 
 }  // namespace corvane::sim

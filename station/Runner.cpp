@@ -40,8 +40,8 @@ class CompletionHold final : public Host {
   Answer AnnounceDuration(const std::string& text, bool ask) override {
     return inner_.AnnounceDuration(text, ask);
   }
-  void SetTimeBudget(int64_t microseconds, Clock* clock) override {
-    inner_.SetTimeBudget(microseconds, clock);
+  void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs) override {
+    inner_.SetTimeBudget(phaseUs, clock, afterUs);
   }
   void Release() {
     for (const std::string& text : held_) inner_.MessageBox(MessageKind::Information, text, Buttons::Ok);
@@ -65,6 +65,7 @@ RunResult RunOne(Backend& backend, Host& outer, const RunRequest& r) {
   Session session{backend.link(), backend.ee(), host, r.profile, backend.loaderDir(model),
                   r.logDir};
   session.verifyAfterWrite = r.verify;
+  session.fullWrite = r.fullWrite;
   session.backup = r.backup;
   session.linkCostPath = backend.linkCostPath(model);
   const std::string target = backend.ShellArgs();

@@ -16,6 +16,8 @@ struct RunRequest {
   ProfileSnapshot profile;
   CommandArgs args;
   bool verify = true;
+  // Erase and program the whole flash, even the sectors that already hold the image.
+  bool fullWrite = false;
   // Save what a write overwrites first: nothing = no backup, "" = a new file named by
   // model, region and time beside the firmware log, else that file (which must not exist).
   std::optional<std::string> backup = std::string();

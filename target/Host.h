@@ -52,11 +52,13 @@ class Host {
     (void)ask;
     return Answer::Yes;
   }
-  // While it runs: the time it is expected to take from now, measured on clock, for a
-  // time-left display; a null clock ends the display.
-  virtual void SetTimeBudget(int64_t microseconds, Clock* clock) {
-    (void)microseconds;
+  // While it runs, at the start of each phase: the time the estimate gives the phase and
+  // everything after it, measured on clock, for a time-left display that follows the
+  // phase's progress (TimeLeft); a null clock ends the display.
+  virtual void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs = 0) {
+    (void)phaseUs;
     (void)clock;
+    (void)afterUs;
   }
 };
 

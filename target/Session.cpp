@@ -28,3 +28,23 @@ std::optional<uint32_t> Session::PeekAgreed(uint32_t address, std::optional<uint
 }
 
 }  // namespace corvane
+
+namespace corvane {
+
+ReadMeter::ReadMeter(Session& s)
+    : session_(s), accesses_(s.link.accesses), peeks_(s.link.peeks), start_(s.clock().Now()) {}
+
+bool ReadMeter::Finish() {
+  if (done_) return false;
+  done_ = true;
+  Session& s = session_;
+  if (!TakeReadMeasurement(&s.linkCost, s.link.accesses - accesses_, s.link.peeks - peeks_,
+                           s.clock().Now() - start_)) {
+    return false;
+  }
+  // A cache of the port's speed: a file that cannot be kept only costs the next estimate.
+  if (!s.linkCostPath.empty()) SaveLinkCost(s.linkCostPath, s.linkCost, nullptr);
+  return true;
+}
+
+}  // namespace corvane

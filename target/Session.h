@@ -51,6 +51,8 @@ struct Session {
   // The shell's words for this decoder and port ("corvane-cli --simulate vd --model TS1"),
   // for the commands a message tells the user to run.
   std::string shellCommand = "corvane-cli";
+  // Erase and program the whole flash even where it already holds the image.
+  bool fullWrite = false;
 
   Clock& clock() { return link.clock(); }
   Model model() const { return profile.model; }
@@ -67,6 +69,25 @@ struct Session {
   std::optional<uint32_t> PeekAgreed(uint32_t address, std::optional<uint32_t> first = {},
                                      bool countNoise = true);
   static constexpr int kAgreeReads = 8;
+};
+
+// Measures a stretch of nothing but peeks (a read, a backup, a read-back): what it cost
+// becomes the session's link cost for the rest of the command, and is kept where the link
+// test keeps its own for the next commands. Every command that reads so learns the port.
+class ReadMeter {
+ public:
+  explicit ReadMeter(Session& session);
+  ~ReadMeter() { Finish(); }
+  ReadMeter(const ReadMeter&) = delete;
+  ReadMeter& operator=(const ReadMeter&) = delete;
+  // Takes the measurement once; true when the stretch was long enough to change the cost.
+  bool Finish();
+
+ private:
+  Session& session_;
+  uint64_t accesses_, peeks_;
+  int64_t start_;
+  bool done_ = false;
 };
 
 // Runs a command body: a dead link or an abort ends it with one clear message after the

@@ -75,11 +75,21 @@ std::optional<std::string> OlderGoodBackup(const std::string& fresh, const std::
 
 }  // namespace
 
-std::optional<std::string> BackUp(Session& s, BackupRegion region, uint32_t start, uint32_t words,
-                                  WordOrder order) {
-  if (!s.backup) return std::string();
+namespace {
+
+const std::string kNothingDone = " Nothing was erased or written.";
+const std::string kStopBackup =
+    "Stop the backup? Nothing has been erased yet: the write will not start, and no backup "
+    "is kept.";
+
+}  // namespace
+
+BackupFile::BackupFile(Session& s, uint32_t start, uint32_t words, WordOrder order)
+    : s_(s), start_(start), order_(order), held_(words) {}
+
+std::optional<BackupFile> BackupFile::Open(Session& s, BackupRegion region, uint32_t start,
+                                           uint32_t words, WordOrder order) {
   std::string path = *s.backup;
-  const std::string nothingDone = " Nothing was erased or written.";
   if (path.empty()) {
     path = LogPath(s);
     if (!path.empty() && path.back() != '/') path += '/';
@@ -90,88 +100,136 @@ std::optional<std::string> BackUp(Session& s, BackupRegion region, uint32_t star
     s.host.MessageBox(MessageKind::Error,
                       "Cannot save the backup: " + path +
                           " exists; name a new file for the backup: it must not replace one." +
-                          nothingDone,
+                          kNothingDone,
                       Buttons::Ok);
     return std::nullopt;
   }
-  AtomicFile out;
+  BackupFile backup(s, start, words, order);
   std::string error;
   // Two decoders backed up in the same second get a name each.
-  if (!out.Open(path, &error, s.backup->empty() ? Taken::Number : Taken::Refuse)) {
-    s.host.MessageBox(MessageKind::Error, "Cannot save the backup: " + error + "." + nothingDone,
+  if (!backup.out_->Open(path, &error, s.backup->empty() ? Taken::Number : Taken::Refuse)) {
+    s.host.MessageBox(MessageKind::Error, "Cannot save the backup: " + error + "." + kNothingDone,
                       Buttons::Ok);
     return std::nullopt;
   }
-  const std::string question =
-      "Stop the backup? Nothing has been erased yet: the write will not start, and no backup "
-      "is kept.";
+  return backup;
+}
+
+void BackupFile::ReadAll() {
   WordStatus status;
-  std::vector<uint32_t> held(words);
-  s.host.SetStatus("Backing up...");
-  s.host.SetProgressRange(0, static_cast<int>(words));
-  s.host.SetProgressPosition(0);
-  s.host.Repaint();
+  const uint32_t words = static_cast<uint32_t>(held_.size());
+  s_.host.SetStatus("Backing up...");
+  s_.host.SetProgressRange(0, static_cast<int>(words));
+  s_.host.SetProgressPosition(0);
+  s_.host.Repaint();
+  ReadMeter meter(s_);
   for (uint32_t i = 0; i < words; ++i) {
-    held[i] = ReadFlash(s, start + 4 * i);
-    s.host.SetProgressPosition(static_cast<int>(i));
-    s.host.SetStatus(status.Address(start + 4 * i));
-    s.host.ProcessMessages();
-    s.CheckAbort(question);
+    held_[i] = ReadFlash(s_, start_ + 4 * i);
+    s_.host.SetProgressPosition(static_cast<int>(i));
+    s_.host.SetStatus(status.Address(start_ + 4 * i));
+    s_.host.ProcessMessages();
+    s_.CheckAbort(kStopBackup);
   }
+}
+
+bool BackupFile::Prove(uint32_t first, uint32_t count) {
   // The second read proves the first: a word the link corrupted is read until two agree.
-  s.host.SetStatus("Checking the backup...");
-  s.host.SetProgressPosition(0);
-  s.host.Repaint();
-  for (uint32_t i = 0; i < words; ++i) {
-    const uint32_t a = start + 4 * i;
-    const uint32_t again = ReadFlash(s, a);
-    if (again != held[i]) {
-      const std::optional<uint32_t> agreed = s.PeekAgreed(a, ByteSwap(again));
-      if (!agreed || (ByteSwap(*agreed) != held[i] && ByteSwap(*agreed) != again)) {
-        s.host.MessageBox(MessageKind::Error,
-                          "Cannot save the backup: the word at " + Hex8(a) +
-                              " read differently each time, so the backup cannot be proven. "
-                              "The link corrupts data: check the cable and the port with the "
-                              "link test (" + s.shellCommand + " link-test)." + nothingDone,
-                          Buttons::Ok);
-        return std::nullopt;
+  WordStatus status;
+  s_.host.SetStatus("Checking the backup...");
+  s_.host.SetProgressRange(0, static_cast<int>(count));
+  s_.host.SetProgressPosition(0);
+  s_.host.Repaint();
+  ReadMeter meter(s_);
+  for (uint32_t i = first; i < first + count; ++i) {
+    const uint32_t a = start_ + 4 * i;
+    const uint32_t again = ReadFlash(s_, a);
+    if (again != held_[i]) {
+      const std::optional<uint32_t> agreed = s_.PeekAgreed(a, ByteSwap(again));
+      if (!agreed || (ByteSwap(*agreed) != held_[i] && ByteSwap(*agreed) != again)) {
+        s_.host.MessageBox(MessageKind::Error,
+                           "Cannot save the backup: the word at " + Hex8(a) +
+                               " read differently each time, so the backup cannot be proven. "
+                               "The link corrupts data: check the cable and the port with the "
+                               "link test (" + s_.shellCommand + " link-test)." + kNothingDone,
+                           Buttons::Ok);
+        return false;
       }
-      ++s.linkNoise;
-      held[i] = ByteSwap(*agreed);
+      ++s_.linkNoise;
+      held_[i] = ByteSwap(*agreed);
     }
-    s.host.SetProgressPosition(static_cast<int>(i));
-    s.host.SetStatus(status.Address(a));
-    s.host.ProcessMessages();
-    s.CheckAbort(question);
+    s_.host.SetProgressPosition(static_cast<int>(i - first));
+    s_.host.SetStatus(status.Address(a));
+    s_.host.ProcessMessages();
+    s_.CheckAbort(kStopBackup);
   }
+  return true;
+}
+
+void BackupFile::WriteHeld(AtomicFile& out) const {
   uint8_t b[4];
-  for (uint32_t word : held) {
-    if (order == WordOrder::Image) {
+  for (uint32_t word : held_) {
+    if (order_ == WordOrder::Image) {
       PutFlashValue(b, word);
     } else {
       PutRamValue(b, ByteSwap(word));
     }
     out.Write(b, 4);
   }
-  if (!out.Commit(&error)) {
-    s.host.MessageBox(MessageKind::Error, "Cannot save the backup: " + error + "." + nothingDone,
-                      Buttons::Ok);
-    return std::nullopt;
+}
+
+bool BackupFile::Commit() {
+  WriteHeld(*out_);
+  std::string error;
+  if (!out_->Commit(&error)) {
+    s_.host.MessageBox(MessageKind::Error, "Cannot save the backup: " + error + "." + kNothingDone,
+                       Buttons::Ok);
+    return false;
   }
+  path_ = out_->path();
   // A retry after a write that failed backs up an empty flash: the older backup is the one
   // that holds the firmware.
-  const int erased = PercentErased(held);
+  const int erased = PercentErased(held_);
   if (erased > 50) {
-    if (const auto older = OlderGoodBackup(out.path(), ModelFolderName(s.model()), 4ull * words)) {
-      s.host.MessageBox(MessageKind::Warning,
-                        "The backup just saved, " + out.path() + ", is " + std::to_string(erased) +
-                            " % erased: the flash may still be empty from a write that did not "
-                            "finish. An older backup of this " + s.profileRow().caption + ", " +
-                            *older + ", is not: keep it, it may be the one to put back.",
-                        Buttons::Ok);
+    if (const auto older =
+            OlderGoodBackup(path_, ModelFolderName(s_.model()), 4ull * held_.size())) {
+      s_.host.MessageBox(MessageKind::Warning,
+                         "The backup just saved, " + path_ + ", is " + std::to_string(erased) +
+                             " % erased: the flash may still be empty from a write that did "
+                             "not finish. An older backup of this " + s_.profileRow().caption +
+                             ", " + *older + ", is not: keep it, it may be the one to put back.",
+                         Buttons::Ok);
     }
   }
-  return out.path();
+  return true;
+}
+
+void BackupFile::Mend(uint32_t address, uint32_t value) {
+  const uint32_t i = (address - start_) / 4;
+  if (i < held_.size() && held_[i] != value) {
+    held_[i] = value;
+    mended_ = true;
+  }
+}
+
+std::string BackupFile::SaveMended() {
+  if (!mended_) return {};
+  mended_ = false;
+  AtomicFile out;
+  std::string error;
+  if (!out.Open(path_, &error)) return error;
+  WriteHeld(out);
+  if (!out.Commit(&error)) return error;
+  return {};
+}
+
+std::optional<std::string> BackUp(Session& s, BackupRegion region, uint32_t start, uint32_t words,
+                                  WordOrder order) {
+  if (!s.backup) return std::string();
+  auto backup = BackupFile::Open(s, region, start, words, order);
+  if (!backup) return std::nullopt;
+  backup->ReadAll();
+  if (!backup->Prove(0, words) || !backup->Commit()) return std::nullopt;
+  return backup->path();
 }
 
 std::string RestoreText(const Session& s, const std::string& backup, const char* menuItem,

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "target/Session.h"
 #include "transfer/RegionRead.h"
@@ -21,6 +23,42 @@ enum class BackupRegion { Firmware, DataArea };
 // erased then).
 std::optional<std::string> BackUp(Session& session, BackupRegion region, uint32_t start,
                                   uint32_t words, WordOrder order);
+
+// The same in steps, for a write that needs the old contents first to decide what to
+// write: every word read once, a second read of the words about to change, the file
+// committed before anything is erased, and mended later from the read-back of the others.
+class BackupFile {
+ public:
+  // The file's name decided and opened (see BackUp); nothing after one message.
+  static std::optional<BackupFile> Open(Session& session, BackupRegion region, uint32_t start,
+                                        uint32_t words, WordOrder order);
+  void ReadAll();
+  // Reads words [first, first + count) again; false after the message when a word could
+  // not be proven.
+  bool Prove(uint32_t first, uint32_t count);
+  // False after the message.
+  bool Commit();
+  // A word the read-back read twice the same and the first read did not: the file gets it.
+  void Mend(uint32_t address, uint32_t value);
+  // Rewrites the committed file when anything was mended; "" or why it could not be.
+  std::string SaveMended();
+
+  // What the flash held, in image order.
+  const std::vector<uint32_t>& held() const { return held_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  BackupFile(Session& session, uint32_t start, uint32_t words, WordOrder order);
+  void WriteHeld(AtomicFile& out) const;
+
+  Session& s_;
+  uint32_t start_;
+  WordOrder order_;
+  std::vector<uint32_t> held_;
+  std::unique_ptr<AtomicFile> out_ = std::make_unique<AtomicFile>();
+  std::string path_;
+  bool mended_ = false;
+};
 
 // What to say about a backup after a write went wrong: where it is and the command, in the
 // window and in the shell, that puts it back. `verb` is the shell's write command, `read`

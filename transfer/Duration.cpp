@@ -37,20 +37,42 @@ int64_t Duration::total() const {
   return static_cast<int64_t>(std::llround(sum));
 }
 
-std::string Duration::Text(const std::string& command, Model model) const {
-  std::string text = command + " on " + ProfileOf(model).caption + " takes " + DurationText(total());
+int64_t Duration::PartUs(const std::string& part) const {
+  for (const auto& [name, us] : parts_) {
+    if (name == part) return std::llround(us);
+  }
+  return 0;
+}
+
+int64_t Duration::AfterUs(const std::string& part) const {
+  double after = 0;
+  bool past = false;
+  for (const auto& [name, us] : parts_) {
+    if (past) after += us;
+    past = past || name == part;
+  }
+  return std::llround(after);
+}
+
+std::string Duration::Summary() const {
   std::string list;
   for (const auto& [name, us] : parts_) {
     if (parts_.size() < 2) break;
     list += (list.empty() ? ": " : ", ") + name + " " + DurationText(static_cast<int64_t>(us));
   }
+  return DurationText(total()) + list;
+}
+
+std::string Duration::Text(const std::string& command, Model model) const {
+  std::string text = command + " on " + ProfileOf(model).caption + " takes " + Summary();
   char cost[160];
   std::snprintf(cost, sizeof cost, " (%.2f µs a port access, %s).", cost_.usPerAccess,
-                cost_.measured   ? "measured by a link test"
+                cost_.measured && cost_.byReads ? "measured on this port by the last reads"
+                : cost_.measured                ? "measured by a link test"
                 : cost_.unusable ? "assumed: the stored measurement is out of bounds, a link "
                                    "test measures it again"
                                  : "assumed: a link test measures it");
-  return text + list + cost;
+  return text + cost;
 }
 
 bool Announce(Session& s, const std::string& command, const Duration& duration, bool ask) {
@@ -63,6 +85,10 @@ bool Announce(Session& s, const std::string& command, const Duration& duration, 
   }
   s.host.SetTimeBudget(duration.total(), &s.clock());
   return true;
+}
+
+void BeginPart(Session& s, const Duration& d, const std::string& part) {
+  s.host.SetTimeBudget(d.PartUs(part), &s.clock(), d.AfterUs(part));
 }
 
 void StartRead(Session& s, const std::string& command, const std::string& status,

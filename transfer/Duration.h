@@ -29,6 +29,11 @@ class Duration {
   // "Write Firmware on DSX6170 takes about 16 min: back-up about 98 s, erase about 18 s,
   // ... (1.00 µs a port access, measured by a link test)."
   std::string Text(const std::string& command, Model model) const;
+  // "about 1 min: erase about 3 s, write about 40 s" (no command, no cost note).
+  std::string Summary() const;
+  // The estimate's figure for one part (0 when it has none) and for the parts after it.
+  int64_t PartUs(const std::string& part) const;
+  int64_t AfterUs(const std::string& part) const;
 
  private:
   LinkCost cost_;
@@ -38,6 +43,9 @@ class Duration {
 // Says how long the command will take (the window asks with ask), then shows the time left
 // while it runs. False when the user chose not to go on.
 bool Announce(Session& session, const std::string& command, const Duration& duration, bool ask);
+
+// The start of one part of a command's estimate: the time left follows it from here.
+void BeginPart(Session& session, const Duration& duration, const std::string& part);
 
 // The start of a read of `words` words: its time said, its status text, its progress bar.
 void StartRead(Session& session, const std::string& command, const std::string& status,

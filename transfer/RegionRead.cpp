@@ -10,6 +10,7 @@ void ReadRegionToFile(Session& s, AtomicFile& out, uint32_t start, uint32_t word
                       WordOrder order, const std::string& abortQuestion) {
   WordStatus status;
   uint8_t b[4];
+  ReadMeter meter(s);  // every read teaches the estimates what this port costs
   for (uint32_t i = 0; i < words; ++i) {
     const uint32_t a = start + 4 * i;
     const uint32_t word = ReadFlash(s, a);

@@ -8,7 +8,8 @@
 namespace corvane {
 
 Verifier::Verifier(Session& s, ImageReader& image, uint32_t totalWords, std::string question)
-    : session_(s), image_(image), question_(std::move(question)) {
+    : session_(s), image_(image), question_(std::move(question)),
+      meter_(std::make_unique<ReadMeter>(s)) {
   s.host.SetProgressRange(0, static_cast<int>(totalWords) - 1);
   s.host.SetProgressPosition(0);
   s.host.SetStatus("Verifying...");
@@ -28,6 +29,7 @@ void Verifier::Range(uint64_t offset, uint32_t address, uint32_t words) {
       if (unsure_++ == 0 && mismatches_ == 0) first_ = a;
     } else if (*read != expected) {
       if (mismatches_++ == 0 && unsure_ == 0) first_ = a;
+      if (mend) mend(a, *read);
     }
     session_.host.SetProgressPosition(position_++);
     session_.host.SetStatus(status_.Address(a));
@@ -46,6 +48,7 @@ std::string VerifyFailedText(uint64_t mismatches, uint32_t first) {
 }
 
 bool Verifier::Report(WriteLogScope& log, const std::string& after) {
+  meter_->Finish();
   if (mismatches_ == 0 && unsure_ == 0) return true;
   std::string text;
   if (mismatches_ != 0) {

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "target/Files.h"
@@ -17,6 +19,8 @@ class Verifier {
   // Words [0, words) at address, from file offset `offset`.
   void Range(uint64_t offset, uint32_t address, uint32_t words);
   uint64_t mismatches() const { return mismatches_; }
+  // Told of each word the flash holds, read the same twice, that is not the file's.
+  std::function<void(uint32_t address, uint32_t flash)> mend;
   uint32_t firstMismatch() const { return first_; }
   // One error message (and a log line) when anything differed or could not be read the
   // same way twice; nothing when all matched. `after` follows the message's first sentence.
@@ -32,6 +36,8 @@ class Verifier {
   uint64_t mismatches_ = 0;
   uint64_t unsure_ = 0;  // no two reads agreed
   uint32_t first_ = 0;
+  // The read-back measures the port for the estimates that follow.
+  std::unique_ptr<ReadMeter> meter_;
 };
 
 // "3 words differ, first at 7FC00010."

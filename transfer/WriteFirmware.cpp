@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -39,22 +41,35 @@ const std::string kStopVerifying =
 constexpr int kFailedWordRun = 8;
 constexpr int kFailedWordLimit = 64;
 
+// One sector of the region a write covers, and whether the flash holds the image there.
+struct SectorState {
+  uint32_t start = 0, end = 0;  // bus addresses, end exclusive
+  bool differs = false;
+  bool blank = false;  // reads erased throughout: programmed without an erase
+  uint32_t words() const { return (end - start) / 4; }
+};
+
 class FirmwareWriter {
  public:
   FirmwareWriter(Session& s, ImageReader& image, const FlashModel& flash, const ChipPart* part)
       : s_(s), image_(image), f_(flash), part_(part) {}
 
   void Run();
+  // Erases and programs only the sectors that differ (each on its own, or the whole chip
+  // when that is cheaper); image holds the flash's words as the file gives them.
+  void WriteSectors(const std::vector<SectorState>& sectors, const std::vector<uint32_t>& image,
+                    bool chipErase);
   // False when the loader could not be sent: the flash was never touched.
   bool wrote() const { return f_.method != WriteMethod::RamLoader || loaderSent_; }
   // Something was erased, or a loader was started: the flash may no longer hold the old
   // firmware.
-  bool touched() const { return erasedEnd_ > erasedFrom_ || loaderStarted_; }
+  bool touched() const { return !erased_.empty() || loaderStarted_; }
   // What the flash holds now, for a write that did not finish.
   std::string StateText() const;
   // Reads back what Run() wrote; false after the error message (followed by after) when it
   // differs.
-  bool Verify(WriteLogScope& log, const std::string& after);
+  bool Verify(WriteLogScope& log, const std::string& after,
+              const std::function<void(uint32_t, uint32_t)>& mend = {});
 
  private:
   void WriteBlocks();
@@ -64,7 +79,8 @@ class FirmwareWriter {
   bool SkipProtectedBlock(uint32_t address);
   void EraseSectors(std::span<const uint32_t> addresses);
   void EraseBlock(uint32_t address);
-  void Erase(uint32_t address);
+  enum class EraseKind { Board, Chip, Sector };  // the model's own, the whole chip, a sector
+  void Erase(uint32_t address, EraseKind kind = EraseKind::Board);
   void Program(uint32_t address, uint32_t value);
   void WriteWords(uint32_t first, bool blockSteps);
   void SetStatus(const char* text) {
@@ -85,9 +101,11 @@ class FirmwareWriter {
   uint32_t firstFailed_ = 0;
   bool loaderSent_ = false;
   bool loaderStarted_ = false;
-  uint32_t erasedFrom_ = 0, erasedEnd_ = 0;  // the span erased so far (end exclusive)
+  std::vector<std::pair<uint32_t, uint32_t>> erased_;  // spans erased so far (end exclusive)
   uint32_t writtenFrom_ = 0, writtenEnd_ = 0;  // words handled by the word loop so far
   bool erasing_ = false;  // an erase has begun and not yet ended
+  bool differential_ = false;   // only the sectors that differ are written
+  bool sectorsWritten_ = false;  // ... and all of them were
 };
 
 std::string FirmwareWriter::StateText() const {
@@ -95,12 +113,19 @@ std::string FirmwareWriter::StateText() const {
     return "The decoder's loader may have written part of the flash: the decoder may not "
            "start until a complete image is written.";
   }
-  std::string text = std::string(erasing_ ? "The flash may now be partly erased from "
-                                          : "The flash is now erased from ") +
-                     Hex8(erasedFrom_) + " to " + Hex8(erasedEnd_ - 1);
+  std::string text = erasing_ ? "The flash may now be partly erased" : "The flash is now erased";
+  for (size_t i = 0; i < erased_.size(); ++i) {
+    text += std::string(i == 0 ? " from " : i + 1 == erased_.size() ? " and from " : ", from ") +
+            Hex8(erased_[i].first) + " to " + Hex8(erased_[i].second - 1);
+  }
   if (writtenEnd_ > writtenFrom_) {
     text += " and written from " + Hex8(writtenFrom_) + " up to " + Hex8(writtenEnd_ - 1);
   }
+  if (sectorsWritten_) {
+    return text + "; every other sector already held the image, so the flash should hold it "
+                  "now, but it was not read back to prove it.";
+  }
+  if (differential_) text += "; every other sector holds the image";
   return text + ": the decoder may not start until a complete image is written.";
 }
 
@@ -111,6 +136,7 @@ void FirmwareWriter::Run() {
       WriteBlocks();
       break;
     case WriteMethod::ChipErase:
+      sectors_.emplace(f_, part_);
       SetStatus("Writing Flash...");
       Erase(f_.base);
       s_.host.SetProgressRange(0, static_cast<int>(last));
@@ -199,21 +225,29 @@ void FirmwareWriter::EraseBlock(uint32_t address) {
 
 // One erase, or the end of the write: programming over a sector that did not erase only
 // fails word by word.
-void FirmwareWriter::Erase(uint32_t address) {
+void FirmwareWriter::Erase(uint32_t address, EraseKind kind) {
   // Counted from the first command: a sector that did not erase, or whose erase the link
   // cut short, may be half erased.
-  const bool chip = f_.method == WriteMethod::ChipErase;
+  if (kind == EraseKind::Board && f_.method == WriteMethod::ChipErase) kind = EraseKind::Chip;
+  const bool chip = kind == EraseKind::Chip;
   const uint32_t from = chip ? f_.base : sectors_->SectorOf(address);
   const uint32_t end = chip ? f_.base + 4 * f_.words : sectors_->EndOf(address, f_);
-  if (erasedEnd_ == erasedFrom_) {
-    erasedFrom_ = from;
-    erasedEnd_ = end;
-  } else {
-    erasedFrom_ = std::min(erasedFrom_, from);
-    erasedEnd_ = std::max(erasedEnd_, end);
+  // Kept as a sorted list of disjoint spans: what the flash holds is said span by span.
+  erased_.emplace_back(from, end);
+  std::sort(erased_.begin(), erased_.end());
+  std::vector<std::pair<uint32_t, uint32_t>> merged;
+  for (const auto& span : erased_) {
+    if (!merged.empty() && span.first <= merged.back().second) {
+      merged.back().second = std::max(merged.back().second, span.second);
+    } else {
+      merged.push_back(span);
+    }
   }
+  erased_ = std::move(merged);
   erasing_ = true;
-  const bool erased = chip ? EraseChip(s_, address) : EraseFlash(s_, address);
+  const bool erased = kind == EraseKind::Chip     ? EraseChip(s_, address)
+                      : kind == EraseKind::Sector ? EraseSector(s_, address)
+                                                  : EraseFlash(s_, address);
   erasing_ = !erased;  // a sector that did not erase may be half erased
   if (!erased) {
     StopTransfer(s_, "Erasing the flash failed at " + Hex8(address) +
@@ -281,12 +315,62 @@ void FirmwareWriter::WriteWords(uint32_t first, bool blockSteps) {
   }
 }
 
-bool FirmwareWriter::Verify(WriteLogScope& log, const std::string& after) {
+void FirmwareWriter::WriteSectors(const std::vector<SectorState>& sectors,
+                                  const std::vector<uint32_t>& image, bool chipErase) {
+  sectors_.emplace(f_, part_);
+  differential_ = !chipErase;
+  if (f_.dataArea.words != 0 && !s_.profile.writeDataArea) {
+    firstWord_ = f_.dataArea.words;
+    if (s_.profile.eraseDataArea) {
+      SetStatus("Erasing Data Area...");
+      EraseSectors(f_.dataArea.sectorsWhenErased);
+    }
+  }
+  uint32_t total = 0;
+  for (const SectorState& sector : sectors) {
+    if (sector.differs || chipErase) total += sector.words();
+  }
+  s_.host.SetProgressRange(0, static_cast<int>(total) - 1);
+  s_.host.SetProgressPosition(0);
+  if (chipErase) {
+    SetStatus("Erasing...");
+    Erase(f_.base, EraseKind::Chip);
+  }
+  SetStatus("Writing Flash...");
+  WordStatus status;
+  int position = 0;
+  for (const SectorState& sector : sectors) {
+    if (!sector.differs && !chipErase) continue;
+    // A block's protection is asked before the first of its sectors is erased.
+    const uint32_t block = f_.base + (sector.start - f_.base) / kBlockBytes * kBlockBytes;
+    if (f_.checkProtection && SkipProtectedBlock(block)) {
+      position += static_cast<int>(sector.words());
+      continue;
+    }
+    if (!chipErase && !sector.blank) Erase(sector.start, EraseKind::Sector);
+    for (uint32_t a = sector.start; a < sector.end; a += 4) {
+      const uint32_t value = image[(a - f_.base) / 4];
+      if (writtenEnd_ == writtenFrom_) writtenFrom_ = a;
+      writtenEnd_ = a + 4;
+      if (value != kErasedWord) Program(a, value);
+      s_.host.SetProgressPosition(position++);
+      s_.host.SetStatus(status.AddressValue(a, value));
+      s_.host.Repaint();
+      s_.host.ProcessMessages();
+      s_.CheckAbort(kStopWriting);
+    }
+  }
+  sectorsWritten_ = differential_;
+}
+
+bool FirmwareWriter::Verify(WriteLogScope& log, const std::string& after,
+                            const std::function<void(uint32_t, uint32_t)>& mend) {
   uint32_t total = 0;
   for (uint32_t i = firstWord_; i < f_.words; i += kBlockWords)
     if (!Skipped(i)) total += kBlockWords;
   if (total == 0) return true;
   Verifier verifier(s_, image_, total, kStopVerifying);
+  verifier.mend = mend;
   // Contiguous runs of written blocks, each read back in one pass.
   uint32_t i = firstWord_;
   while (i < f_.words) {
@@ -404,6 +488,213 @@ void TellWhatIsLeft(Session& s, const FirmwareWriter& writer, const std::string&
   }
 }
 
+// The image's words, as the flash is to hold them; the image is left at its start.
+std::vector<uint32_t> ImageWords(ImageReader& image, uint32_t words) {
+  std::vector<uint32_t> out(words);
+  std::vector<uint8_t> chunk(64 * 1024);
+  SkipBytes(image, 0);
+  for (uint32_t done = 0; done < words;) {
+    const uint32_t n = std::min<uint32_t>(words - done, static_cast<uint32_t>(chunk.size() / 4));
+    for (uint32_t i = 0; i < n; ++i) {
+      ReadWord(image, chunk.data() + 4 * i, 4ull * (done + i));
+      out[done + i] = FlashValue(chunk.data() + 4 * i);
+    }
+    done += n;
+  }
+  SkipBytes(image, 0);
+  return out;
+}
+
+// The sectors of [first word, end of flash) and whether each holds its image: from what the
+// backup read (held, the whole flash), or else by a compare read that stops at a sector's
+// first differing word, since that sector is written whole anyway.
+std::vector<SectorState> CompareSectors(Session& s, const FlashModel& f, const SectorMap& map,
+                                        uint32_t first, const std::vector<uint32_t>& image,
+                                        const std::vector<uint32_t>* held) {
+  const uint32_t from = f.base + 4 * first, to = f.base + 4 * f.words;
+  std::vector<uint32_t> starts = map.StartsIn(from, to);
+  if (starts.empty() || starts.front() != from) starts.insert(starts.begin(), from);
+  std::vector<SectorState> sectors;
+  for (size_t i = 0; i < starts.size(); ++i) {
+    sectors.push_back({starts[i], i + 1 < starts.size() ? starts[i + 1] : to, false, false});
+  }
+  if (held) {
+    for (SectorState& sector : sectors) {
+      sector.blank = true;
+      for (uint32_t a = sector.start; a < sector.end; a += 4) {
+        const uint32_t i = (a - f.base) / 4;
+        sector.differs = sector.differs || (*held)[i] != image[i];
+        sector.blank = sector.blank && (*held)[i] == kErasedWord;
+      }
+    }
+    return sectors;
+  }
+  WordStatus status;
+  s.host.SetStatus("Comparing...");
+  s.host.SetProgressRange(0, static_cast<int>(f.words - first) - 1);
+  s.host.SetProgressPosition(0);
+  s.host.Repaint();
+  ReadMeter meter(s);
+  for (SectorState& sector : sectors) {
+    for (uint32_t a = sector.start; a < sector.end && !sector.differs; a += 4) {
+      sector.differs = ReadFlash(s, a) != image[(a - f.base) / 4];
+      s.host.SetProgressPosition(static_cast<int>((a - from) / 4));
+      s.host.SetStatus(status.Address(a));
+      s.host.ProcessMessages();
+      s.CheckAbort("Stop comparing? Nothing has been erased or written yet.");
+    }
+  }
+  return sectors;
+}
+
+// "7FE00000 to 7FE7FFFF, 7FEA0000 to 7FFFFFFF": the sectors the write left as they were.
+std::string SpansText(const std::vector<SectorState>& sectors, bool differing) {
+  std::string text;
+  for (size_t i = 0; i < sectors.size(); ++i) {
+    if (sectors[i].differs != differing) continue;
+    size_t j = i;
+    while (j + 1 < sectors.size() && sectors[j + 1].differs == differing) ++j;
+    text += (text.empty() ? "" : ", ") + Hex8(sectors[i].start) + " to " +
+            Hex8(sectors[j].end - 1);
+    i = j;
+  }
+  return text;
+}
+
+// What writing only the differing sectors takes from here on, with what the reads so far
+// measured of this port; chip: the whole chip erased and written instead.
+Duration RestOfWrite(Session& s, const FlashModel& f, const ChipPart* part,
+                     const std::vector<SectorState>& sectors, const std::vector<uint32_t>& image,
+                     uint32_t proofWords, bool chip) {
+  const int lead = f.leadingReset ? 1 : 0;
+  const ChipPart* times = part ? part : FindChipPart(f.usualPart ? f.usualPart : "");
+  Duration d(s.linkCost);
+  if (proofWords != 0) d.Add("back-up", d.Peeks(proofWords));
+  uint64_t programmed = 0, erases = 0;
+  for (const SectorState& sector : sectors) {
+    if (!sector.differs && !chip) continue;
+    erases += !sector.blank;
+    for (uint32_t a = sector.start; a < sector.end; a += 4) {
+      programmed += image[(a - f.base) / 4] != kErasedWord;
+    }
+  }
+  const double sectorUs = times ? static_cast<double>(times->sectorEraseTypUs) : 0;
+  const double chipUs = times ? static_cast<double>(times->chipEraseTypUs) : 0;
+  d.Add("erase", chip ? d.Erase(chipUs, 6 + lead) : static_cast<double>(erases) * d.Erase(sectorUs, 6 + lead));
+  if (f.checkProtection && !chip) d.Add("erase", static_cast<double>(erases) * (d.Pokes(6) + d.Peeks(3)));
+  d.Add("write", static_cast<double>(programmed) * d.ProgramWord(4 + lead));
+  if (s.verifyAfterWrite) d.Add("read-back", d.Peeks(sectors.empty() ? 0 : (f.base + 4 * f.words - sectors.front().start) / 4));
+  return d;
+}
+
+// Write Firmware on a board whose engine erases sector by sector: what the flash already
+// holds is left alone, and only the sectors that differ are erased and programmed.
+void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, ImageReader& file,
+                         const std::string& path) {
+  const uint32_t first = f.dataArea.words != 0 && !s.profile.writeDataArea ? f.dataArea.words : 0;
+  const std::vector<uint32_t> image = ImageWords(file, f.words);
+  const SectorMap map(f, part);
+  std::optional<BackupFile> backup =
+      s.backup ? BackupFile::Open(s, BackupRegion::Firmware, f.base, f.words, WordOrder::Image)
+               : std::nullopt;
+  if (s.backup && !backup) return;
+  if (backup) backup->ReadAll();
+  std::vector<SectorState> sectors =
+      CompareSectors(s, f, map, first, image, backup ? &backup->held() : nullptr);
+  const auto differing = static_cast<size_t>(
+      std::count_if(sectors.begin(), sectors.end(), [](const SectorState& x) { return x.differs; }));
+  // A chip erase costs one erase but writes back what already was there: the cheaper wins.
+  bool chip = false;
+  if (f.method == WriteMethod::ChipErase && differing != 0) {
+    chip = RestOfWrite(s, f, part, sectors, image, 0, true).total() <
+           RestOfWrite(s, f, part, sectors, image, 0, false).total();
+  }
+  // The backup's second read: what is about to change now, the rest in the read-back.
+  uint32_t proofWords = 0;
+  if (backup) {
+    const bool all = chip || !s.verifyAfterWrite;
+    if (all) {
+      if (!backup->Prove(0, f.words)) return;
+      proofWords = f.words;
+    } else {
+      if (first != 0 && s.profile.eraseDataArea && !backup->Prove(0, first)) return;
+      for (const SectorState& sector : sectors) {
+        if (!sector.differs) continue;
+        const uint32_t i = (sector.start - f.base) / 4;
+        if (!backup->Prove(i, sector.words())) return;
+        proofWords += sector.words();
+      }
+    }
+    if (!backup->Commit()) return;
+  }
+  const std::string saved = backup ? backup->path() : std::string();
+  const Duration rest = RestOfWrite(s, f, part, sectors, image, 0, chip);
+  const std::string refined =
+      differing == 0 ? "No sector differs: the flash already holds the image. Reading it back "
+                       "takes " + rest.Summary() + "."
+                     : std::to_string(differing) + " of " + std::to_string(sectors.size()) +
+                           " sectors differ" + (chip ? ", so the whole chip is erased and written" : "") +
+                           ": " + rest.Summary() + ".";
+  s.host.AnnounceDuration(refined, false);
+  char estimate[48];
+  std::snprintf(estimate, sizeof estimate, "refined estimate: %.3f s",
+                static_cast<double>(rest.total()) / 1e6);
+  s.details.push_back(estimate);
+  s.details.push_back("sectors differing: " + std::to_string(differing) + " of " +
+                      std::to_string(sectors.size()));
+  (void)proofWords;
+
+  WriteLogScope log(s);
+  if (!log.Open()) return;
+  if (!chip && differing != sectors.size()) {
+    log.Line("Left as they were (they hold the image): " + SpansText(sectors, false));
+  }
+  FirmwareWriter writer(s, file, f, part);
+  bool ran = false, good = false;
+  const std::string restore =
+      RestoreText(s, saved, "Flash > Write Firmware", "write-firmware", "Read Firmware");
+  TellWhatIsLeft(s, writer, saved, [&] {
+    BeginPart(s, rest, "erase");
+    writer.WriteSectors(sectors, image, chip);
+    ran = true;
+    if (!s.verifyAfterWrite) {
+      good = true;
+      return;
+    }
+    BeginPart(s, rest, "read-back");
+    // The read-back is the second read of the sectors left alone: where it reads a word
+    // twice the same that the backup's one read did not, the backup takes it.
+    auto mend = [&](uint32_t address, uint32_t flash) {
+      if (!backup || chip) return;
+      for (const SectorState& sector : sectors) {
+        if (address >= sector.start && address < sector.end && !sector.differs) {
+          backup->Mend(address, flash);
+        }
+      }
+    };
+    good = writer.Verify(log, restore, mend);
+  });
+  if (backup) {
+    if (const std::string why = backup->SaveMended(); !why.empty()) {
+      s.host.MessageBox(MessageKind::Error,
+                        "The backup " + saved + " could not be corrected where the read-back "
+                        "read it differently: " + why + ".",
+                        Buttons::Ok);
+    }
+  }
+  file.Close();
+  if (!ran) return;  // the log says "Stopped"
+  log.Finish();
+  if (!good) return;
+  const std::string done =
+      differing == 0 ? "The flash already holds " + path + ": nothing was erased or written."
+      : chip || differing == sectors.size() ? "Writing Flash completed."
+             : "Writing Flash completed: " + std::to_string(differing) + " of " +
+                   std::to_string(sectors.size()) +
+                   " sectors written, the others already held the image.";
+  s.host.MessageBox(MessageKind::Information, CompletedText(s, done, saved), Buttons::Ok);
+}
+
 }  // namespace
 
 void WriteFirmware(Session& s) {
@@ -426,6 +717,10 @@ void WriteFirmware(Session& s) {
       if (!part) return;
     }
     if (!Announce(s, "Write Firmware", Plan(s, f, part, image), true)) return;
+    if (!s.fullWrite && f.method != WriteMethod::RamLoader && f.sectorErase != 0) {
+      WriteChangedSectors(s, f, part, image, *path);
+      return;
+    }
     // Before the log: a backup that fails or is stopped leaves no sign of a write.
     const auto backup = BackUp(s, BackupRegion::Firmware, f.base, f.words, WordOrder::Image);
     if (!backup) return;

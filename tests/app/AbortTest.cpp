@@ -41,6 +41,7 @@ class AbortInWindow : public ::testing::TestWithParam<std::tuple<AbortCase, How>
     form = apptest::WindowOnVirtualDecoders(dir.path());
     // Stopped during the write itself, not during a backup before it.
     form->BackUpBeforeWriting1->setChecked(false);
+    form->FullWrite1->setChecked(true);  // the erase comes first, whatever the flash holds
     form->show();
   }
   QTemporaryDir dir;

@@ -230,6 +230,7 @@ TEST_F(WindowFixture, MenuTreeWithAcceleratorsAndSeparators) {
         {"", "-"},
         {"VerifyAfterWriting1", "&Verify after writing"},
         {"BackUpBeforeWriting1", "&Back up before writing"},
+        {"FullWrite1", "Write every sector (f&ull write)"},
         {"", "-"},
         {"Exit1", "E&xit"}}},
       {"&Eeprom", {{"Read1", "&Read eeprom"}, {"Write1", "&Write eeprom"}}},

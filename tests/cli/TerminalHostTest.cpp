@@ -56,17 +56,30 @@ TEST(TerminalMessages, EstimateFirstThenTimeLeftOnTheProgressLine) {
   rig.host->SetStatus("7FE00000");
   rig.host->SetProgressRange(0, 100);
   rig.host->SetProgressPosition(50);
+  // Faster than the estimate: the rest goes as fast as the first half did.
   clock.now += 60'000'000;
   rig.host->Repaint();
-  EXPECT_EQ(rig.host->progressLine(), "7FE00000  50%  about 4 min left");
-  clock.now += 400'000'000;  // later than said: never a negative time
+  EXPECT_EQ(rig.host->progressLine(), "7FE00000  50%  about 60 s left");
+  // Slower than said: never "about 1 s left" for the whole second half.
+  clock.now += 400'000'000;
   rig.now += 1'000'000;
   rig.host->Repaint();
-  EXPECT_EQ(rig.host->progressLine(), "7FE00000  50%  about 1 s left");
+  EXPECT_EQ(rig.host->progressLine(), "7FE00000  50%  about 8 min left");
+  // A new phase with the estimate's figure for it and for what follows, at the pace so far.
+  rig.host->SetTimeBudget(100'000'000, &clock, 50'000'000);
+  rig.host->SetProgressPosition(0);
+  rig.now += 1'000'000;
+  rig.host->Repaint();
+  EXPECT_EQ(rig.host->progressLine(), "7FE00000  0%  about 3 min left");
+  rig.host->SetProgressPosition(25);
+  clock.now += 75'000'000;  // three times slower than its estimate
+  rig.now += 1'000'000;
+  rig.host->Repaint();
+  EXPECT_EQ(rig.host->progressLine(), "7FE00000  25%  about 6 min left");
   rig.host->SetTimeBudget(0, nullptr);
   rig.now += 1'000'000;
   rig.host->Repaint();
-  EXPECT_EQ(rig.host->progressLine(), "7FE00000  50%");
+  EXPECT_EQ(rig.host->progressLine(), "7FE00000  25%");
   EXPECT_EQ(rig.out.str(), "Write Firmware on TS1 takes about 8 min.\n");
 }
 

@@ -236,6 +236,46 @@ TEST_P(BoardTest, StuckBitsNeverProgram) {
   EXPECT_EQ(b.Read(row.base + 0x14), 0u);
 }
 
+// How long both chips of a TS1 board stay busy with a part's times scaled.
+struct TimeCase {
+  const char* device;
+  char op;  // 'p' program, 'f' a program that never verifies, 's' sector erase, 'c' chip erase
+  const char *erase, *program;  // erase_time_percent, program_time_percent
+  int64_t us;
+};
+
+class TimePercentTest : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(TimePercentTest, BothChipsTakeTheScaledTime) {
+  const TimeCase& c = GetParam();
+  BoardUnderTest b(kTool[2], ConfOf({{"flash_device", c.device},
+                                     {"erase_time_percent", c.erase},
+                                     {"program_time_percent", c.program},
+                                     {"stuck_bits", "0x7FE00044:0x00010001"}}));
+  const uint32_t a = b.row.base + (c.op == 'f' ? 0x44 : 0x40);
+  if (c.op == 's' || c.op == 'c') std::fill(b.image.begin(), b.image.end(), 0x00);
+  c.op == 's' ? b.EraseSector(a) : c.op == 'c' ? b.EraseChip() : b.Program(a, 0);
+  // Per half: erased, programmed, or DQ5 once the chip gives up.
+  const uint32_t mask = c.op == 'f' ? 0x20 : 0xFFFF, done = c.op == 'p' ? 0 : mask;
+  b.clock.Advance(c.us - 1);
+  for (int shift : {0, 16}) EXPECT_NE(b.Read(a) >> shift & mask, done) << shift;
+  b.clock.Advance(1);
+  for (int shift : {0, 16}) EXPECT_EQ(b.Read(a) >> shift & mask, done) << shift;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parts, TimePercentTest,
+    ::testing::Values(
+        TimeCase{"AM29LV800BB", 's', "2142", "3272", FlashChip::kEraseWindowUs + 14'994'000},
+        TimeCase{"AM29LV800BB", 'c', "50", "100", 5'500'000},
+        TimeCase{"AM29LV800BB", 'c', "2142", "100", 235'620'000},  // no chip-erase maximum
+        TimeCase{"M29W800DB", 'c', "750", "100", 30'000'000},      // held at its maximum
+        TimeCase{"AM29LV800BB", 'p', "2142", "3272", 360},
+        TimeCase{"MBM29F800BA", 'p', "100", "22500", 3600},
+        TimeCase{"AM29LV800BB", 'p', "100", "10", 1},
+        TimeCase{"AM29LV800BB", 'f', "100", "3272", 360 * FlashChip::kFailFactor}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
+
 // The chips a protected_sectors entry names, as the bus bits they answer on.
 struct Protection {
   const char* suffix;
@@ -591,7 +631,17 @@ INSTANTIATE_TEST_SUITE_P(
         ConfCase{"TS1", "flash_id", "01:22G4", "is not MAKER:DEVICE"},
         ConfCase{"TS1", "flash_id", "-1:2", "is not MAKER:DEVICE"},
         ConfCase{"DSX6170", "flash_id", "0x0001:0x2249",
-                 "flash_id and flash_maker both give the maker code", "flash_maker", "AMD"}),
+                 "flash_id and flash_maker both give the maker code", "flash_maker", "AMD"},
+        ConfCase{"DSX6071/6072", "erase_time_percent", "2143",
+                 "erase_time_percent = 2143: expected a whole number from 10 to 2142 (the "
+                 "AM29LV800BB erases a sector in 0.7 s typically, 15 s at most)"},
+        ConfCase{"TS1", "erase_time_percent", "9",
+                 "erase_time_percent = 9: expected a whole number from 10 to 1500 (the "
+                 "MBM29F800BA erases a sector in 1 s typically, 15 s at most)"},
+        ConfCase{"TS1", "program_time_percent", "2001",
+                 "program_time_percent = 2001: expected a whole number from 10 to 2000 (the "
+                 "M29W800DB programs a word in 10 µs typically, 200 µs at most)",
+                 "flash_device", "M29W800DB"}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST(ConfErrorTest, ImageOfTheWrongSizeOrUnknownModel) {
@@ -608,14 +658,14 @@ TEST(ConfDefaultsTest, ParseAndBuildTheDefaultBoardForEveryModel) {
   for (const ToolRow& row : kTool) {
     SCOPED_TRACE(row.caption);
     const std::string text = FlashConfDefaults(row.caption);
-    for (const char* key :
-         {"flash_device", "flash_maker", "flash_id", "protected_sectors", "stuck_bits"}) {
+    for (const char* key : {"flash_device", "flash_maker", "flash_id", "protected_sectors",
+                            "stuck_bits", "erase_time_percent", "program_time_percent"}) {
       EXPECT_NE(text.find(std::string("# ") + key + ":"), std::string::npos) << key;
     }
     Conf conf;
     std::string error;
     ASSERT_TRUE(conf.Parse(text, &error)) << error;
-    EXPECT_EQ(conf.values().size(), 1u) << "only flash_device is set; the rest are examples";
+    EXPECT_EQ(conf.values().size(), 3u) << "flash_device and the percents; the rest are examples";
     // The commented examples must each be accepted as they stand.
     int examples = 0;
     for (size_t at = text.find("\n# flash_maker ="); at != std::string::npos;

@@ -78,6 +78,7 @@ struct FaultCase {
   bool holdsImage = false;  // the loader's copy lands: the flash or data area holds the input
   bool fullDevice = false;  // a read saves to /dev/full, a write logs to it
   bool untouched = false;   // the flash ends as it began
+  bool fullWrite = true;    // false: only the sectors that differ from the input are written
 };
 
 const std::string kDead = kLinkErrorMessage;
@@ -106,6 +107,7 @@ TEST_P(FaultSuite, EndsSaysWhatHappenedLetsGoAndLosesNothing) {
     rig.Reopen();
   }
   rig.session.verifyAfterWrite = c.verify;
+  rig.session.fullWrite = c.fullWrite;
   for (Answer a : c.answers) rig.host.answers.push_back(a);
   const std::string in = rig.path("in.bin"), out = rig.path("out.bin");
   const std::vector<uint8_t> previous = {'o', 'l', 'd'};
@@ -188,6 +190,15 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
               {kDeadWriting + "7FE00000 to 7FFFFFFF" + kMayNotStart + kNoBackup}, Log::Stopped},
     FaultCase{"DeadWriteFirmwareBlocks", Cmd::WriteFirmware, Model::DSI185, kDeadLater,
               {kDeadWriting + "7FF00000 to 7FF07FFF" + kMayNotStart + kNoBackup}, Log::Stopped},
+    // Written sector by sector: silent while comparing is before anything is erased, silent
+    // later names only the sector erased so far.
+    FaultCase{.name = "DeadWriteFirmwareComparing", .cmd = Cmd::WriteFirmware, .model = Model::TS1,
+              .conf = kDeadLater, .messages = {kDead}, .untouched = true, .fullWrite = false},
+    FaultCase{.name = "DeadWriteFirmwareSector", .cmd = Cmd::WriteFirmware, .model = Model::TS1,
+              .conf = "dead_after_bytes = 2584000",
+              .messages = {kDeadWriting + "7FE00000 to 7FE07FFF; every other sector holds the image" +
+                           kMayNotStart + kNoBackup},
+              .log = Log::Stopped, .maxVirtualSeconds = 55, .fullWrite = false},
     FaultCase{"DeadWriteFirmwareRamLoader", Cmd::WriteFirmware, Model::BCT13, kDeadLater, {kDead}, Log::Stopped},
     FaultCase{"DeadReadFirmware", Cmd::ReadFirmware, Model::TS1, kDeadLater, {kDead}},
     FaultCase{"DeadWriteDataArea", Cmd::WriteDataArea, Model::TS1, kDeadLater, {kDead}, Log::Stopped},

@@ -65,7 +65,9 @@ std::vector<uint32_t> Concat(std::vector<uint32_t> a, const std::vector<uint32_t
 // chips are bottom-boot parts the tool knows.
 struct FirmwareRig {
   FirmwareRig(Model model, size_t bytes, const std::string& conf = "")
-      : rig(model, conf, SimRig::kTapped), image(bytes, 0xFF) {}
+      : rig(model, conf, SimRig::kTapped), image(bytes, 0xFF) {
+    s().fullWrite = true;  // the whole-flash protocol, word for word
+  }
   // What the flash holds before the write.
   void Flash(const std::vector<uint8_t>& content) {
     SimRig::WriteFile(rig.decoderDir() + "/flash.bin", content);
