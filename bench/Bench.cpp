@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,9 @@
 #include "station/Runner.h"
 #include "target/Connection.h"
 #include "target/Session.h"
+#include "target/Profiles.h"
+#include "target/TimeLeft.h"
+#include "flash/FlashModels.h"
 
 using corvane::CommandId;
 using corvane::Model;
@@ -317,6 +321,185 @@ int RunPeeks(uint64_t count) {
   return 0;
 }
 
+// --- the time left ---------------------------------------------------------------------------
+
+// Passes everything to a terminal host and keeps, at each step of the progress bar, the time
+// left it would show (the same TimeLeft both hosts use) with the virtual clock's time.
+class TimeLeftProbe final : public corvane::Host {
+ public:
+  struct Sample {
+    int64_t now, left;
+  };
+  explicit TimeLeftProbe(corvane::Host& inner) : inner_(inner) {}
+  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
+  std::string Status() const override { return inner_.Status(); }
+  void SetProgressRange(int minimum, int maximum) override {
+    minimum_ = minimum;
+    maximum_ = maximum;
+    inner_.SetProgressRange(minimum, maximum);
+  }
+  void SetProgressPosition(int position) override {
+    inner_.SetProgressPosition(position);
+    if (clock_ == nullptr || !left_.running()) return;
+    const int64_t now = clock_->Now();
+    if (!samples.empty() && now - samples.back().now < 100'000) return;
+    samples.push_back({now, left_.Left(now, minimum_, maximum_, position)});
+  }
+  void Repaint() override { inner_.Repaint(); }
+  void ProcessMessages() override { inner_.ProcessMessages(); }
+  corvane::Answer MessageBox(corvane::MessageKind kind, const std::string& text,
+                             corvane::Buttons buttons) override {
+    return inner_.MessageBox(kind, text, buttons);
+  }
+  std::string DialogFilter(corvane::Dialog dialog) const override {
+    return inner_.DialogFilter(dialog);
+  }
+  void SetDialogFilter(corvane::Dialog dialog, const std::string& filter) override {
+    inner_.SetDialogFilter(dialog, filter);
+  }
+  std::optional<std::string> RunDialog(corvane::Dialog dialog) override {
+    return inner_.RunDialog(dialog);
+  }
+  bool AbortRequested() override { return inner_.AbortRequested(); }
+  corvane::Answer AnnounceDuration(const std::string& text, bool ask) override {
+    announced.push_back(text);
+    return inner_.AnnounceDuration(text, ask);
+  }
+  void SetTimeBudget(int64_t phaseUs, corvane::Clock* clock, int64_t afterUs) override {
+    if (clock != nullptr && start < 0) start = clock->Now();
+    if (clock != nullptr) last_ = clock;
+    clock_ = clock;
+    if (clock) left_.Start(clock->Now(), phaseUs, afterUs);
+    inner_.SetTimeBudget(phaseUs, clock, afterUs);
+  }
+  int64_t Now() const { return last_ ? last_->Now() : 0; }
+
+  std::vector<Sample> samples;
+  std::vector<std::string> announced;
+  int64_t start = -1;
+
+ private:
+  corvane::Host& inner_;
+  corvane::Clock* clock_ = nullptr;  // while a budget runs
+  corvane::Clock* last_ = nullptr;
+  corvane::TimeLeft left_;
+  int minimum_ = 0, maximum_ = 0;
+};
+
+// A write of image A over an erased flash, then of A with a few sectors changed, on a port
+// three times slower than the assumed 1 us and no link test: the time left shown at a
+// quarter, half and three quarters of each write against the virtual time really left,
+// and the estimate refined after the comparison against the write's virtual time.
+int RunTimeLeft(const std::string& modelName, const std::string& root) {
+  const auto model = corvane::ModelFromName(modelName);
+  if (!model) {
+    std::fprintf(stderr, "corvane-bench: unknown model %s\n", modelName.c_str());
+    return 2;
+  }
+  const auto& flash = corvane::FlashModelOf(*model);
+  std::string a(4 * static_cast<size_t>(flash.words), '\0');
+  uint32_t x = 0x2545F491;
+  for (char& c : a) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  std::string b = a;
+  for (size_t i = 0x20000 * 3 + 40; i < b.size(); i += 0x20000 * 17) b[i] ^= 0x5A;
+  std::ofstream(root + "/a.bin", std::ios::binary).write(a.data(), static_cast<std::streamsize>(a.size()));
+  std::ofstream(root + "/b.bin", std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
+
+  std::ostringstream sink;
+  std::istringstream noInput;
+  cli::TerminalHost startHost(sink, sink, noInput, {});
+  corvane::TargetOptions options;
+  options.simulateDir = root + "/vd";
+  std::string error;
+  auto backend = corvane::Backend::Start(options, startHost, &error);
+  if (!backend || !backend->Begin(*model, &error) || !backend->End(&error)) {
+    std::fprintf(stderr, "corvane-bench: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string conf = root + "/vd/" + corvane::ModelFolderName(*model) + "/decoder.conf";
+  std::string text;
+  {
+    std::ifstream in(conf);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const size_t at = text.find("\nport_access_us = 1\n");
+  if (at == std::string::npos) {
+    std::fprintf(stderr, "corvane-bench: no port_access_us line in %s\n", conf.c_str());
+    return 1;
+  }
+  text.replace(at, 20, "\nport_access_us = 3\n");
+  std::ofstream(conf) << text;
+
+  std::printf("%-12s %-28s %10s %9s %9s %9s %12s\n", "model", "write", "virtual s", "left@25%",
+              "left@50%", "left@75%", "refined");
+  bool ok = true;
+  const struct {
+    const char* file;
+    const char* what;
+    bool full;
+  } writes[] = {{"a.bin", "A over an erased flash", false},
+                {"b.bin", "A with a few sectors changed", false},
+                {"a.bin", "A again, --full-write", true}};
+  for (const auto& [file, what, full] : writes) {
+    std::ostringstream out, err;
+    cli::TerminalHost::Settings settings;
+    settings.answer = true;
+    settings.path = root + "/" + file;
+    cli::TerminalHost terminal(out, err, noInput, settings);
+    TimeLeftProbe probe(terminal);
+    corvane::RunRequest request;
+    request.command = CommandId::WriteFirmware;
+    request.profile.model = *model;
+    request.logDir = root;
+    request.fullWrite = full;
+    const corvane::RunResult result = corvane::RunOne(*backend, probe, request);
+    terminal.Finish();
+    const int64_t end = probe.Now();
+    const double total = static_cast<double>(end - probe.start);
+    if (err.str().find("Writing Flash completed") == std::string::npos &&
+        out.str().find("Writing Flash completed") == std::string::npos) {
+      std::fprintf(stderr, "corvane-bench: the write of %s did not complete:\n%s%s\n", file,
+                   out.str().c_str(), err.str().c_str());
+      ok = false;
+      continue;
+    }
+    std::string cells;
+    for (double share : {0.25, 0.5, 0.75}) {
+      const double when = static_cast<double>(probe.start) + share * total;
+      const TimeLeftProbe::Sample* best = nullptr;
+      for (const auto& s : probe.samples) {
+        if (!best || std::abs(static_cast<double>(s.now) - when) <
+                         std::abs(static_cast<double>(best->now) - when)) {
+          best = &s;
+        }
+      }
+      char cell[32];
+      if (best) {
+        const double really = static_cast<double>(end - best->now);
+        std::snprintf(cell, sizeof cell, " %+8.1f%%", 100.0 * (static_cast<double>(best->left) - really) / really);
+      } else {
+        std::snprintf(cell, sizeof cell, " %9s", "-");
+      }
+      cells += cell;
+    }
+    std::string refined = "-";
+    for (const std::string& d : result.details) {
+      double seconds = 0;
+      if (std::sscanf(d.c_str(), "refined estimate: %lf s", &seconds) == 1) {
+        char cell[32];
+        std::snprintf(cell, sizeof cell, "%+.1f%%", 100.0 * (seconds * 1e6 - total) / total);
+        refined = cell;
+      }
+    }
+    std::printf("%-12s %-28s %10.1f%s %12s\n", modelName.c_str(), what, total / 1e6,
+                cells.c_str(), refined.c_str());
+  }
+  return ok ? 0 : 1;
+}
+
 void PrintRow(const char* host, const BenchCommand& c, const std::vector<Measure>& runs) {
   double wMin = 1e300, wMax = 0, rMin = 1e300, rMax = 0;
   for (const Measure& m : runs) {
@@ -343,6 +526,7 @@ int Usage() {
   std::fputs(
       "usage: corvane-bench [--runs N] [--only terminal|window]\n"
       "       corvane-bench --peeks N\n"
+      "       corvane-bench --time-left MODEL\n"
       "Runs Write Firmware and Read Firmware (DSX6170, 4 MB), Read eeprom (8 KB) and Ramdump\n"
       "6072 on the virtual decoder through the terminal host and the window (offscreen), and\n"
       "prints the tool's time next to the 1 us a port access takes on real hardware.\n",
@@ -356,6 +540,7 @@ int main(int argc, char** argv) {
   int runs = 1;
   bool terminal = true, window = true;
   std::optional<uint64_t> peeks;
+  std::optional<std::string> timeLeftModel;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -364,6 +549,8 @@ int main(int argc, char** argv) {
       if (runs < 1) return Usage();
     } else if (a == "--peeks" && hasValue) {
       peeks = std::strtoull(argv[++i], nullptr, 10);
+    } else if (a == "--time-left" && hasValue) {
+      timeLeftModel = argv[++i];
     } else if (a == "--only" && hasValue) {
       const std::string which = argv[++i];
       terminal = which == "terminal";
@@ -374,6 +561,10 @@ int main(int argc, char** argv) {
     }
   }
   if (peeks) return RunPeeks(*peeks);
+  if (timeLeftModel) {
+    QTemporaryDir dir;
+    return RunTimeLeft(*timeLeftModel, dir.path().toStdString());
+  }
 
   // No display needed: the window draws into memory unless told otherwise.
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);

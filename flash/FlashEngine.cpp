@@ -44,7 +44,9 @@ void LeadingReset(Session& s, const FlashModel& f) {
 // Polls, rewrites the erase sequence while the word at `watched` does not read erased, and
 // logs the failure once the limit is reached.
 template <class Sequence>
-bool EraseAndWatch(Session& s, uint32_t watched, int passes, Sequence&& sequence) {
+bool EraseAndWatch(Session& s, uint32_t watched, int passes, int64_t giveUpUs,
+                   Sequence&& sequence) {
+  const int64_t start = s.clock().Now();
   for (int pass = 1;; ++pass) {
     sequence();
     int polls = 0;
@@ -58,7 +60,8 @@ bool EraseAndWatch(Session& s, uint32_t watched, int passes, Sequence&& sequence
       s.host.ProcessMessages();
     } while (value != kErased && polls <= kErasePolls);
     // A chip still erasing toggles its status bits: no link noise, only not done.
-    if (ReadFlashExpecting(s, watched, kErased, false) == kErased || pass >= passes) break;
+    if (ReadFlashExpecting(s, watched, kErased, false) == kErased) break;
+    if (pass >= passes && s.clock().Now() - start >= giveUpUs) break;
   }
   if (ReadFlashExpecting(s, watched, kErased, false) == kErased) return true;
   s.Log("Erase error address : " + Hex8(watched));
@@ -107,31 +110,31 @@ void ResetFlash(Session& s) {
   ReadFlash(s, f.readBackAddress);
 }
 
-bool EraseFlash(Session& s, uint32_t address) {
+bool EraseFlash(Session& s, uint32_t address, int64_t giveUpUs) {
   const FlashModel& f = FlashModelOf(s.model());
   // Without a sector erase there is nothing to wait for: polling would only run out the limit.
   if (!f.sectorCommands) return false;
-  return EraseAndWatch(s, address, kSectorEraseSequenceLimit,
+  return EraseAndWatch(s, address, kSectorEraseSequenceLimit, giveUpUs,
                        [&] { SectorEraseSequence(s, f, address); });
 }
 
-bool EraseSector(Session& s, uint32_t address) {
+bool EraseSector(Session& s, uint32_t address, int64_t giveUpUs) {
   const FlashModel& f = FlashModelOf(s.model());
   if (!f.commanded || f.sectorErase == 0) return false;
-  return EraseAndWatch(s, address, kSectorEraseSequenceLimit,
+  return EraseAndWatch(s, address, kSectorEraseSequenceLimit, giveUpUs,
                        [&] { SectorEraseSequence(s, f, address); });
 }
 
-bool EraseChip(Session& s, uint32_t address) {
+bool EraseChip(Session& s, uint32_t address, int64_t giveUpUs) {
   const FlashModel& f = FlashModelOf(s.model());
   switch (f.eraseChip) {
     case EraseMethod::None:
       return false;
     case EraseMethod::Sector:
-      return EraseAndWatch(s, address, kSectorEraseSequenceLimit,
+      return EraseAndWatch(s, address, kSectorEraseSequenceLimit, giveUpUs,
                            [&] { SectorEraseSequence(s, f, address); });
     case EraseMethod::Chip:
-      return EraseAndWatch(s, address, kChipEraseSequenceLimit, [&] { ChipEraseSequence(s, f); });
+      return EraseAndWatch(s, address, kChipEraseSequenceLimit, giveUpUs, [&] { ChipEraseSequence(s, f); });
   }
   return false;
 }

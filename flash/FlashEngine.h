@@ -29,11 +29,13 @@ void WriteFlash(Session& session, uint32_t address, uint32_t value);
 void ResetFlash(Session& session);
 // The erases and ProgramFlash log their failures and return false when the word at the
 // address does not read erased, or as value, at the end.
-bool EraseFlash(Session& session, uint32_t address);
+// giveUpUs: the identified part's longest erase with a margin; a slow part is waited for
+// that long even past the fixed pass limits (0: the limits alone).
+bool EraseFlash(Session& session, uint32_t address, int64_t giveUpUs = 0);
 // The sector erase of the board's command table wherever it has one, for the writes that
 // leave unchanged sectors alone; false without one, or when the sector does not read erased.
-bool EraseSector(Session& session, uint32_t address);
-bool EraseChip(Session& session, uint32_t address);
+bool EraseSector(Session& session, uint32_t address, int64_t giveUpUs = 0);
+bool EraseChip(Session& session, uint32_t address, int64_t giveUpUs = 0);
 // Whether either chip protects the sector at address; nothing when what the chips answered
 // is no protection status (they are not in autoselect mode, or the link corrupts it).
 std::optional<bool> CheckSector(Session& session, uint32_t address);

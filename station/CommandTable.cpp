@@ -45,7 +45,7 @@ using F = FileUse;
 
 // clang-format off
 constexpr CommandRow kCommands[] = {
-  {CommandId::WriteFirmware, "write-firmware", nullptr, "FILE", "erase the flash and write the image FILE",
+  {CommandId::WriteFirmware, "write-firmware", nullptr, "FILE", "write the image FILE (only the sectors that differ)",
    "Flash1", 0, "WriteFirmware1", "&Write Firmware", F::Input, true, Always, Plain<WriteFirmware>},
   {CommandId::WriteDataArea, "write-data-area", nullptr, "FILE", "write FILE into the data area",
    "Flash1", 0, "WriteDataArea1", "Write &Data Area", F::Input, true, WriteDataAreaOffered,

@@ -9,6 +9,7 @@
 
 #include "flash/FlashEngine.h"
 #include "link/Text.h"
+#include "transfer/Duration.h"
 #include "transfer/FirmwareLog.h"
 #include "transfer/ImageFile.h"
 #include "transfer/WordStatus.h"
@@ -132,35 +133,40 @@ void BackupFile::ReadAll() {
   }
 }
 
-bool BackupFile::Prove(uint32_t first, uint32_t count) {
+bool BackupFile::Prove(const std::vector<std::pair<uint32_t, uint32_t>>& spans) {
   // The second read proves the first: a word the link corrupted is read until two agree.
   WordStatus status;
+  uint32_t total = 0;
+  for (const auto& span : spans) total += span.second;
   s_.host.SetStatus("Checking the backup...");
-  s_.host.SetProgressRange(0, static_cast<int>(count));
+  s_.host.SetProgressRange(0, static_cast<int>(total));
   s_.host.SetProgressPosition(0);
   s_.host.Repaint();
   ReadMeter meter(s_);
-  for (uint32_t i = first; i < first + count; ++i) {
-    const uint32_t a = start_ + 4 * i;
-    const uint32_t again = ReadFlash(s_, a);
-    if (again != held_[i]) {
-      const std::optional<uint32_t> agreed = s_.PeekAgreed(a, ByteSwap(again));
-      if (!agreed || (ByteSwap(*agreed) != held_[i] && ByteSwap(*agreed) != again)) {
-        s_.host.MessageBox(MessageKind::Error,
-                           "Cannot save the backup: the word at " + Hex8(a) +
-                               " read differently each time, so the backup cannot be proven. "
-                               "The link corrupts data: check the cable and the port with the "
-                               "link test (" + s_.shellCommand + " link-test)." + kNothingDone,
-                           Buttons::Ok);
-        return false;
+  int position = 0;
+  for (const auto& [first, count] : spans) {
+    for (uint32_t i = first; i < first + count; ++i) {
+      const uint32_t a = start_ + 4 * i;
+      const uint32_t again = ReadFlash(s_, a);
+      if (again != held_[i]) {
+        const std::optional<uint32_t> agreed = s_.PeekAgreed(a, ByteSwap(again));
+        if (!agreed || (ByteSwap(*agreed) != held_[i] && ByteSwap(*agreed) != again)) {
+          s_.host.MessageBox(MessageKind::Error,
+                             "Cannot save the backup: the word at " + Hex8(a) +
+                                 " read differently each time, so the backup cannot be proven. "
+                                 "The link corrupts data: check the cable and the port with the "
+                                 "link test (" + s_.shellCommand + " link-test)." + kNothingDone,
+                             Buttons::Ok);
+          return false;
+        }
+        ++s_.linkNoise;
+        held_[i] = ByteSwap(*agreed);
       }
-      ++s_.linkNoise;
-      held_[i] = ByteSwap(*agreed);
+      s_.host.SetProgressPosition(position++);
+      s_.host.SetStatus(status.Address(a));
+      s_.host.ProcessMessages();
+      s_.CheckAbort(kStopBackup);
     }
-    s_.host.SetProgressPosition(static_cast<int>(i - first));
-    s_.host.SetStatus(status.Address(a));
-    s_.host.ProcessMessages();
-    s_.CheckAbort(kStopBackup);
   }
   return true;
 }
@@ -223,11 +229,14 @@ std::string BackupFile::SaveMended() {
 }
 
 std::optional<std::string> BackUp(Session& s, BackupRegion region, uint32_t start, uint32_t words,
-                                  WordOrder order) {
+                                  WordOrder order, int64_t afterUs) {
   if (!s.backup) return std::string();
   auto backup = BackupFile::Open(s, region, start, words, order);
   if (!backup) return std::nullopt;
+  BeginStep(s, Duration(s.linkCost).Peeks(words), Duration(s.linkCost).Peeks(words) + afterUs);
   backup->ReadAll();
+  // The first read measured the port: the second's time follows from it.
+  BeginStep(s, Duration(s.linkCost).Peeks(words), afterUs);
   if (!backup->Prove(0, words) || !backup->Commit()) return std::nullopt;
   return backup->path();
 }

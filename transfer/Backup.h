@@ -21,8 +21,9 @@ enum class BackupRegion { Firmware, DataArea };
 // a named one that exists is refused. The backup's path; empty when none was asked for;
 // nothing after one message, when the backup failed or was stopped (nothing has been
 // erased then).
+// afterUs: the estimate of what follows, for the time left.
 std::optional<std::string> BackUp(Session& session, BackupRegion region, uint32_t start,
-                                  uint32_t words, WordOrder order);
+                                  uint32_t words, WordOrder order, int64_t afterUs = 0);
 
 // The same in steps, for a write that needs the old contents first to decide what to
 // write: every word read once, a second read of the words about to change, the file
@@ -33,9 +34,10 @@ class BackupFile {
   static std::optional<BackupFile> Open(Session& session, BackupRegion region, uint32_t start,
                                         uint32_t words, WordOrder order);
   void ReadAll();
-  // Reads words [first, first + count) again; false after the message when a word could
-  // not be proven.
-  bool Prove(uint32_t first, uint32_t count);
+  // Reads words [first, first + count) of each span again, under one progress bar; false
+  // after the message when a word could not be proven.
+  bool Prove(const std::vector<std::pair<uint32_t, uint32_t>>& spans);
+  bool Prove(uint32_t first, uint32_t count) { return Prove({{first, count}}); }
   // False after the message.
   bool Commit();
   // A word the read-back read twice the same and the first read did not: the file gets it.

@@ -1,5 +1,9 @@
 #include "transfer/DataArea.h"
 
+#include <optional>
+#include <vector>
+
+#include "flash/FlashEngine.h"
 #include "target/LinkTest.h"
 #include "transfer/Backup.h"
 #include "transfer/Duration.h"
@@ -20,6 +24,25 @@ const std::string kStopVerifying =
     "Stop verifying? The data area has been written; only the check that it holds the file is "
     "skipped.";
 const std::string kStopReading = "Stop reading the data area? No file will be saved.";
+
+// Whether the area at `start` holds the image's words: from what a backup read (held), or
+// by a read that stops at the first word that differs.
+bool AlreadyHeld(Session& s, ImageReader& image, uint32_t start,
+                 const std::vector<uint32_t>* held) {
+  const std::vector<uint32_t> wanted = ImageWords(image, kImageWords);
+  if (held) return *held == wanted;
+  s.host.SetStatus("Comparing...");
+  s.host.SetProgressRange(0, static_cast<int>(kImageWords) - 1);
+  s.host.SetProgressPosition(0);
+  ReadMeter meter(s);
+  for (uint32_t i = 0; i < kImageWords; ++i) {
+    if (ReadFlash(s, start + 4 * i) != wanted[i]) return false;
+    s.host.SetProgressPosition(static_cast<int>(i));
+    s.host.ProcessMessages();
+    s.CheckAbort("Stop comparing? Nothing has been written yet.");
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -49,16 +72,29 @@ void WriteDataArea(Session& s) {
     plan.Add("loader", 15'000'000 + plan.Pokes(30) + plan.Peeks(1));
     if (s.verifyAfterWrite) plan.Add("read-back", plan.Peeks(kImageWords));
     if (!Announce(s, "Write Data Area", plan, true)) return;
-    // As Read Data Area saves it, so that this command can put it back.
-    const auto backup =
-        BackUp(s, BackupRegion::DataArea, area.readStart, kImageWords, WordOrder::Bus);
-    if (!backup) return;
+    // As Read Data Area saves it, so that this command can put it back. Its first read
+    // also tells whether the area already holds the file: the loader rewrites the whole
+    // area, so it is run only when a word differs.
+    std::optional<BackupFile> saving =
+        s.backup ? BackupFile::Open(s, BackupRegion::DataArea, area.readStart, kImageWords,
+                                    WordOrder::Bus)
+                 : std::nullopt;
+    if (s.backup && !saving) return;
+    if (saving) saving->ReadAll();
+    if (!s.fullWrite && AlreadyHeld(s, image, area.readStart, saving ? &saving->held() : nullptr)) {
+      s.host.MessageBox(MessageKind::Information,
+                        "The data area already holds " + *path + ": nothing was written.",
+                        Buttons::Ok);
+      return;
+    }
+    if (saving && (!saving->Prove(0, kImageWords) || !saving->Commit())) return;
+    const std::string backup = saving ? saving->path() : std::string();
     WriteLogScope log(s);
     if (!log.Open()) return;
 
     CopyImageToRam(s, image, area.ramBase, kImageWords);
     const std::string restore =
-        RestoreText(s, *backup, "Flash > Write Data Area", "write-data-area",
+        RestoreText(s, backup, "Flash > Write Data Area", "write-data-area",
                     "Read Data Area");
     bool sent = false;
     try {
@@ -85,7 +121,7 @@ void WriteDataArea(Session& s) {
     log.Finish();
     if (!good) return;
     s.host.MessageBox(MessageKind::Information,
-                      CompletedText(s, "Writing Data Area completed.", *backup), Buttons::Ok);
+                      CompletedText(s, "Writing Data Area completed.", backup), Buttons::Ok);
   });
 }
 

@@ -88,7 +88,17 @@ bool Announce(Session& s, const std::string& command, const Duration& duration, 
 }
 
 void BeginPart(Session& s, const Duration& d, const std::string& part) {
-  s.host.SetTimeBudget(d.PartUs(part), &s.clock(), d.AfterUs(part));
+  BeginParts(s, d, part, part);
+}
+
+void BeginParts(Session& s, const Duration& d, const std::string& first,
+                const std::string& last) {
+  const int64_t phase = d.AfterUs(first) + d.PartUs(first) - d.AfterUs(last);
+  s.host.SetTimeBudget(phase, &s.clock(), d.AfterUs(last));
+}
+
+void BeginStep(Session& s, double phaseUs, double afterUs) {
+  s.host.SetTimeBudget(std::llround(phaseUs), &s.clock(), std::llround(afterUs));
 }
 
 void StartRead(Session& s, const std::string& command, const std::string& status,

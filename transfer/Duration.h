@@ -44,8 +44,13 @@ class Duration {
 // while it runs. False when the user chose not to go on.
 bool Announce(Session& session, const std::string& command, const Duration& duration, bool ask);
 
-// The start of one part of a command's estimate: the time left follows it from here.
+// The start of one part of a command's estimate, or of the parts first to last that share
+// one progress bar: the time left follows them from here.
 void BeginPart(Session& session, const Duration& duration, const std::string& part);
+void BeginParts(Session& session, const Duration& duration, const std::string& first,
+                const std::string& last);
+// The same for a step the estimate does not name: phaseUs for it, afterUs after it.
+void BeginStep(Session& session, double phaseUs, double afterUs);
 
 // The start of a read of `words` words: its time said, its status text, its progress bar.
 void StartRead(Session& session, const std::string& command, const std::string& status,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "link/Text.h"
+#include "transfer/ImageFile.h"
 #include "transfer/Transfer.h"
 
 namespace corvane {
@@ -67,6 +68,18 @@ uint32_t CountProgrammedWords(ImageReader& image, uint32_t first, uint32_t words
 
 void SkipBytes(ImageReader& image, uint64_t to) {
   if (!image.Seek(to)) InputFailedAt(to);
+}
+
+std::vector<uint32_t> ImageWords(ImageReader& image, uint32_t words) {
+  std::vector<uint32_t> out(words);
+  SkipBytes(image, 0);
+  uint8_t b[4];
+  for (uint32_t i = 0; i < words; ++i) {
+    ReadWord(image, b, 4ull * i);
+    out[i] = FlashValue(b);
+  }
+  SkipBytes(image, 0);
+  return out;
 }
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "target/Files.h"
 #include "target/Session.h"
@@ -22,5 +23,8 @@ uint32_t CountProgrammedWords(ImageReader& image, uint32_t first, uint32_t words
 // comes up short (the file changed under us, a disk error) stops the command.
 void ReadWord(ImageReader& image, uint8_t* bytes, uint64_t offset);
 void SkipBytes(ImageReader& image, uint64_t to);
+// The first `words` words of a checked image, as the flash is to hold them (to compare with
+// what reads return); the image is left at its start.
+std::vector<uint32_t> ImageWords(ImageReader& image, uint32_t words);
 
 }  // namespace corvane

@@ -55,6 +55,8 @@ class FirmwareWriter {
       : s_(s), image_(image), f_(flash), part_(part) {}
 
   void Run();
+  // The estimate whose parts the time left follows while the writer erases and writes.
+  void SetPlan(const Duration* plan) { plan_ = plan; }
   // Erases and programs only the sectors that differ (each on its own, or the whole chip
   // when that is cheaper); image holds the flash's words as the file gives them.
   void WriteSectors(const std::vector<SectorState>& sectors, const std::vector<uint32_t>& image,
@@ -104,6 +106,7 @@ class FirmwareWriter {
   std::vector<std::pair<uint32_t, uint32_t>> erased_;  // spans erased so far (end exclusive)
   uint32_t writtenFrom_ = 0, writtenEnd_ = 0;  // words handled by the word loop so far
   bool erasing_ = false;  // an erase has begun and not yet ended
+  const Duration* plan_ = nullptr;
   bool differential_ = false;   // only the sectors that differ are written
   bool sectorsWritten_ = false;  // ... and all of them were
 };
@@ -138,7 +141,10 @@ void FirmwareWriter::Run() {
     case WriteMethod::ChipErase:
       sectors_.emplace(f_, part_);
       SetStatus("Writing Flash...");
+      // Apart: the erase moves no progress bar, the words do.
+      if (plan_) BeginPart(s_, *plan_, "erase");
       Erase(f_.base);
+      if (plan_) BeginPart(s_, *plan_, "write");
       s_.host.SetProgressRange(0, static_cast<int>(last));
       s_.host.SetProgressPosition(0);
       WriteWords(0, false);
@@ -245,9 +251,21 @@ void FirmwareWriter::Erase(uint32_t address, EraseKind kind) {
   }
   erased_ = std::move(merged);
   erasing_ = true;
-  const bool erased = kind == EraseKind::Chip     ? EraseChip(s_, address)
-                      : kind == EraseKind::Sector ? EraseSector(s_, address)
-                                                  : EraseFlash(s_, address);
+  // A slow part of the catalogue is given its data sheet's longest erase and half again.
+  // Where the sheet gives no longest chip erase, the chip is taken to be as much slower
+  // than typical as its sectors may be.
+  const bool wholeChip = chip && FlashModelOf(s_.model()).eraseChip == EraseMethod::Chip;
+  int64_t longestUs = 0;
+  if (part_) {
+    longestUs = wholeChip ? part_->chipEraseMaxUs : part_->sectorEraseMaxUs;
+    if (wholeChip && longestUs == 0 && part_->sectorEraseTypUs > 0) {
+      longestUs = part_->chipEraseTypUs * part_->sectorEraseMaxUs / part_->sectorEraseTypUs;
+    }
+  }
+  const int64_t giveUpUs = longestUs * 3 / 2;
+  const bool erased = kind == EraseKind::Chip     ? EraseChip(s_, address, giveUpUs)
+                      : kind == EraseKind::Sector ? EraseSector(s_, address, giveUpUs)
+                                                  : EraseFlash(s_, address, giveUpUs);
   erasing_ = !erased;  // a sector that did not erase may be half erased
   if (!erased) {
     StopTransfer(s_, "Erasing the flash failed at " + Hex8(address) +
@@ -334,7 +352,9 @@ void FirmwareWriter::WriteSectors(const std::vector<SectorState>& sectors,
   s_.host.SetProgressPosition(0);
   if (chipErase) {
     SetStatus("Erasing...");
+    if (plan_) BeginPart(s_, *plan_, "erase");
     Erase(f_.base, EraseKind::Chip);
+    if (plan_) BeginPart(s_, *plan_, "write");
   }
   SetStatus("Writing Flash...");
   WordStatus status;
@@ -488,23 +508,6 @@ void TellWhatIsLeft(Session& s, const FirmwareWriter& writer, const std::string&
   }
 }
 
-// The image's words, as the flash is to hold them; the image is left at its start.
-std::vector<uint32_t> ImageWords(ImageReader& image, uint32_t words) {
-  std::vector<uint32_t> out(words);
-  std::vector<uint8_t> chunk(64 * 1024);
-  SkipBytes(image, 0);
-  for (uint32_t done = 0; done < words;) {
-    const uint32_t n = std::min<uint32_t>(words - done, static_cast<uint32_t>(chunk.size() / 4));
-    for (uint32_t i = 0; i < n; ++i) {
-      ReadWord(image, chunk.data() + 4 * i, 4ull * (done + i));
-      out[done + i] = FlashValue(chunk.data() + 4 * i);
-    }
-    done += n;
-  }
-  SkipBytes(image, 0);
-  return out;
-}
-
 // The sectors of [first word, end of flash) and whether each holds its image: from what the
 // backup read (held, the whole flash), or else by a compare read that stops at a sector's
 // first differing word, since that sector is written whole anyway.
@@ -590,7 +593,7 @@ Duration RestOfWrite(Session& s, const FlashModel& f, const ChipPart* part,
 // Write Firmware on a board whose engine erases sector by sector: what the flash already
 // holds is left alone, and only the sectors that differ are erased and programmed.
 void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, ImageReader& file,
-                         const std::string& path) {
+                         const std::string& path, const Duration& plan, int64_t begunUs) {
   const uint32_t first = f.dataArea.words != 0 && !s.profile.writeDataArea ? f.dataArea.words : 0;
   const std::vector<uint32_t> image = ImageWords(file, f.words);
   const SectorMap map(f, part);
@@ -598,6 +601,11 @@ void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, 
       s.backup ? BackupFile::Open(s, BackupRegion::Firmware, f.base, f.words, WordOrder::Image)
                : std::nullopt;
   if (s.backup && !backup) return;
+  // Until the comparison is known, the estimate given up front stands for what follows.
+  const Duration cost(s.linkCost);
+  const double planAfter = static_cast<double>(plan.total() - plan.PartUs("back-up"));
+  BeginStep(s, cost.Peeks(f.words - (backup ? 0 : first)),
+            planAfter + (backup ? cost.Peeks(f.words) : 0));
   if (backup) backup->ReadAll();
   std::vector<SectorState> sectors =
       CompareSectors(s, f, map, first, image, backup ? &backup->held() : nullptr);
@@ -610,25 +618,20 @@ void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, 
            RestOfWrite(s, f, part, sectors, image, 0, false).total();
   }
   // The backup's second read: what is about to change now, the rest in the read-back.
+  std::vector<std::pair<uint32_t, uint32_t>> proof;
   uint32_t proofWords = 0;
   if (backup) {
-    const bool all = chip || !s.verifyAfterWrite;
-    if (all) {
-      if (!backup->Prove(0, f.words)) return;
-      proofWords = f.words;
+    if (chip || !s.verifyAfterWrite) {
+      proof.emplace_back(0, f.words);
     } else {
-      if (first != 0 && s.profile.eraseDataArea && !backup->Prove(0, first)) return;
+      if (first != 0 && s.profile.eraseDataArea) proof.emplace_back(0, first);
       for (const SectorState& sector : sectors) {
-        if (!sector.differs) continue;
-        const uint32_t i = (sector.start - f.base) / 4;
-        if (!backup->Prove(i, sector.words())) return;
-        proofWords += sector.words();
+        if (sector.differs) proof.emplace_back((sector.start - f.base) / 4, sector.words());
       }
     }
-    if (!backup->Commit()) return;
+    for (const auto& span : proof) proofWords += span.second;
   }
-  const std::string saved = backup ? backup->path() : std::string();
-  const Duration rest = RestOfWrite(s, f, part, sectors, image, 0, chip);
+  const Duration rest = RestOfWrite(s, f, part, sectors, image, proofWords, chip);
   const std::string refined =
       differing == 0 ? "No sector differs: the flash already holds the image. Reading it back "
                        "takes " + rest.Summary() + "."
@@ -637,12 +640,17 @@ void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, 
                            ": " + rest.Summary() + ".";
   s.host.AnnounceDuration(refined, false);
   char estimate[48];
+  // For --stats, the whole command's: what it took so far and what is left.
   std::snprintf(estimate, sizeof estimate, "refined estimate: %.3f s",
-                static_cast<double>(rest.total()) / 1e6);
+                static_cast<double>(s.clock().Now() - begunUs + rest.total()) / 1e6);
   s.details.push_back(estimate);
   s.details.push_back("sectors differing: " + std::to_string(differing) + " of " +
                       std::to_string(sectors.size()));
-  (void)proofWords;
+  if (backup) {
+    BeginPart(s, rest, "back-up");
+    if (!backup->Prove(proof) || !backup->Commit()) return;
+  }
+  const std::string saved = backup ? backup->path() : std::string();
 
   WriteLogScope log(s);
   if (!log.Open()) return;
@@ -650,11 +658,12 @@ void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, 
     log.Line("Left as they were (they hold the image): " + SpansText(sectors, false));
   }
   FirmwareWriter writer(s, file, f, part);
+  writer.SetPlan(&rest);
   bool ran = false, good = false;
   const std::string restore =
       RestoreText(s, saved, "Flash > Write Firmware", "write-firmware", "Read Firmware");
   TellWhatIsLeft(s, writer, saved, [&] {
-    BeginPart(s, rest, "erase");
+    BeginParts(s, rest, "erase", "write");
     writer.WriteSectors(sectors, image, chip);
     ran = true;
     if (!s.verifyAfterWrite) {
@@ -704,6 +713,7 @@ void WriteFirmware(Session& s) {
     if (!path) return;
 
     const FlashModel& f = FlashModelOf(s.model());
+    const int64_t begun = s.clock().Now();
     // Checked before anything is erased: a short image would leave the flash half empty.
     ImageReader image;
     if (!OpenInput(s, image, *path, 4ull * f.words, "image file")) return;
@@ -716,26 +726,37 @@ void WriteFirmware(Session& s) {
       part = IdentifyBeforeErasing(s, f);
       if (!part) return;
     }
-    if (!Announce(s, "Write Firmware", Plan(s, f, part, image), true)) return;
+    const Duration plan = Plan(s, f, part, image);
+    if (!Announce(s, "Write Firmware", plan, true)) return;
     if (!s.fullWrite && f.method != WriteMethod::RamLoader && f.sectorErase != 0) {
-      WriteChangedSectors(s, f, part, image, *path);
+      WriteChangedSectors(s, f, part, image, *path, plan, begun);
       return;
     }
     // Before the log: a backup that fails or is stopped leaves no sign of a write.
-    const auto backup = BackUp(s, BackupRegion::Firmware, f.base, f.words, WordOrder::Image);
+    const auto backup = BackUp(s, BackupRegion::Firmware, f.base, f.words, WordOrder::Image,
+                               plan.AfterUs("back-up"));
     if (!backup) return;
     WriteLogScope log(s);
     if (!log.Open()) return;
 
+    // The backup's reads measured the port: what follows is timed with that.
+    const Duration measured = Plan(s, f, part, image);
     FirmwareWriter writer(s, image, f, part);
+    writer.SetPlan(&measured);
     bool ran = false, good = false;
     TellWhatIsLeft(s, writer, *backup, [&] {
+      if (f.method == WriteMethod::RamLoader) {
+        BeginParts(s, measured, "copy to RAM", "loader");
+      } else {
+        BeginParts(s, measured, "erase", "write");
+      }
       writer.Run();
       // Without its loader the flash was never written: the error box has said so and the
       // log has the reason before its trailer, but nothing claims completion. A failed
       // read-back is no completion either.
       ran = true;
       if (!writer.wrote()) return;
+      if (s.verifyAfterWrite) BeginPart(s, measured, "read-back");
       good = !s.verifyAfterWrite ||
              writer.Verify(log, RestoreText(s, *backup, "Flash > Write Firmware", "write-firmware", "Read Firmware"));
     });

@@ -64,6 +64,7 @@ TEST_P(WriteDataAreaTest, CopiesUploadsTheProfilesLoaderAndReadsBack) {
   };
   kit::KeepScratchWord(b.rig.port, ProfileOf(c.model).scratchWord);
   b.host().dialogPaths = {b.dir / "data.bin"};
+  b.s().fullWrite = true;  // the area already reads as the file: the loader runs anyway
 
   WriteDataArea(b.s());
 
@@ -131,11 +132,53 @@ INSTANTIATE_TEST_SUITE_P(Profiles, WriteDataAreaTest,
                                                 "a file saved with Read Data Area before."}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The loader rewrites the whole area: when a read finds the file already there, neither the
+// copy nor the loader is sent, and the read stops at the first word that differs otherwise.
+TEST(WriteDataArea, AnAreaThatHoldsTheFileIsLeftAlone) {
+  for (const long differing : {-1L, 5L}) {
+    CommandRig b(Model::TS1);
+    const auto image = DataImage();
+    kit::WriteBytes(b.dir / "data.bin", image);
+    kit::WriteBytes(b.dir / "TRAPPACE.bin", {0x10, 0x20});
+    b.rig.port.onPeek = [&](uint32_t a) -> uint32_t {
+      if (a < 0xC0000000 || a - 0xC0000000 >= 4 * kWords) return 0;
+      const long word = static_cast<long>((a - 0xC0000000) / 4);
+      return RamWordAt(image, static_cast<size_t>(word)) ^ (word == differing ? 1u : 0u);
+    };
+    kit::KeepScratchWord(b.rig.port, ProfileOf(Model::TS1).scratchWord);
+    b.host().dialogPaths = {b.dir / "data.bin"};
+
+    WriteDataArea(b.s());
+
+    auto after = kit::AfterConnect(b.rig);
+    after.erase(after.begin(), after.begin() + kit::kRoundTripTransactions);
+    if (differing < 0) {
+      EXPECT_EQ(after.size(), kWords);
+      EXPECT_TRUE(std::all_of(after.begin(), after.end(),
+                              [](const auto& t) { return t.kind == Kind::Peek; }));
+      EXPECT_EQ(b.host().MessageTexts(),
+                std::vector<std::string>{"The data area already holds " + (b.dir / "data.bin") +
+                                         ": nothing was written."});
+      EXPECT_FALSE(kit::fs::exists(b.LogPath())) << "no write, no log";
+    } else {
+      ASSERT_GT(after.size(), 7u);
+      EXPECT_EQ(after[5].address, 0xC0000000 + 4 * 5);
+      EXPECT_EQ(after[6].kind, Kind::Poke) << "the copy starts after the first differing word";
+      // The fake area keeps its wrong word: the read-back after the loader finds it.
+      EXPECT_EQ(b.host().MessageTexts(),
+                std::vector<std::string>{"Verify failed: 1 word differs, first at C0000014. No "
+                                         "backup was made before this write: put back a file "
+                                         "saved with Read Data Area before."});
+    }
+  }
+}
+
 TEST(WriteDataArea, MissingLoaderIsReportedAndNothingIsReadBack) {
   CommandRig b(Model::BCT13);
   kit::WriteBytes(b.dir / "data.bin", DataImage());
   kit::KeepScratchWord(b.rig.port, ProfileOf(Model::BCT13).scratchWord);
   b.host().dialogPaths = {b.dir / "data.bin"};
+  b.s().fullWrite = true;
   WriteDataArea(b.s());
   const auto after = kit::AfterConnect(b.rig);
   EXPECT_EQ(after.size(), kit::kRoundTripTransactions + kWords);  // the copy, then nothing

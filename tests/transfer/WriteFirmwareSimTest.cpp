@@ -247,6 +247,68 @@ INSTANTIATE_TEST_SUITE_P(Parts, TopBootSim,
                            return ModelFolderName(info.param.model) + "_" + info.param.device;
                          });
 
+// Written over what it already mostly holds: only the sectors that differ are erased and
+// programmed (on DSX6170 with the sector erase built like its other commands), the log names
+// the ones left alone, and the backup, from one read and the read-back, equals the old flash.
+struct UpdateCase {
+  const char* name;
+  Model model;
+  size_t bytes;
+  std::vector<size_t> changed;  // offsets of the words the image changes
+  bool backup;
+  const char* left;       // the log's line of sectors left alone; null: none
+  uint64_t maxPokes;      // the set-up's and the changed sectors' programming
+};
+void PrintTo(const UpdateCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class UpdateSim : public ::testing::TestWithParam<UpdateCase> {};
+
+TEST_P(UpdateSim, OnlyTheSectorsThatDifferAreWritten) {
+  const UpdateCase& c = GetParam();
+  SimRig rig(c.model);
+  const auto old = RandomImage(c.bytes, 23);
+  SimRig::WriteFile(rig.decoderDir() + "/flash.bin", old);
+  rig.Reopen();
+  auto image = old;
+  for (size_t offset : c.changed) image[offset] ^= 0x81;
+  SimRig::WriteFile(rig.path("image.bin"), image);
+  rig.host.dialogPaths = {rig.path("image.bin")};
+  if (c.backup) rig.session.backup = rig.path("old.bin");
+  rig.vd().ResetStats();
+
+  WriteFirmware(rig.session);
+
+  const auto texts = rig.host.MessageTexts();
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_TRUE(kit::StartsWith(texts[0], c.changed.empty()
+                                            ? "The flash already holds " + rig.path("image.bin") +
+                                                  ": nothing was erased or written."
+                                            : std::string("Writing Flash completed: ")))
+      << texts[0];
+  EXPECT_TRUE(FlashFile(rig) == image) << "the flash differs from the image";
+  EXPECT_LE(rig.vd().stats().pokes, c.maxPokes);
+  const auto log = kit::LogLines(rig.path("Firmware.log"));
+  ASSERT_GE(log.size(), 2u);
+  if (c.left) {
+    EXPECT_EQ(log[1], std::string("Left as they were (they hold the image): ") + c.left);
+  }
+  if (c.backup) {
+    EXPECT_TRUE(SimRig::ReadFile(rig.path("old.bin")) == old) << "the backup";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, UpdateSim,
+    ::testing::Values(
+        UpdateCase{"sameImageTs1", Model::TS1, 0x200000, {}, true, "7FE00000 to 7FFFFFFF", 40},
+        UpdateCase{"twoSectorsDsx6170", Model::DSX6170, 0x400000, {0x10, 0x2A0004}, true,
+                   "7FC08000 to 7FE9FFFF, 7FEC0000 to 7FFFFFFF", 40000},
+        UpdateCase{"oneSectorDsx6071WithoutBackup", Model::DSX6071_6072, 0x200000, {0x1C0008},
+                   false, "7FE00000 to 7FFBFFFF, 7FFE0000 to 7FFFFFFF", 40000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(WriteFirmwareSim, StuckBitsAreFoundByTheReadBack) {
   SimRig rig(Model::DSX6070, "stuck_bits = 0x7FF00010:0x00000100");
   std::vector<uint8_t> image(0x100000, 0xFF);
