@@ -65,6 +65,7 @@ class QtHost final : public QObject, public corvane::Host {
   corvane::Answer AnnounceDuration(const std::string& text, bool ask) override;
   // The time left goes into the window's title: the status panels keep their layout.
   void SetTimeBudget(int64_t phaseUs, corvane::Clock* clock, int64_t afterUs = 0) override;
+  void SetTimeAfter(int64_t afterUs) override { timeLeft_.SetAfter(afterUs); }
 
   int ProgressMinimum() const { return progressMin_; }
   int ProgressMaximum() const { return progressMax_; }

@@ -372,6 +372,10 @@ class TimeLeftProbe final : public corvane::Host {
     if (clock) left_.Start(clock->Now(), phaseUs, afterUs);
     inner_.SetTimeBudget(phaseUs, clock, afterUs);
   }
+  void SetTimeAfter(int64_t afterUs) override {
+    left_.SetAfter(afterUs);
+    inner_.SetTimeAfter(afterUs);
+  }
   int64_t Now() const { return last_ ? last_->Now() : 0; }
 
   std::vector<Sample> samples;

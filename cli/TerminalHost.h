@@ -41,6 +41,7 @@ class TerminalHost final : public Host {
   // The shell asks nothing: a bench script runs on; the estimate is the command's first line.
   Answer AnnounceDuration(const std::string& text, bool ask) override;
   void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs = 0) override;
+  void SetTimeAfter(int64_t afterUs) override { timeLeft_.SetAfter(afterUs); }
 
   // Removes the progress line, if one is shown.
   void Finish();

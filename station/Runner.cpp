@@ -43,6 +43,7 @@ class CompletionHold final : public Host {
   void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs) override {
     inner_.SetTimeBudget(phaseUs, clock, afterUs);
   }
+  void SetTimeAfter(int64_t afterUs) override { inner_.SetTimeAfter(afterUs); }
   void Release() {
     for (const std::string& text : held_) inner_.MessageBox(MessageKind::Information, text, Buttons::Ok);
     held_.clear();

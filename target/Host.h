@@ -60,6 +60,8 @@ class Host {
     (void)clock;
     (void)afterUs;
   }
+  // Within a phase: what comes after it, as the phase has learnt it so far.
+  virtual void SetTimeAfter(int64_t afterUs) { (void)afterUs; }
 };
 
 // Thrown by a command that the user chose to stop; the command's closing still runs.

@@ -12,6 +12,7 @@ class TimeLeft {
   // A phase starts at `now`.
   void Start(int64_t now, int64_t phaseUs, int64_t afterUs);
   void Stop() { running_ = false; }
+  void SetAfter(int64_t afterUs) { afterUs_ = afterUs > 0 ? afterUs : 0; }
   bool running() const { return running_; }
   // With the progress bar's range and position within the phase.
   int64_t Left(int64_t now, int minimum, int maximum, int position) const;

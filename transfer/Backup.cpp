@@ -116,7 +116,7 @@ std::optional<BackupFile> BackupFile::Open(Session& s, BackupRegion region, uint
   return backup;
 }
 
-void BackupFile::ReadAll() {
+void BackupFile::ReadAll(const std::function<void(uint32_t)>& read) {
   WordStatus status;
   const uint32_t words = static_cast<uint32_t>(held_.size());
   s_.host.SetStatus("Backing up...");
@@ -126,6 +126,7 @@ void BackupFile::ReadAll() {
   ReadMeter meter(s_);
   for (uint32_t i = 0; i < words; ++i) {
     held_[i] = ReadFlash(s_, start_ + 4 * i);
+    if (read && ((i + 1) % 4096 == 0 || i + 1 == words)) read(i + 1);
     s_.host.SetProgressPosition(static_cast<int>(i));
     s_.host.SetStatus(status.Address(start_ + 4 * i));
     s_.host.ProcessMessages();

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,7 +34,8 @@ class BackupFile {
   // The file's name decided and opened (see BackUp); nothing after one message.
   static std::optional<BackupFile> Open(Session& session, BackupRegion region, uint32_t start,
                                         uint32_t words, WordOrder order);
-  void ReadAll();
+  // read: told every few thousand words how many have been read.
+  void ReadAll(const std::function<void(uint32_t)>& read = {});
   // Reads words [first, first + count) of each span again, under one progress bar; false
   // after the message when a word could not be proven.
   bool Prove(const std::vector<std::pair<uint32_t, uint32_t>>& spans);

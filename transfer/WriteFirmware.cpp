@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -511,9 +512,7 @@ void TellWhatIsLeft(Session& s, const FirmwareWriter& writer, const std::string&
 // The sectors of [first word, end of flash) and whether each holds its image: from what the
 // backup read (held, the whole flash), or else by a compare read that stops at a sector's
 // first differing word, since that sector is written whole anyway.
-std::vector<SectorState> CompareSectors(Session& s, const FlashModel& f, const SectorMap& map,
-                                        uint32_t first, const std::vector<uint32_t>& image,
-                                        const std::vector<uint32_t>* held) {
+std::vector<SectorState> SectorsFrom(const FlashModel& f, const SectorMap& map, uint32_t first) {
   const uint32_t from = f.base + 4 * first, to = f.base + 4 * f.words;
   std::vector<uint32_t> starts = map.StartsIn(from, to);
   if (starts.empty() || starts.front() != from) starts.insert(starts.begin(), from);
@@ -521,20 +520,31 @@ std::vector<SectorState> CompareSectors(Session& s, const FlashModel& f, const S
   for (size_t i = 0; i < starts.size(); ++i) {
     sectors.push_back({starts[i], i + 1 < starts.size() ? starts[i + 1] : to, false, false});
   }
-  if (held) {
-    for (SectorState& sector : sectors) {
-      sector.blank = true;
-      for (uint32_t a = sector.start; a < sector.end; a += 4) {
-        const uint32_t i = (a - f.base) / 4;
-        sector.differs = sector.differs || (*held)[i] != image[i];
-        sector.blank = sector.blank && (*held)[i] == kErasedWord;
-      }
-    }
-    return sectors;
+  return sectors;
+}
+
+void CompareHeld(const FlashModel& f, SectorState& sector, const std::vector<uint32_t>& image,
+                 const std::vector<uint32_t>& held) {
+  sector.blank = true;
+  for (uint32_t a = sector.start; a < sector.end; a += 4) {
+    const uint32_t i = (a - f.base) / 4;
+    sector.differs = sector.differs || held[i] != image[i];
+    sector.blank = sector.blank && held[i] == kErasedWord;
   }
+}
+
+// examined: told of each sector once it is known.
+void CompareSectors(Session& s, const FlashModel& f, std::vector<SectorState>& sectors,
+                    const std::vector<uint32_t>& image, const std::vector<uint32_t>* held,
+                    const std::function<void(const SectorState&)>& examined) {
+  if (held) {
+    for (SectorState& sector : sectors) CompareHeld(f, sector, image, *held);
+    return;
+  }
+  const uint32_t from = sectors.front().start;
   WordStatus status;
   s.host.SetStatus("Comparing...");
-  s.host.SetProgressRange(0, static_cast<int>(f.words - first) - 1);
+  s.host.SetProgressRange(0, static_cast<int>((f.base + 4 * f.words - from) / 4) - 1);
   s.host.SetProgressPosition(0);
   s.host.Repaint();
   ReadMeter meter(s);
@@ -546,8 +556,8 @@ std::vector<SectorState> CompareSectors(Session& s, const FlashModel& f, const S
       s.host.ProcessMessages();
       s.CheckAbort("Stop comparing? Nothing has been erased or written yet.");
     }
+    examined(sector);
   }
-  return sectors;
 }
 
 // "7FE00000 to 7FE7FFFF, 7FEA0000 to 7FFFFFFF": the sectors the write left as they were.
@@ -606,9 +616,27 @@ void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, 
   const double planAfter = static_cast<double>(plan.total() - plan.PartUs("back-up"));
   BeginStep(s, cost.Peeks(f.words - (backup ? 0 : first)),
             planAfter + (backup ? cost.Peeks(f.words) : 0));
-  if (backup) backup->ReadAll();
-  std::vector<SectorState> sectors =
-      CompareSectors(s, f, map, first, image, backup ? &backup->held() : nullptr);
+  // While the flash is read, what follows is projected from the share of the sectors read
+  // so far that differ: the estimate given up front assumed every one does.
+  std::vector<SectorState> sectors = SectorsFrom(f, map, first);
+  const double readBackUs = static_cast<double>(plan.PartUs("read-back"));
+  const double changeAllUs = planAfter - readBackUs + (backup ? cost.Peeks(f.words) : 0);
+  double seenWords = 0, differingWords = 0;
+  auto examined = [&](const SectorState& sector) {
+    seenWords += sector.words();
+    differingWords += sector.differs ? sector.words() : 0;
+    s.host.SetTimeAfter(std::llround(readBackUs + changeAllUs * differingWords / seenWords));
+  };
+  if (backup) {
+    size_t next = 0;
+    backup->ReadAll([&](uint32_t read) {
+      for (; next < sectors.size() && sectors[next].end <= f.base + 4 * read; ++next) {
+        CompareHeld(f, sectors[next], image, backup->held());
+        examined(sectors[next]);
+      }
+    });
+  }
+  CompareSectors(s, f, sectors, image, backup ? &backup->held() : nullptr, examined);
   const auto differing = static_cast<size_t>(
       std::count_if(sectors.begin(), sectors.end(), [](const SectorState& x) { return x.differs; }));
   // A chip erase costs one erase but writes back what already was there: the cheaper wins.
