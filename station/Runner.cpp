@@ -44,6 +44,10 @@ class CompletionHold final : public Host {
     inner_.SetTimeBudget(phaseUs, clock, afterUs);
   }
   void SetTimeAfter(int64_t afterUs) override { inner_.SetTimeAfter(afterUs); }
+  void SetPhase(const std::string& name, int sharePercent) override {
+    inner_.SetPhase(name, sharePercent);
+  }
+  void FileWritten(const std::string& path) override { inner_.FileWritten(path); }
   void Release() {
     for (const std::string& text : held_) inner_.MessageBox(MessageKind::Information, text, Buttons::Ok);
     held_.clear();
@@ -93,6 +97,7 @@ RunResult RunOne(Backend& backend, Host& outer, const RunRequest& r) {
     run();
   }
   result.details = std::move(session.details);
+  result.restoreFrom = session.restoreFrom;
   if (backend.End(&result.endError)) host.Release();
   return result;
 }

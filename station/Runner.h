@@ -35,6 +35,9 @@ struct RunResult {
   std::string beginError;    // why not
   std::string endError;      // what the command did could not be kept
   std::vector<std::string> details;  // lines for the shell's --stats
+  // A write that failed or was stopped after changing the decoder, and its backup: writing
+  // this file with the same command puts back what the decoder held.
+  std::string restoreFrom;
 };
 
 // The one runner of every command, for the window, the shell and the bench: the backend

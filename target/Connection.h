@@ -39,6 +39,7 @@ class StatusGuard {
   explicit StatusGuard(Host& host) : host_(host) {}
   ~StatusGuard() {
     host_.SetTimeBudget(0, nullptr);
+    host_.SetPhase("", 0);
     host_.SetProgressPosition(0);
     host_.SetStatus("");
   }

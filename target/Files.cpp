@@ -364,7 +364,10 @@ bool OpenOutput(Host& host, AtomicFile& out, const std::string& path) {
 
 bool CommitOutput(Host& host, AtomicFile& out) {
   std::string error;
-  if (out.Commit(&error)) return true;
+  if (out.Commit(&error)) {
+    host.FileWritten(out.path());
+    return true;
+  }
   if (out.emptied()) {
     host.MessageBox(MessageKind::Error,
                     error + ". The file that " + out.path() +

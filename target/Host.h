@@ -62,6 +62,15 @@ class Host {
   }
   // Within a phase: what comes after it, as the phase has learnt it so far.
   virtual void SetTimeAfter(int64_t afterUs) { (void)afterUs; }
+  // The phase a long command enters ("back-up", "erase", "write", "read-back", ...) and its
+  // share of the command's estimated time, in percent; "" when the command has no phases
+  // left (it ended).
+  virtual void SetPhase(const std::string& name, int sharePercent) {
+    (void)name;
+    (void)sharePercent;
+  }
+  // A file the command has just published under its final name (an output, a backup).
+  virtual void FileWritten(const std::string& path) { (void)path; }
 };
 
 // Thrown by a command that the user chose to stop; the command's closing still runs.

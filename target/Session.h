@@ -53,6 +53,11 @@ struct Session {
   std::string shellCommand = "corvane-cli";
   // Erase and program the whole flash even where it already holds the image.
   bool fullWrite = false;
+  // The running command's estimated time, for the phases' shares (0: none given).
+  int64_t plannedUs = 0;
+  // A write that failed or was stopped after changing the decoder: the backup that puts
+  // back what it held (empty: none), for the front end to offer.
+  std::string restoreFrom = {};
 
   Clock& clock() { return link.clock(); }
   Model model() const { return profile.model; }

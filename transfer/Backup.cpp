@@ -193,6 +193,7 @@ bool BackupFile::Commit() {
     return false;
   }
   path_ = out_->path();
+  s_.host.FileWritten(path_);
   // A retry after a write that failed backs up an empty flash: the older backup is the one
   // that holds the firmware.
   const int erased = PercentErased(held_);
@@ -226,6 +227,7 @@ std::string BackupFile::SaveMended() {
   if (!out.Open(path_, &error)) return error;
   WriteHeld(out);
   if (!out.Commit(&error)) return error;
+  s_.host.FileWritten(path_);
   return {};
 }
 
@@ -234,10 +236,11 @@ std::optional<std::string> BackUp(Session& s, BackupRegion region, uint32_t star
   if (!s.backup) return std::string();
   auto backup = BackupFile::Open(s, region, start, words, order);
   if (!backup) return std::nullopt;
-  BeginStep(s, Duration(s.linkCost).Peeks(words), Duration(s.linkCost).Peeks(words) + afterUs);
+  BeginStep(s, "back-up", Duration(s.linkCost).Peeks(words),
+            Duration(s.linkCost).Peeks(words) + afterUs);
   backup->ReadAll();
   // The first read measured the port: the second's time follows from it.
-  BeginStep(s, Duration(s.linkCost).Peeks(words), afterUs);
+  BeginStep(s, "back-up check", Duration(s.linkCost).Peeks(words), afterUs);
   if (!backup->Prove(0, words) || !backup->Commit()) return std::nullopt;
   return backup->path();
 }

@@ -101,6 +101,7 @@ void WriteDataArea(Session& s) {
       sent = UploadTrapRoutine(s, area.loader, 15000, "Writing Flash ~15 secs...");
     } catch (const TransferError& e) {
       // The loader was sent: the data area may be half written.
+      s.restoreFrom = backup;
       s.host.MessageBox(MessageKind::Error, std::string(e.what()) + "\n" + restore, Buttons::Ok);
       return;
     }
@@ -116,6 +117,7 @@ void WriteDataArea(Session& s) {
       Verifier verifier(s, image, kImageWords, kStopVerifying);
       verifier.Range(0, area.readStart, kImageWords);
       good = verifier.Report(log, restore);
+      if (!good) s.restoreFrom = backup;
     }
     image.Close();
     log.Finish();

@@ -1,5 +1,7 @@
 #include "transfer/Duration.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstdio>
 
@@ -83,6 +85,7 @@ bool Announce(Session& s, const std::string& command, const Duration& duration, 
   if (s.host.AnnounceDuration(duration.Text(command, s.model()), ask) != Answer::Yes) {
     return false;
   }
+  s.plannedUs = duration.total();
   s.host.SetTimeBudget(duration.total(), &s.clock());
   return true;
 }
@@ -91,13 +94,24 @@ void BeginPart(Session& s, const Duration& d, const std::string& part) {
   BeginParts(s, d, part, part);
 }
 
+namespace {
+
+void SayPhase(Session& s, const std::string& name, double phaseUs) {
+  const double planned = static_cast<double>(s.plannedUs);
+  s.host.SetPhase(name, planned > 0 ? static_cast<int>(std::clamp(std::lround(100 * phaseUs / planned), 0L, 100L)) : 0);
+}
+
+}  // namespace
+
 void BeginParts(Session& s, const Duration& d, const std::string& first,
                 const std::string& last) {
   const int64_t phase = d.AfterUs(first) + d.PartUs(first) - d.AfterUs(last);
+  SayPhase(s, first == last ? first : first + " and " + last, static_cast<double>(phase));
   s.host.SetTimeBudget(phase, &s.clock(), d.AfterUs(last));
 }
 
-void BeginStep(Session& s, double phaseUs, double afterUs) {
+void BeginStep(Session& s, const std::string& name, double phaseUs, double afterUs) {
+  SayPhase(s, name, phaseUs);
   s.host.SetTimeBudget(std::llround(phaseUs), &s.clock(), std::llround(afterUs));
 }
 

@@ -50,7 +50,7 @@ void BeginPart(Session& session, const Duration& duration, const std::string& pa
 void BeginParts(Session& session, const Duration& duration, const std::string& first,
                 const std::string& last);
 // The same for a step the estimate does not name: phaseUs for it, afterUs after it.
-void BeginStep(Session& session, double phaseUs, double afterUs);
+void BeginStep(Session& session, const std::string& name, double phaseUs, double afterUs);
 
 // The start of a read of `words` words: its time said, its status text, its progress bar.
 void StartRead(Session& session, const std::string& command, const std::string& status,

@@ -483,6 +483,7 @@ template <class Body>
 void TellWhatIsLeft(Session& s, const FirmwareWriter& writer, const std::string& backup,
                     Body&& body) {
   auto say = [&](MessageKind kind, const std::string& what) {
+    s.restoreFrom = backup;
     s.host.MessageBox(kind,
                       what + " " + writer.StateText() + "\n" +
                           RestoreText(s, backup, "Flash > Write Firmware", "write-firmware", "Read Firmware"),
@@ -614,7 +615,7 @@ void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, 
   // Until the comparison is known, the estimate given up front stands for what follows.
   const Duration cost(s.linkCost);
   const double planAfter = static_cast<double>(plan.total() - plan.PartUs("back-up"));
-  BeginStep(s, cost.Peeks(f.words - (backup ? 0 : first)),
+  BeginStep(s, backup ? "back-up" : "compare", cost.Peeks(f.words - (backup ? 0 : first)),
             planAfter + (backup ? cost.Peeks(f.words) : 0));
   // While the flash is read, what follows is projected from the share of the sectors read
   // so far that differ: the estimate given up front assumed every one does.
@@ -672,6 +673,7 @@ void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, 
   std::snprintf(estimate, sizeof estimate, "refined estimate: %.3f s",
                 static_cast<double>(s.clock().Now() - begunUs + rest.total()) / 1e6);
   s.details.push_back(estimate);
+  s.plannedUs = s.clock().Now() - begunUs + rest.total();
   s.details.push_back("sectors differing: " + std::to_string(differing) + " of " +
                       std::to_string(sectors.size()));
   if (backup) {
@@ -710,6 +712,7 @@ void WriteChangedSectors(Session& s, const FlashModel& f, const ChipPart* part, 
       }
     };
     good = writer.Verify(log, restore, mend);
+    if (!good) s.restoreFrom = saved;
   });
   if (backup) {
     if (const std::string why = backup->SaveMended(); !why.empty()) {
@@ -787,6 +790,7 @@ void WriteFirmware(Session& s) {
       if (s.verifyAfterWrite) BeginPart(s, measured, "read-back");
       good = !s.verifyAfterWrite ||
              writer.Verify(log, RestoreText(s, *backup, "Flash > Write Firmware", "write-firmware", "Read Firmware"));
+      if (!good && writer.wrote()) s.restoreFrom = *backup;
     });
     image.Close();
     if (!ran) return;  // the log says "Stopped"

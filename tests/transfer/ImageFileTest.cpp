@@ -17,6 +17,7 @@
 
 #include "support/ScriptedHost.h"
 #include "support/SimRig.h"
+#include "target/Sha256.h"
 #include "transfer/ImageFile.h"
 
 namespace corvane::testing {
@@ -383,6 +384,35 @@ TEST(ImageReader, FilesThatCannotBeOpenedSayWhy) {
     EXPECT_EQ(r.size(), 0u);
   }
   ::close(socket);
+}
+
+// Digests as sha256sum prints them, across the padding's edge cases: an empty file, one
+// block, a message whose padding needs a second block, a million bytes fed unevenly.
+TEST(Sha256, MatchesSha256sum) {
+  struct Row {
+    std::string data;
+    const char* hex;
+  };
+  const Row rows[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}};
+  TempDir dir;
+  for (const Row& row : rows) {
+    Sha256 sum;
+    for (size_t at = 0, step = 1; at < row.data.size(); at += step, step = step * 3 % 1000 + 1) {
+      sum.Add(row.data.data() + at, std::min(step, row.data.size() - at));
+    }
+    EXPECT_EQ(sum.Hex(), row.hex) << row.data.size() << " bytes";
+    SimRig::WriteFile(dir / "f.bin", std::vector<uint8_t>(row.data.begin(), row.data.end()));
+    std::string error;
+    EXPECT_EQ(Sha256OfFile(dir / "f.bin", &error), std::optional<std::string>(row.hex));
+  }
+  std::string error;
+  EXPECT_EQ(Sha256OfFile(dir / "missing.bin", &error), std::nullopt);
+  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
 }
 
 }  // namespace
