@@ -1,5 +1,7 @@
 #include "station/CommandTable.h"
 
+#include "station/DecoderFolder.h"
+
 #include <iostream>
 
 #include "eeprom/EepromCommands.h"
@@ -84,6 +86,13 @@ constexpr CommandRow kCommands[] = {
    nullptr, 0, nullptr, nullptr, F::None, false, Always, RunPokePeek},
   {CommandId::Script, "script", nullptr, "FILE|-", "run poke, peek and sleep lines from FILE or standard input",
    nullptr, 0, nullptr, nullptr, F::None, false, Always, RunScript},
+  {CommandId::SaveDecoder, "save-decoder", nullptr, "DIR",
+   "save the firmware, data area and EEPROM into the new folder DIR,\nwith a manifest of their sizes and SHA-256",
+   nullptr, 2, "SaveDecoder1", "Sa&ve Decoder...", F::Folder, false, Always, Plain<SaveDecoder>},
+  {CommandId::RestoreDecoder, "restore-decoder", nullptr, "DIR",
+   "check DIR against its manifest and the decoder, then write back\nwhat differs and verify it",
+   nullptr, 2, "RestoreDecoder1", "Res&tore Decoder...", F::Folder, true, Always,
+   Plain<RestoreDecoder>},
 };
 // clang-format on
 

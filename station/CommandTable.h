@@ -30,10 +30,12 @@ enum class CommandId {
   Poke,
   Peek,
   Script,
+  SaveDecoder,
+  RestoreDecoder,
 };
 
-// What a command's FILE is.
-enum class FileUse { None, Input, Output };
+// What a command's FILE is (a folder: a whole decoder's files).
+enum class FileUse { None, Input, Output, Folder };
 
 // What a command takes besides the session (the file comes through the host's dialogs).
 struct CommandArgs {

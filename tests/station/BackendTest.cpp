@@ -4,11 +4,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "eeprom/corvane_ee.h"
 #include "sim/VirtualDecoder.h"
 #include "support/ScriptedHost.h"
 #include "support/SimRig.h"
+#include "station/DecoderFolder.h"
+#include "station/Runner.h"
 #include "target/Connection.h"
 
 namespace corvane {
@@ -136,6 +139,108 @@ INSTANTIATE_TEST_SUITE_P(
                       BadTarget{{"dir", "", true, "", ""}, true},
                       BadTarget{{"dir", "", false, "/no/such/folder/trace.txt", ""}, true},
                       BadTarget{{"@file", "", false, "", ""}, false}));  // not a folder
+
+// A decoder saved, scribbled over (flash, data area, EEPROM), and restored: its files end as
+// they were. A folder with a changed file, or another model's folder, is refused before
+// anything is written.
+struct FolderCase {
+  Model model;
+  Model other;  // a model whose restore from this folder must be refused
+};
+
+class DecoderFolderTest : public ::testing::TestWithParam<FolderCase> {};
+
+// Random bytes in short runs among erased ones: every sector differs, few words cost a program.
+std::vector<uint8_t> Random(size_t n, uint32_t seed) {
+  std::vector<uint8_t> out(n, 0xFF);
+  std::mt19937 random(seed);
+  for (size_t i = random() % 64; i < n; i += 1 + random() % 2048) {
+    for (size_t end = std::min(n, i + 64); i < end; ++i) out[i] = static_cast<uint8_t>(random());
+  }
+  return out;
+}
+
+TEST_P(DecoderFolderTest, SavedScribbledAndRestoredEndsAsItWas) {
+  const FolderCase& c = GetParam();
+  TempDir dir;
+  const fs::path root = dir.path();
+  ScriptedHost host;
+  auto station = Make(Simulate((root / "vd").string()), host);
+  ASSERT_TRUE(station);
+  const fs::path decoder = root / "vd" / ModelFolderName(c.model);
+  const bool dataArea = ProfileOf(c.model).dataArea.loader != nullptr;
+  auto run = [&](CommandId command, Model model, const fs::path& path) {
+    host.messages.clear();
+    host.dialogPaths = {path.string()};
+    RunRequest request;
+    request.command = command;
+    request.profile.model = model;
+    request.backup.reset();
+    request.logDir = root.string();
+    EXPECT_TRUE(RunOne(*station, host, request).begun);
+    EXPECT_TRUE(station->End(nullptr));
+    return host.MessageTexts();
+  };
+  auto files = [&] {
+    std::vector<std::vector<uint8_t>> out;
+    for (const char* name : {"flash.bin", "data.bin", "eeprom.bin"}) {
+      if (fs::exists(decoder / name)) out.push_back(testing::SimRig::ReadFile((decoder / name).string()));
+    }
+    return out;
+  };
+  // A decoder that holds something: a read-back of its files the first time round.
+  run(CommandId::ReadEeprom, c.model, root / "first.bin");
+  const size_t flashBytes = fs::file_size(decoder / "flash.bin");
+  testing::SimRig::WriteFile((decoder / "flash.bin").string(), Random(flashBytes, 1));
+  testing::SimRig::WriteFile((decoder / "eeprom.bin").string(), Random(fs::file_size(decoder / "eeprom.bin"), 2));
+  if (dataArea) testing::SimRig::WriteFile((decoder / "data.bin").string(), Random(fs::file_size(decoder / "data.bin"), 3));
+  const auto before = files();
+
+  const auto saved = run(CommandId::SaveDecoder, c.model, root / "saved");
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0].rfind("The " + std::string(ProfileOf(c.model).caption) + " is saved in ", 0), 0u) << saved[0];
+  EXPECT_EQ(files(), before) << "saving changes nothing";
+
+  const fs::path scribble = root / "scribble";
+  testing::SimRig::WriteFile(scribble.string(), Random(flashBytes, 4));
+  run(CommandId::WriteFirmware, c.model, scribble);
+  testing::SimRig::WriteFile(scribble.string(), Random(fs::file_size(root / "saved" / "eeprom.bin"), 5));
+  run(CommandId::WriteEeprom, c.model, scribble);
+  if (dataArea) {
+    testing::SimRig::WriteFile(scribble.string(), Random(0x80000, 6));
+    run(CommandId::WriteDataArea, c.model, scribble);
+  }
+  ASSERT_NE(files(), before);
+  const auto scribbled = files();
+
+  // Refused with nothing written: another model, then a changed file.
+  const auto other = run(CommandId::RestoreDecoder, c.other, root / "saved");
+  ASSERT_EQ(other.size(), 1u);
+  EXPECT_NE(other[0].find("a decoder is restored only from its own model's folder. Nothing was "
+                          "written."), std::string::npos) << other[0];
+  fs::copy(root / "saved", root / "changed");
+  auto eeprom = testing::SimRig::ReadFile((root / "changed" / "eeprom.bin").string());
+  eeprom[7] ^= 1;
+  testing::SimRig::WriteFile((root / "changed" / "eeprom.bin").string(), eeprom);
+  const auto changed = run(CommandId::RestoreDecoder, c.model, root / "changed" / kManifestName);
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_EQ(changed[0], "Cannot restore from " + (root / "changed").string() +
+                            ": eeprom.bin has changed since the decoder was saved (its size or "
+                            "SHA-256 differs from decoder.json). Nothing was written.");
+  EXPECT_EQ(files(), scribbled);
+
+  const auto restored = run(CommandId::RestoreDecoder, c.model, root / "saved");
+  ASSERT_FALSE(restored.empty());
+  EXPECT_EQ(restored.back().rfind("The " + std::string(ProfileOf(c.model).caption) + " is restored from ", 0), 0u)
+      << restored.back();
+  EXPECT_EQ(files(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, DecoderFolderTest,
+                         ::testing::Values(FolderCase{Model::TS1, Model::DSX6070},
+                                           FolderCase{Model::DSX6071_6072, Model::TS1},
+                                           FolderCase{Model::BCT13, Model::DSI185}),
+                         [](const auto& info) { return ModelFolderName(info.param.model); });
 
 }  // namespace
 }  // namespace corvane
