@@ -36,6 +36,10 @@ class PortIo {
     (void)why;
     return std::nullopt;
   }
+
+  // The port's hardware modes as the kernel found them, in its names and order
+  // ("PCSPP,TRISTATE,COMPAT,EPP,ECP"); nothing when the port cannot tell.
+  virtual std::optional<std::string> Modes() { return std::nullopt; }
 };
 
 }  // namespace corvane

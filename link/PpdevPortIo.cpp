@@ -132,29 +132,35 @@ void PpdevPortIo::Release() {
   control_ = -1;  // another user may change the lines; the next claim puts ours back
 }
 
+std::optional<std::string> PpdevPortIo::Modes() {
+  unsigned int bits = 0;
+  if (sys_.Ioctl(fd_, PPGETMODES, &bits) != 0) {
+    // A ppdev without PPGETMODES: the same bits, by name, in the proc file.
+    std::string modes = PortFile("modes");
+    if (modes.empty()) return std::nullopt;
+    return modes;
+  }
+  static const std::pair<unsigned int, const char*> kNames[] = {
+      {PARPORT_MODE_PCSPP, "PCSPP"},   {PARPORT_MODE_TRISTATE, "TRISTATE"},
+      {PARPORT_MODE_COMPAT, "COMPAT"}, {PARPORT_MODE_EPP, "EPP"},
+      {PARPORT_MODE_ECP, "ECP"},       {PARPORT_MODE_DMA, "DMA"}};
+  std::string modes;
+  for (const auto& [bit, name] : kNames) {
+    if (bits & bit) modes += (modes.empty() ? "" : ",") + std::string(name);
+  }
+  return modes;
+}
+
 std::optional<bool> PpdevPortIo::ReadsData(std::string* why) {
   // TRISTATE is what parport_pc found when it probed the port: with the direction bit set,
   // the data lines stopped reading back the PC's latch. Without it the kernel also masks
   // the direction bit, so PPDATADIR changes nothing.
-  std::string modes;
-  unsigned int bits = 0;
-  if (sys_.Ioctl(fd_, PPGETMODES, &bits) == 0) {
-    static const std::pair<unsigned int, const char*> kNames[] = {
-        {PARPORT_MODE_PCSPP, "PCSPP"},   {PARPORT_MODE_TRISTATE, "TRISTATE"},
-        {PARPORT_MODE_COMPAT, "COMPAT"}, {PARPORT_MODE_EPP, "EPP"},
-        {PARPORT_MODE_ECP, "ECP"},       {PARPORT_MODE_DMA, "DMA"}};
-    for (const auto& [bit, name] : kNames) {
-      if (bits & bit) modes += (modes.empty() ? "" : ",") + std::string(name);
-    }
-  } else {
-    // A ppdev without PPGETMODES: the same bits, by name, in the proc file.
-    modes = PortFile("modes");
-    if (modes.empty()) return std::nullopt;
-  }
-  if (modes.find("TRISTATE") != std::string::npos) return true;
+  const std::optional<std::string> modes = Modes();
+  if (!modes) return std::nullopt;
+  if (modes->find("TRISTATE") != std::string::npos) return true;
   if (why) {
-    *why =
-        "the kernel lists no TRISTATE among its modes (" + (modes.empty() ? "none" : modes) + ")";
+    *why = "the kernel lists no TRISTATE among its modes (" +
+           (modes->empty() ? std::string("none") : *modes) + ")";
   }
   return false;
 }

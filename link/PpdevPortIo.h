@@ -42,8 +42,10 @@ class PpdevPortIo final : public PortIo {
   uint8_t PortIn(uint16_t port) override;
   void PortOut(uint16_t port, uint8_t value) override;
 
-  // What the kernel says: PPGETMODES, or the port's modes file where ppdev lacks it.
+  // Whether the kernel's modes list TRISTATE.
   std::optional<bool> ReadsData(std::string* why) override;
+  // What the kernel says: PPGETMODES, or the port's modes file where ppdev lacks it.
+  std::optional<std::string> Modes() override;
 
   const std::string& path() const { return path_; }
 

@@ -28,6 +28,7 @@ class TracePortIo final : public PortIo {
   bool Claim(std::string* error) override { return inner_->Claim(error); }
   void Release() override { inner_->Release(); }
   std::optional<bool> ReadsData(std::string* why) override { return inner_->ReadsData(why); }
+  std::optional<std::string> Modes() override { return inner_->Modes(); }
 
   // Trace another port from now on (the window switched to another virtual decoder).
   // Drops an owned inner port.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "link/DirectPortIo.h"
@@ -77,6 +78,43 @@ const char* const kUdevadmCandidates[] = {"/usr/bin/udevadm", "/bin/udevadm", "/
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Where usblp puts its devices (lp0, lp1, ...): a USB-to-parallel adapter that presents
+// itself as a printer.
+constexpr const char* kUsbDir = "/dev/usb";
+
+bool IsUsbPrinterName(const std::string& name) {
+  return name.size() > 2 && name.compare(0, 2, "lp") == 0 &&
+         name.find_first_not_of("0123456789", 2) == std::string::npos;
+}
+
+bool IsUsbPrinter(const std::string& path) {
+  const std::string dir = std::string(kUsbDir) + "/";
+  return path.compare(0, dir.size(), dir) == 0 && IsUsbPrinterName(path.substr(dir.size()));
+}
+
+// The lowest-numbered /dev/usb/lpN, else empty.
+std::string FindUsbPrinter(Sys& sys) {
+  std::vector<std::string> names;
+  if (sys.ListDirectory(kUsbDir, &names) < 0) return {};
+  std::string found;
+  for (const std::string& name : names) {
+    if (!IsUsbPrinterName(name)) continue;
+    // Numbers compared as text: the shorter is the lower.
+    if (found.empty() || std::make_pair(name.size(), name) < std::make_pair(found.size(), found)) {
+      found = name;
+    }
+  }
+  return found.empty() ? found : std::string(kUsbDir) + "/" + found;
+}
+
+// It takes print jobs only: no ppdev requests, so no register access for the handshake.
+std::string UsbPrinterText(const std::string& device) {
+  return device +
+         " is a USB printer adapter: it only emulates a printer and cannot drive the cable's "
+         "handshake. Use a mainboard parallel port or a PCI/PCIe parallel card, which appears "
+         "as /dev/parportN";
 }
 
 }  // namespace
@@ -163,6 +201,7 @@ int Driver::OpenDriverDevice() {
   port_.reset();
   device_.clear();
   holder_.clear();
+  usbPrinter_.clear();
   int error = 0;
   if (options_.directIo) {
     port_ = DirectPortIo::Open(sys_, &error);
@@ -171,10 +210,23 @@ int Driver::OpenDriverDevice() {
   std::string path = options_.port;
   if (path.empty()) {
     error = FindPpdevDevice(sys_, kPortBase, &path);
+    if (error == port_error::kNoPort) usbPrinter_ = FindUsbPrinter(sys_);
     if (error != 0) return error;
   }
   device_ = path;
+  if (IsUsbPrinter(path)) {
+    // What usblp answers to every ppdev request; nothing to gain from opening it.
+    usbPrinter_ = path;
+    return ENOTTY;
+  }
   port_ = PpdevPortIo::Open(sys_, path, &error, &holder_);
+  if (error == ENOENT || error == ENODEV || error == ENXIO) {
+    // A device that is not there, on a machine that has no parallel port at all.
+    std::string any;
+    if (FindPpdevDevice(sys_, kPortBase, &any) == port_error::kNoPort) {
+      usbPrinter_ = FindUsbPrinter(sys_);
+    }
+  }
   return error;
 }
 
@@ -193,7 +245,8 @@ std::string Driver::SystemErrorText(int code) {
     case port_error::kNoPortAtBase:
       return "No parallel port at address 378; name the port with --port /dev/parportN";
     case port_error::kNoPort:
-      return "No parallel port found";
+      return usbPrinter_.empty() ? "No parallel port found"
+                                 : "No parallel port found; " + UsbPrinterText(usbPrinter_);
     case port_error::kNoAdminPrompt:
       return "pkexec is not installed; load the driver with sudo modprobe ppdev";
     case port_error::kNotAuthorised:
@@ -209,11 +262,14 @@ std::string Driver::SystemErrorText(int code) {
   }
   // The device the open concerned, and what to do about the usual refusals.
   if (!device_.empty()) {
+    if (device_ == usbPrinter_) return UsbPrinterText(device_);
     text = device_ + ": " + text;
     if (code == EACCES || code == EPERM) {
       text += "; add yourself to the lp group (sudo usermod -aG lp $USER) and log in again";
     } else if (code == ENOENT || code == ENODEV || code == ENXIO) {
-      text += "; name an existing port with --port (ls /dev/parport* lists them)";
+      text += usbPrinter_.empty()
+                  ? "; name an existing port with --port (ls /dev/parport* lists them)"
+                  : "; " + UsbPrinterText(usbPrinter_);
     }
   }
   return text;

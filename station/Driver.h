@@ -59,6 +59,7 @@ class Driver {
   std::string device_;      // the device the last open tried
   std::string holder_;      // who held it, when that was why
   std::string disabledBy_;  // where ppdev is turned off, when it is
+  std::string usbPrinter_;  // the USB printer adapter that stands in for a missing port
 };
 
 // The port-access start-up, run once at program start (the window's FormCreate, the CLI

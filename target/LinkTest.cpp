@@ -52,6 +52,28 @@ class ScratchGuard {
   uint32_t address_, value_;
 };
 
+bool HasMode(const std::string& modes, const std::string& mode) {
+  return ("," + modes + ",").find("," + mode + ",") != std::string::npos;
+}
+
+// The port's modes, for the end of a result. The handshake drives the port's registers byte
+// by byte, as a bidirectional port has them; EPP and ECP hardware that the BIOS turned on
+// may upset that, so a failure the port's mode may explain says what to set on such a port.
+// Nothing when the port cannot tell (the virtual decoder, direct I/O).
+std::string ModesText(const std::optional<std::string>& modes, bool modeMayMatter) {
+  if (!modes) return {};
+  std::string text = " The port's modes, as the kernel found them: " +
+                     (modes->empty() ? std::string("none") : *modes) + ".";
+  const bool epp = HasMode(*modes, "EPP"), ecp = HasMode(*modes, "ECP");
+  if (modeMayMatter && (epp || ecp)) {
+    text += std::string(" Its ") + (epp && ecp ? "EPP and ECP" : epp ? "EPP" : "ECP") +
+            " hardware is enabled, which may get in the way of the byte-mode handshake: set the "
+            "parallel port to bidirectional / PS/2 / byte mode (or SPP with bidirectional) in "
+            "the BIOS.";
+  }
+  return text;
+}
+
 std::string Number(const char* format, double value) {
   char text[32];
   std::snprintf(text, sizeof text, format, value);
@@ -88,8 +110,14 @@ bool ProveRoundTrip(Session& s) {
 
 void LinkTest(Session& s, int rounds) {
   const std::string caption = ProfileOf(s.model()).caption;
-  auto fail = [&](const std::string& text) {
-    s.host.MessageBox(MessageKind::Error, "Link test: " + text, Buttons::Ok);
+  const std::optional<std::string> modes = s.link.io().Modes();
+  // Known modes tell for themselves whether the BIOS setting may be to blame.
+  const std::string cable = std::string("the cable (short and whole)") +
+                            (modes ? "" : " and the port's mode in the BIOS (bidirectional, "
+                                          "PS/2 or byte mode)");
+  auto fail = [&](const std::string& text, bool modeMayMatter = true) {
+    s.host.MessageBox(MessageKind::Error, "Link test: " + text + ModesText(modes, modeMayMatter),
+                      Buttons::Ok);
   };
   RunCommand(s, [&] {
     Link& link = s.link;
@@ -110,7 +138,8 @@ void LinkTest(Session& s, int rounds) {
       }
     } catch (const NoAdapterError&) {
       fail("no adapter answers: the port's lines read as if nothing were plugged in. Check "
-           "that the adapter cable is plugged into the parallel port and into the decoder.");
+           "that the adapter cable is plugged into the parallel port and into the decoder.",
+           false);
       return;
     } catch (const LinkError&) {
       fail(std::string("an adapter is on the port, but the decoder ") +
@@ -143,8 +172,7 @@ void LinkTest(Session& s, int rounds) {
       if (!saved) {
         fail("the link corrupts data: " + Hex8(scratch) + " read differently " +
              std::to_string(Session::kAgreeReads) +
-             " times. Check the cable (short and whole) and the port's mode in the BIOS "
-             "(SPP or EPP). Nothing was changed on the decoder.");
+             " times. Check " + cable + ". Nothing was changed on the decoder.");
         return;
       }
       ScratchGuard restore(s, scratch, *saved);
@@ -173,7 +201,8 @@ void LinkTest(Session& s, int rounds) {
     } catch (const NoAdapterError&) {
       fail("the adapter went away after " + std::to_string(round) +
            " round trips: the port's lines now read as if nothing were plugged in. Check the "
-           "cable's plugs.");
+           "cable's plugs.",
+           false);
       return;
     } catch (const LinkError&) {
       fail("the decoder stopped answering after " + std::to_string(round) +
@@ -187,7 +216,8 @@ void LinkTest(Session& s, int rounds) {
       fail("the decoder answers, but " + Hex8(scratch) + " never holds what is written (wrote " +
            Hex8(firstWrote) + ", read " + Hex8(firstRead) +
            "): its memory is not set up for a " + caption +
-           ". Check that the decoder on the cable is a " + caption + ".");
+           ". Check that the decoder on the cable is a " + caption + ".",
+           false);
       return;
     }
 
@@ -204,8 +234,7 @@ void LinkTest(Session& s, int rounds) {
       fail(std::to_string(wrong) + " of " + std::to_string(rounds) +
            " round trips to " + Hex8(scratch) + " came back wrong; the first, round trip " +
            std::to_string(firstRound) + ", wrote " + Hex8(firstWrote) + " and read " +
-           Hex8(firstRead) + ". The link corrupts data: check the cable (short and whole) "
-           "and the port's mode in the BIOS (SPP or EPP). " + measured);
+           Hex8(firstRead) + ". The link corrupts data: check " + cable + ". " + measured);
       return;
     }
     std::string kept = " Time estimates use this from now on.";
@@ -220,7 +249,8 @@ void LinkTest(Session& s, int rounds) {
     s.linkCost = cost;
     s.host.MessageBox(MessageKind::Information,
                       "Link test passed: " + std::to_string(rounds) + " round trips to " +
-                          Hex8(scratch) + ", no errors. " + measured + kept,
+                          Hex8(scratch) + ", no errors. " + measured + kept +
+                          ModesText(modes, false),
                       Buttons::Ok);
   });
 }

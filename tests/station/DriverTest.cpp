@@ -230,14 +230,25 @@ struct OpenFailure {
   std::string name;
   std::function<void(FakeSys&)> script;
   std::string text;
+  std::string port = {};  // --port
 };
 
 class DriverOpenFails : public ::testing::TestWithParam<OpenFailure> {};
+
+const std::string kUsbPrinter = " is a USB printer adapter: it only emulates a printer and "
+                                "cannot drive the cable's handshake. Use a mainboard parallel "
+                                "port or a PCI/PCIe parallel card, which appears as /dev/parportN";
+
+// No parallel port at all; /dev/usb holds these, and lp0 would open.
+std::function<void(FakeSys&)> NoPortBut(std::vector<std::string> usb) {
+  return [usb](FakeSys& sys) { sys.dirs = {{"/dev/usb", usb}}; sys.devices = {"/dev/usb/lp0"}; };
+}
 
 TEST_P(DriverOpenFails, ShowsErrorLoadingDriverWithTheReason) {
   StartUp s;
   s.sys.LoadedWithPortAt378();
   GetParam().script(s.sys);
+  s.options.port = GetParam().port;
   s.Run();
   EXPECT_EQ(s.host.MessageTexts(), Texts{"Error loading driver! (" + GetParam().text + ") "});
   EXPECT_EQ(s.host.messages[0].kind, MessageKind::Error);
@@ -261,8 +272,18 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailure{"NoPortAt378",
                     [](FakeSys& sys) {
                       sys.files["/proc/sys/dev/parport/parport0/base-addr"] = "956\t0\n";
+                      sys.dirs["/dev/usb"] = {"lp0"};  // unmentioned: there is a port
                     },
                     "No parallel port at address 378; name the port with --port /dev/parportN"},
+        OpenFailure{"UsbPrinterInsteadOfAPort", NoPortBut({"hiddev0", "lp10", "lp2"}),
+                    "No parallel port found; /dev/usb/lp2" + kUsbPrinter},
+        OpenFailure{"NeitherPortNorUsbPrinter", NoPortBut({"hiddev0", "lpx"}),
+                    "No parallel port found"},
+        OpenFailure{"NamedPortMissingBesideAUsbPrinter", NoPortBut({"lp0"}),
+                    "/dev/parport1: No such file or directory; /dev/usb/lp0" + kUsbPrinter,
+                    "/dev/parport1"},
+        OpenFailure{"UsbPrinterNamed", NoPortBut({"lp0"}), "/dev/usb/lp0" + kUsbPrinter,
+                    "/dev/usb/lp0"},
         // The system's texts lose a trailing line end, CR LF or LF alone.
         OpenFailure{"TextEndingInCrLf",
                     [](FakeSys& sys) {

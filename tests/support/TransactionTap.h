@@ -25,6 +25,7 @@ class TransactionTap : public PortIo, public LinkTraffic {
   bool Claim(std::string* error) override { return port_->Claim(error); }
   void Release() override { port_->Release(); }
   std::optional<bool> ReadsData(std::string* why) override { return port_->ReadsData(why); }
+  std::optional<std::string> Modes() override { return port_->Modes(); }
 
  private:
   void ByteFromHost(uint8_t b);

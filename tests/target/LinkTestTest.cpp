@@ -33,6 +33,15 @@ struct ScratchCase {
   bool measured;             // a clean run keeps what it measured
   const char* says;          // the start of its one message
   bool planted = false;      // a link at someone's file waits under the name PATH.tmp
+  std::optional<std::string> modes = {};  // what the kernel says of the port
+  const char* ends = "";                  // the end of its one message
+};
+
+// The virtual decoder behind a port whose modes the kernel may know.
+struct PortWithModes final : TransactionTap {
+  PortWithModes(PortIo& port, std::optional<std::string> m) : TransactionTap(port), modes(m) {}
+  std::optional<std::string> Modes() override { return modes; }
+  std::optional<std::string> modes;
 };
 
 class ScratchWordBack : public ::testing::TestWithParam<ScratchCase> {};
@@ -42,6 +51,8 @@ class ScratchWordBack : public ::testing::TestWithParam<ScratchCase> {};
 TEST_P(ScratchWordBack, HoldsItsOldValue) {
   const ScratchCase& c = GetParam();
   SimRig rig(Model::DSX6070, c.conf);
+  PortWithModes port(rig.vd(), c.modes);
+  rig.link.Rebind(port, rig.link.clock());
   const uint32_t scratch = ProfileOf(Model::DSX6070).scratchWord;
   rig.session.linkCostPath = rig.path("cost.conf");
   if (c.planted) {
@@ -57,6 +68,7 @@ TEST_P(ScratchWordBack, HoldsItsOldValue) {
   EXPECT_EQ(rig.Word(scratch), 0xCAFEBABEu);
   ASSERT_EQ(rig.host.messages.size(), 1u);
   EXPECT_EQ(rig.host.messages.back().text.rfind(c.says, 0), 0u) << rig.host.messages.back().text;
+  EXPECT_TRUE(rig.host.messages.back().text.ends_with(c.ends)) << rig.host.messages.back().text;
   LinkCost cost;
   EXPECT_EQ(LoadLinkCost(rig.path("cost.conf"), &cost), c.measured);
   if (c.measured) {
@@ -73,13 +85,22 @@ TEST_P(ScratchWordBack, HoldsItsOldValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, ScratchWordBack,
-    ::testing::Values(ScratchCase{"clean", "", 0, true, "Link test passed"},
+    ::testing::Values(ScratchCase{"clean", "", 0, true, "Link test passed", false, "PCSPP,EPP",
+                                  "as the kernel found them: PCSPP,EPP."},
                       // A fixed temporary name would be followed to someone else's file.
                       ScratchCase{"pastAPlantedLink", "", 0, true, "Link test passed", true},
                       ScratchCase{"stopped", "", 40, false, "Stop the link test?"},
                       // Every fourth reply byte flipped: no two reads of the old value agree.
                       ScratchCase{"noisy", "flip_bits_every = 4", 0, false,
-                                  "Link test: the link corrupts data"}),
+                                  "Link test: the link corrupts data", false, {},
+                                  "byte mode). Nothing was changed on the decoder."},
+                      ScratchCase{"noisyOnAnEcpPort", "flip_bits_every = 4", 0, false,
+                                  "Link test: the link corrupts data", false, "PCSPP,TRISTATE,ECP",
+                                  "/ byte mode (or SPP with bidirectional) in the BIOS."},
+                      ScratchCase{"noisyOnABidirectionalPort", "flip_bits_every = 4", 0, false,
+                                  "Link test: the link corrupts data", false, "PCSPP,TRISTATE",
+                                  "whole). Nothing was changed on the decoder. The port's modes, "
+                                  "as the kernel found them: PCSPP,TRISTATE."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A damaged measurement would overflow the estimates: it is set aside, and said to be.
