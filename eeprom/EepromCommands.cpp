@@ -1,5 +1,10 @@
 #include "eeprom/EepromCommands.h"
 
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -114,6 +119,91 @@ void TakeBus(Session& s, uint32_t pioBase) {
   s.ee.EeSetScl(1);
 }
 
+// What the bus's bit-banging sends per byte, counted on the virtual decoder: a sequential
+// read clocks nine bits in and out, a page write nine bits out and an acknowledge in.
+constexpr double kReadPokesPerByte = 27, kReadPeeksPerByte = 8;
+constexpr double kWritePokesPerByte = 34, kWritePeeksPerByte = 2;
+
+double ReadUs(const Session& s, uint64_t bytes) {
+  return static_cast<double>(bytes) *
+         (kReadPokesPerByte * s.linkCost.PokeUs() + kReadPeeksPerByte * s.linkCost.PeekUs());
+}
+
+std::string About(double us) {
+  const double seconds = us / 1e6;
+  char text[32];
+  if (seconds < 90) std::snprintf(text, sizeof text, "about %.0f s", std::max(1.0, std::round(seconds)));
+  else std::snprintf(text, sizeof text, "about %.0f min", std::round(seconds / 60));
+  return text;
+}
+
+// The time left and the phase follow one part of the write from here.
+void BeginPart(Session& s, const char* name, double phaseUs, double afterUs) {
+  const double planned = static_cast<double>(s.plannedUs);
+  s.host.SetPhase(name, planned > 0 ? static_cast<int>(std::lround(100 * phaseUs / planned)) : 0);
+  s.host.SetTimeBudget(std::llround(phaseUs), &s.clock(), std::llround(afterUs));
+}
+
+// 20261209-013045, for backup names that sort by time.
+std::string FileStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
+}
+
+// Reads the EEPROM twice into held and saves it as a backup, as the flash writes do: a new
+// backup-MODEL-eeprom-DATE-TIME.bin beside the firmware log, or the named file, which must
+// not exist. The backup's path; "" when none was asked for; nothing after a message (the
+// EEPROM was not written).
+std::optional<std::string> BackUpEeprom(Session& s, std::vector<uint8_t>& held) {
+  if (!s.backup) return std::string();
+  AtomicFile out;
+  std::string error;
+  const bool named = !s.backup->empty();
+  std::string path = *s.backup;
+  if (!named) {
+    path = s.logDir.empty() ? UserDataFolder() : s.logDir;
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += "backup-" + ModelFolderName(s.model()) + "-eeprom-" + FileStamp() + ".bin";
+  }
+  if (!out.Open(path, &error, named ? Taken::Refuse : Taken::Number)) {
+    ShowError(s, "Cannot save the backup: " + error + ". " + kNothingWritten);
+    return std::nullopt;
+  }
+  std::vector<uint8_t> again(held.size());
+  for (std::vector<uint8_t>* into : {&held, &again}) {
+    s.host.SetStatus("Backing up...");
+    s.host.SetProgressPosition(0);
+    const bool acked = ReadAll(s, "Stop the backup? Nothing has been written to the EEPROM yet.",
+                               [&](uint32_t a, uint8_t b) {
+                                 (*into)[a] = b;
+                                 return true;
+                               });
+    if (!acked) {
+      ShowError(s, "Cannot save the backup: the EEPROM did not answer the read (NO ACK). " +
+                       std::string(kNothingWritten));
+      return std::nullopt;
+    }
+  }
+  // The second read proves the first, as a flash backup is proven.
+  if (held != again) {
+    ShowError(s, "Cannot save the backup: the EEPROM read differently twice. The link corrupts "
+                 "data: check the cable and the port with the link test (" + s.shellCommand +
+                     " link-test). " + kNothingWritten);
+    return std::nullopt;
+  }
+  out.Write(held.data(), held.size());
+  if (!out.Commit(&error)) {
+    ShowError(s, "Cannot save the backup: " + error + ". " + kNothingWritten);
+    return std::nullopt;
+  }
+  s.host.FileWritten(out.path());
+  return out.path();
+}
+
 }  // namespace
 
 void ReadEeprom(Session& s) {
@@ -190,8 +280,48 @@ void WriteEeprom(Session& s) {
     const bool wide = profile.EepromWideAddress == 1;
     const uint32_t pageSize = wide ? 32 : 16;
     const uint32_t pageCount = static_cast<uint32_t>(size / pageSize);
-    s.host.SetProgressPosition(0);
+
+    // The estimate, as the flash writes give theirs; the EEPROM's write cycle is about 5 ms
+    // a page.
+    const double backupUs = s.backup ? 2 * ReadUs(s, size) : 0;
+    const double writeUs = static_cast<double>(size) * (kWritePokesPerByte * s.linkCost.PokeUs() +
+                                                        kWritePeeksPerByte * s.linkCost.PeekUs()) +
+                           pageCount * 5000.0;
+    const double readBackUs = s.verifyAfterWrite ? ReadUs(s, size) : 0;
+    std::string parts = (s.backup ? "back-up " + About(backupUs) + ", " : std::string()) +
+                        "write " + About(writeUs) +
+                        (s.verifyAfterWrite ? ", read-back " + About(readBackUs) : std::string());
+    char cost[64];
+    std::snprintf(cost, sizeof cost, "%.2f", s.linkCost.usPerAccess);
+    if (s.host.AnnounceDuration("Write eeprom on " + std::string(profile.caption) + " takes " +
+                                    About(backupUs + writeUs + readBackUs) + ": " + parts + " (" +
+                                    cost + " µs a port access).",
+                                true) != Answer::Yes) {
+      return;
+    }
+    s.plannedUs = std::llround(backupUs + writeUs + readBackUs);
     s.host.SetProgressRange(0, static_cast<int>(last));
+    std::vector<uint8_t> held(size);
+    if (s.backup) BeginPart(s, "EEPROM back-up", backupUs, writeUs + readBackUs);
+    const auto backup = BackUpEeprom(s, held);
+    if (!backup) return;
+    const std::string restore =
+        backup->empty() ? std::string()
+                        : " What it held before is saved in " + *backup + ". To put it back, "
+                          "choose Eeprom > Write eeprom with that file, or run: " +
+                              s.shellCommand + " write-eeprom " + ShellQuoted(*backup);
+    // Whatever ends the command from here on, short of completion, offers the backup back.
+    struct WayBack {
+      Session& s;
+      const std::string& backup;
+      bool done = false;
+      ~WayBack() {
+        if (!done) s.restoreFrom = backup;
+      }
+    } wayBack{s, *backup};
+    BeginPart(s, "EEPROM write", writeUs, readBackUs);
+    s.host.SetStatus("Writing Eeprom...");
+    s.host.SetProgressPosition(0);
 
     uint16_t page = 0;
     // A refused data byte ends that page's data only; the next page still takes its own
@@ -264,6 +394,7 @@ void WriteEeprom(Session& s) {
     // Many parts acknowledge every byte while write-protected and keep what they hold: only
     // reading it back shows whether the write took.
     if (s.verifyAfterWrite) {
+      BeginPart(s, "EEPROM read-back", readBackUs, 0);
       s.host.SetStatus("Verifying...");
       s.host.SetProgressPosition(0);
       uint64_t differ = 0;
@@ -273,17 +404,22 @@ void WriteEeprom(Session& s) {
         return true;
       });
       if (!answered) {
-        ShowError(s, "Verify failed: the EEPROM did not answer the read-back (NO ACK).");
+        ShowError(s, "Verify failed: the EEPROM did not answer the read-back (NO ACK)." + restore);
         return;
       }
       if (differ != 0) {
         ShowError(s, "Verify failed: " + std::to_string(differ) +
                          (differ == 1 ? " byte differs" : " bytes differ") + ", first at " +
-                         Hex4(first) + ". The EEPROM may be write-protected.");
+                         Hex4(first) + ". The EEPROM may be write-protected." + restore);
         return;
       }
     }
-    s.host.MessageBox(MessageKind::Information, "Writing Eeprom completed.", Buttons::Ok);
+    wayBack.done = true;
+    s.host.MessageBox(MessageKind::Information,
+                      "Writing Eeprom completed." +
+                          (backup->empty() ? std::string()
+                                           : " What it held before is saved in " + *backup + "."),
+                      Buttons::Ok);
   });
 }
 

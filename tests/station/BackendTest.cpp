@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #include "eeprom/corvane_ee.h"
 #include "sim/VirtualDecoder.h"
@@ -13,6 +14,7 @@
 #include "station/DecoderFolder.h"
 #include "station/Runner.h"
 #include "target/Connection.h"
+#include "target/LinkCost.h"
 
 namespace corvane {
 namespace {
@@ -139,6 +141,43 @@ INSTANTIATE_TEST_SUITE_P(
                       BadTarget{{"dir", "", true, "", ""}, true},
                       BadTarget{{"dir", "", false, "/no/such/folder/trace.txt", ""}, true},
                       BadTarget{{"@file", "", false, "", ""}, false}));  // not a folder
+
+// Every read measures the port: on a virtual port three times slower than the 1 µs assumed,
+// a Read Data Area keeps about 3 µs an access for the next estimates, whether nothing was
+// stored before or a stored figure no longer fits.
+TEST(Backend, AReadLearnsThePortAndCorrectsAStaleFigure) {
+  for (const char* stored : {"", "us_per_access = 9\naccesses_per_poke = 90\naccesses_per_peek = 93\n"}) {
+    TempDir dir;
+    ScriptedHost host;
+    auto station = Make(Simulate(dir.path()), host);
+    ASSERT_TRUE(station);
+    ASSERT_TRUE(station->Begin(Model::TS1, nullptr));
+    ASSERT_TRUE(station->End(nullptr));
+    const fs::path conf = fs::path(dir.path()) / "TS1" / "decoder.conf";
+    std::stringstream text;
+    text << std::ifstream(conf).rdbuf();
+    std::string lines = text.str();
+    const size_t at = lines.find("\nport_access_us = 1\n");
+    ASSERT_NE(at, std::string::npos);
+    lines.replace(at, 20, "\nport_access_us = 3\n");
+    std::ofstream(conf) << lines;
+    const std::string measured = station->linkCostPath(Model::TS1);
+    if (*stored) std::ofstream(measured) << stored;
+
+    host.dialogPaths = {dir / "area.bin"};
+    RunRequest request;
+    request.command = CommandId::ReadDataArea;
+    request.profile.model = Model::TS1;
+    request.logDir = dir.path();
+    ASSERT_TRUE(RunOne(*station, host, request).begun);
+    ASSERT_TRUE(station->End(nullptr));
+
+    LinkCost cost;
+    ASSERT_TRUE(LoadLinkCost(measured, &cost)) << stored;
+    EXPECT_NEAR(cost.usPerAccess, 3.0, 0.05) << stored;
+    EXPECT_TRUE(cost.byReads);
+  }
+}
 
 // A decoder saved, scribbled over (flash, data area, EEPROM), and restored: its files end as
 // they were. A folder with a changed file, or another model's folder, is refused before
