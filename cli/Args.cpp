@@ -1,7 +1,9 @@
 #include "cli/Args.h"
 
+#include <algorithm>
 #include <set>
 
+#include "flash/FlashModels.h"
 #include "link/Text.h"
 
 namespace corvane::cli {
@@ -44,6 +46,44 @@ int OperandCount(const CommandRow& row) {
   return n;
 }
 
+// The short forms. One that takes a value takes it joined ("-mTS1") or as the next word;
+// the others stand alone ("-q -y", not "-qy").
+struct ShortOption {
+  char letter;
+  const char* name;
+  bool takesValue;
+};
+constexpr ShortOption kShortOptions[] = {
+    {'m', "--model", true},  {'s', "--simulate", true}, {'p', "--port", true},
+    {'b', "--backup", true}, {'y', "--yes", false},     {'n', "--no", false},
+    {'q', "--quiet", false}, {'v', "--verbose", false}, {'V', "--version", false},
+    {'h', "--help", false},
+};
+
+const ShortOption* ShortOf(const std::string& word) {
+  if (word.size() < 2 || word[0] != '-' || word[1] == '-') return nullptr;
+  for (const ShortOption& s : kShortOptions) {
+    if (word[1] == s.letter && (word.size() == 2 || s.takesValue)) return &s;
+  }
+  return nullptr;
+}
+
+// "DSX6071/6072, DSI185, ... or DSX6170".
+std::string ModelNames() {
+  std::string out;
+  for (size_t i = 0; i < kProfiles.size(); ++i) {
+    if (i > 0) out += i + 1 == kProfiles.size() ? " or " : ", ";
+    out += kProfiles[i].caption;
+  }
+  return out;
+}
+
+// "2 MB", "512 KB".
+std::string Size(uint32_t bytes) {
+  if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MB";
+  return std::to_string(bytes / 1024) + " KB";
+}
+
 }  // namespace
 
 std::string UsageText() {
@@ -51,17 +91,24 @@ std::string UsageText() {
       "usage: corvane-cli [target] [profile options] [options] COMMAND [ARGS]\n"
       "target:\n" +
       TargetOptionsUsage() +
+      "  -s DIR, -p DEV         short for --simulate DIR, --port DEV\n"
       "profile:\n"
-      "  --model NAME           decoder model, a caption from 'models', any case (default BCT13)\n"
+      "  --model NAME, -m NAME  decoder model from 'models': any case, blanks, '-' and '_'\n"
+      "                         ignored, DSX6071 or DSX6072 for DSX6071/6072 (default BCT13;\n"
+      "                         the writes need it, the other commands say what they use)\n"
       "  --erase-data-area      DSX6071/6072 write-firmware: erase the data area when not writing it\n"
       "  --no-write-data-area   DSX6071/6072 write-firmware: leave the data area alone\n"
       "  --reloaded             BCT13: the Reloaded board's memory-interface set-up\n"
       "answers:\n"
-      "  --yes                  answer Yes to every question\n"
-      "  --no                   answer No to every question (default when not on a terminal)\n"
+      "  --yes, -y              answer Yes to every question\n"
+      "  --no, -n               answer No to every question (default when not on a terminal)\n"
       "output:\n"
       "  --stats                virtual decoder: print port accesses, pokes, peeks, time\n"
-      "  --quiet                no progress line\n"
+      "  --quiet, -q            no progress line (errors still on standard error)\n"
+      "  --verbose, -v          also the estimate's and the comparison's figures on stderr\n"
+      "  --json                 one JSON object a line on standard output (start, estimate,\n"
+      "                         phase, progress, message, question, output, end); text on\n"
+      "                         stderr; questions are answered by --yes/--no, else No\n"
       "verify:\n"
       "  --verify               read back what a write put into the decoder (default)\n"
       "  --no-verify            do not read back after writing\n"
@@ -69,11 +116,13 @@ std::string UsageText() {
       "                         already holds the file (default: only what differs)\n"
       "  --connect              poke, peek, script: connect first, disconnect after\n"
       "backup:\n"
-      "  --backup FILE          write-firmware, write-data-area: save what they overwrite to FILE\n"
+      "  --backup FILE, -b FILE write-firmware, write-data-area: save what they overwrite to FILE\n"
       "                         (must not exist; default: a new backup-MODEL-REGION-DATE-TIME.bin\n"
       "                         beside the firmware log, in ~/.local/share/corvane)\n"
       "  --no-backup            write without saving the old contents first\n"
-      "  --help                 this text\n"
+      "  --version, -V          the program's name and release\n"
+      "  --help, -h             this text\n"
+      "  Short options stand alone (-q -y, not -qy); -mTS1 is -m TS1.\n"
       "commands:\n";
   std::set<std::string> said;
   for (const CommandRow& row : CommandTable()) {
@@ -86,38 +135,85 @@ std::string UsageText() {
     text += "  " + Pad(synopsis, 22) + (synopsis.size() >= 22 ? "   " : " ") + help + "\n";
   }
   text += "  " + Pad("models", 22) + " list the decoder models and what each offers\n";
-  text += "exit status: 0 done, 1 an error was reported, 2 usage error\n";
+  text +=
+      "exit status: 0 done, 1 the command failed, 2 usage error (nothing was sent to the\n"
+      "decoder), 3 stopped by the user (Ctrl-C, SIGTERM, SIGHUP)\n";
   return text;
 }
 
-std::string ModelsTable() {
-  std::string table = Pad("Model", 14) + Pad("DecoderType", 13) + Pad("EEPROM", 24) +
-                      Pad("PioBase", 10) + "Commands\n";
+std::vector<ModelFacts> AllModelFacts() {
+  std::vector<ModelFacts> all;
   for (const Profile& p : kProfiles) {
-    const std::string eeprom = std::to_string((p.EepromLastAddress + 1) / 1024) + " KB, " +
-                               (p.EepromWideAddress ? "2 address bytes" : "1 address byte");
-    // What sets models apart; every model offers the rest.
-    std::string commands;
-    for (CommandId id : {CommandId::ReadSignature, CommandId::ReadDataArea, CommandId::WriteDataArea}) {
-      if (!Offered(id, p.model)) continue;
-      std::string caption;
-      for (const char* c = CommandOf(id).caption; *c; ++c) {
-        if (*c != '&') caption += *c;
-      }
-      commands += (commands.empty() ? "" : ", ") + caption;
+    const FlashModel& flash = FlashModelOf(p.model);
+    ModelFacts facts{&p, flash.base, 4 * flash.words, 0, 0, false, p.EepromLastAddress + 1, {}};
+    if (p.dataArea.readBytes != 0) {
+      facts.dataStart = p.dataArea.readStart;
+      facts.dataBytes = p.dataArea.readBytes;
+    } else if (flash.dataArea.words != 0) {
+      facts.dataStart = flash.base;
+      facts.dataBytes = 4 * flash.dataArea.words;
+      facts.dataInFlash = true;
     }
-    if (commands.empty()) commands = "-";
-    table += Pad(p.caption, 14) + Pad(std::to_string(p.DecoderType), 13) + Pad(eeprom, 24) +
-             Pad(Hex8(p.PioBase), 10) + commands + "\n";
+    for (const CommandRow& row : CommandTable()) {
+      if (!Offered(row.id, p.model)) continue;
+      if (facts.verbs.empty() || facts.verbs.back() != row.verb) facts.verbs.push_back(row.verb);
+    }
+    all.push_back(std::move(facts));
   }
-  return table;
+  return all;
+}
+
+std::string ModelsTable() {
+  const std::vector<ModelFacts> all = AllModelFacts();
+  // What every model offers goes once below the table; the rows say what sets them apart.
+  std::vector<std::string> common = all.front().verbs;
+  std::erase_if(common, [&](const std::string& verb) {
+    for (const ModelFacts& m : all) {
+      if (std::find(m.verbs.begin(), m.verbs.end(), verb) == m.verbs.end()) return true;
+    }
+    return false;
+  });
+  std::string table = Pad("Model", 14) + Pad("Flash", 18) + Pad("Data area", 29) +
+                      Pad("EEPROM", 8) + "Also offers\n";
+  for (const ModelFacts& m : all) {
+    std::string data = "none";
+    if (m.dataBytes) {
+      data = Size(m.dataBytes) + " at " + Hex8(m.dataStart) + (m.dataInFlash ? " in flash" : "");
+    }
+    std::string offers;
+    for (const std::string& verb : m.verbs) {
+      if (std::find(common.begin(), common.end(), verb) != common.end()) continue;
+      offers += (offers.empty() ? "" : ", ") + verb;
+    }
+    table += Pad(m.profile->caption, 14) +
+             Pad(Size(m.flashBytes) + " at " + Hex8(m.flashBase), 18) + Pad(data, 29) +
+             Pad(Size(m.eepromBytes), 8) + (offers.empty() ? "-" : offers) + "\n";
+  }
+  std::string line = "Every model offers";
+  for (size_t i = 0; i < common.size(); ++i) {
+    const std::string word = " " + common[i] + (i + 1 == common.size() ? ".\n" : ",");
+    if (line.size() + word.size() > 80) {
+      table += line + "\n";
+      line = " ";
+    }
+    line += word;
+  }
+  return table + line;
+}
+
+bool WantsJson(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (arg == "--json") return true;
+  }
+  return false;
 }
 
 ParsedArgs ParseArgs(const std::vector<std::string>& args) {
   CliOptions o;
   bool help = false;
   bool yes = false, no = false, verify = false, noVerify = false;
-  bool haveModel = false, haveBackup = false, noBackup = false;
+  bool haveBackup = false, noBackup = false;
   std::vector<std::string> positional;
   bool optionsEnded = false;
 
@@ -135,21 +231,36 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
       if (!taken->empty()) return *taken;
       continue;
     }
-    const std::string name = reader.name();
-    if (name == "--model" || name == "--backup") {
+    const ShortOption* brief = ShortOf(arg);
+    const std::string name = brief ? brief->name : reader.name();
+    if (name == "--model" || name == "--backup" || name == "--simulate" || name == "--port") {
       std::string error;
-      const auto value = reader.Value(&error);
-      if (!value) return error;
-      if (name == "--backup") {
+      std::optional<std::string> value;
+      if (brief && arg.size() > 2) {
+        value = arg.substr(2);
+      } else if (!(value = reader.Value(&error))) {
+        return error;
+      }
+      if (name == "--simulate" || name == "--port") {
+        // Only the short forms get here: read as their long forms are.
+        const std::vector<std::string> longForm = {name + "=" + *value};
+        ArgReader target(longForm);
+        if (const auto taken = TakeTargetOption(target, &o.target); taken && !taken->empty()) {
+          return *taken;
+        }
+      } else if (name == "--backup") {
         if (haveBackup) return "option --backup given twice";
         haveBackup = true;
         o.backup = *value;
       } else {
-        if (haveModel) return "option --model given twice";
+        if (o.modelGiven) return "option --model given twice";
         const auto model = ModelFromName(*value);
-        if (!model) return "unknown model " + Quoted(*value) + " (see: corvane-cli models)";
+        if (!model) {
+          return "unknown model " + Quoted(*value) + ": " + ModelNames() +
+                 " (see: corvane-cli models)";
+        }
         o.profile.model = *model;
-        haveModel = true;
+        o.modelGiven = true;
       }
       continue;
     }
@@ -163,20 +274,23 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     else if (name == "--no") flag = &no;
     else if (name == "--stats") flag = &o.stats;
     else if (name == "--quiet") flag = &o.quiet;
+    else if (name == "--verbose") flag = &o.verbose;
+    else if (name == "--json") flag = &o.json;
     else if (name == "--verify") flag = &verify;
     else if (name == "--no-verify") flag = &noVerify;
     else if (name == "--full-write") flag = &o.fullWrite;
     else if (name == "--connect") flag = &o.connect;
     else if (name == "--no-backup") flag = &noBackup;
-    else if (name == "--help" || name == "-h") flag = &help;
+    else if (name == "--version") flag = &o.version;
+    else if (name == "--help") flag = &help;
     if (!flag) return UnknownOptionText(name, kProgram);
-    if (reader.HasJoinedValue()) return "option " + name + " takes no value";
+    if (!brief && reader.HasJoinedValue()) return "option " + name + " takes no value";
     *flag = true;
     if (flag == &noWriteDataArea) o.profile.writeDataArea = false;
   }
 
-  if (help) {
-    o.help = true;
+  if (help || o.version) {
+    o.help = help;
     return o;
   }
 
@@ -259,6 +373,12 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args) {
     return std::string(row->verb) + " needs a FILE name that is not empty";
   }
 
+  // The model decides the set-up and every command value a write sends.
+  if (row->writes && !o.modelGiven) {
+    return std::string(row->verb) +
+           " changes the decoder: name its model with --model NAME (-m NAME); a wrong model's "
+           "set-up and command values are wrong on the wire (see: corvane-cli models)";
+  }
   if (!Offered(row->id, o.profile.model)) {
     return std::string(row->verb) + " is not offered for " + o.profile.profile().caption;
   }

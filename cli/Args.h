@@ -19,13 +19,17 @@ struct CliOptions {
   bool fullWrite = false;
   bool stats = false;
   bool quiet = false;
+  bool verbose = false;  // --verbose: the estimate's and the comparison's figures on stderr
+  bool json = false;     // --json: events on standard output, text on standard error
   bool connect = false;
   // Back up before a write: nothing = --no-backup, "" = a new file beside the firmware log.
   std::optional<std::string> backup = std::string();
   int rounds = 1000;  // link-test
 
-  bool help = false;    // --help, help
-  bool models = false;  // models
+  bool help = false;        // --help, help
+  bool version = false;     // --version
+  bool models = false;      // models
+  bool modelGiven = false;  // --model: without it a write is refused, and others say the model
   CommandId command = CommandId::ReadSignature;
   std::string file;  // the command's FILE (script: "-" is standard input)
   uint32_t address = 0;
@@ -41,7 +45,22 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args);
 // --help: every option and command on a line of its own.
 std::string UsageText();
 
-// The `models` table: each model's profile and what it offers.
+// What a technician needs of a model, for `models`.
+struct ModelFacts {
+  const Profile* profile;
+  uint32_t flashBase, flashBytes;
+  uint32_t dataStart, dataBytes;  // 0 bytes: no data area
+  bool dataInFlash;               // the flash's first sectors, written with the firmware
+  uint32_t eepromBytes;
+  std::vector<std::string> verbs;  // the shell's verbs it offers, in the table's order
+};
+std::vector<ModelFacts> AllModelFacts();
+
+// The `models` table: one row per model, then the verbs every model offers.
 std::string ModelsTable();
+
+// Whether the command line asks for --json, even when it is otherwise wrong: a usage error
+// is then an event too.
+bool WantsJson(const std::vector<std::string>& args);
 
 }  // namespace corvane::cli

@@ -13,10 +13,13 @@
 #include <sstream>
 
 #include "cli/Args.h"
+#include "cli/JsonEvents.h"
 #include "cli/TerminalHost.h"
+#include "link/Text.h"
 #include "station/Backend.h"
 #include "station/Runner.h"
 #include "target/Files.h"
+#include "target/Version.h"
 
 namespace corvane::cli {
 
@@ -144,24 +147,51 @@ void PrintStats(Backend& backend, const std::vector<std::string>& details, std::
   for (const std::string& line : details) out << line << '\n';
 }
 
-}  // namespace
+// A model of `models --json`: an event's members.
+std::string ModelMembers(const ModelFacts& m) {
+  std::string verbs;
+  for (const std::string& verb : m.verbs) verbs += (verbs.empty() ? "" : ",") + JsonString(verb);
+  const std::string data = m.dataBytes == 0
+                               ? "null"
+                               : "{\"base\":" + JsonString(Hex8(m.dataStart)) +
+                                     ",\"bytes\":" + std::to_string(m.dataBytes) +
+                                     ",\"in_flash\":" + (m.dataInFlash ? "true" : "false") + "}";
+  return ",\"model\":" + JsonString(m.profile->caption) +
+         ",\"flash\":{\"base\":" + JsonString(Hex8(m.flashBase)) +
+         ",\"bytes\":" + std::to_string(m.flashBytes) + "},\"data_area\":" + data +
+         ",\"eeprom_bytes\":" + std::to_string(m.eepromBytes) + ",\"commands\":[" + verbs + "]";
+}
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           const Terminal& terminal) {
+// The run without its end event. With events, the command's results (peek values, script
+// lines, --stats, help) become output events and its other text goes to err.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        const Terminal& terminal, JsonEvents* events, std::vector<std::string>* details) {
+  // A line of the shell's own, and with --json an error event.
+  const auto say = [&](const char* kind, const std::string& text) {
+    err << kProgram << text << '\n';
+    if (events) events->Message(kind, text);
+  };
   const ParsedArgs parsed = ParseArgs(args);
   if (const auto* usage = std::get_if<std::string>(&parsed)) {
-    err << kProgram << *usage << '\n';
+    say("error", *usage);
     return 2;
   }
   const CliOptions& o = std::get<CliOptions>(parsed);
+  std::ostream& data = events ? events->output() : out;
+  std::ostream& text = events ? err : out;
   if (o.help) {
-    out << UsageText();
+    data << UsageText();
     return 0;
   }
-  if (o.models) {
-    out << ModelsTable();
+  if (o.version) {
+    data << "corvane-cli " << kVersion << '\n';
     return 0;
   }
+  if (o.models && !events) out << ModelsTable();
+  if (o.models && events) {
+    for (const ModelFacts& m : AllModelFacts()) events->Event("model", ModelMembers(m));
+  }
+  if (o.models) return 0;
 
   RunRequest request;
   request.command = o.command;
@@ -171,77 +201,104 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   request.backup = o.backup;
   request.args.rounds = o.rounds;
   request.args.connect = o.connect;
-  request.args.out = &out;
+  request.args.out = &data;
   if (o.command == CommandId::Poke) request.args.steps.push_back({ScriptStep::Poke, o.address, o.value, 0});
   if (o.command == CommandId::Peek) request.args.steps.push_back({ScriptStep::Peek, o.address, 0, 0});
   if (o.command == CommandId::Script) {
-    std::string text, error;
-    if (!ReadScript(o.file, terminal.in, &text, &error)) {
-      err << kProgram << error << '\n';
+    std::string script, error;
+    if (!ReadScript(o.file, terminal.in, &script, &error)) {
+      say("error", error);
       return 1;
     }
-    auto script = ParseScript(text);
-    if (const auto* bad = std::get_if<std::string>(&script)) {
-      err << kProgram << *bad << '\n';
+    auto steps = ParseScript(script);
+    if (const auto* bad = std::get_if<std::string>(&steps)) {
+      say("error", *bad);
       return 2;
     }
-    request.args.steps = std::move(std::get<std::vector<ScriptStep>>(script));
+    request.args.steps = std::move(std::get<std::vector<ScriptStep>>(steps));
   }
   const CommandRow& row = CommandOf(o.command);
   if (const std::string clash = CheckFilesDistinct(o, row); !clash.empty()) {
-    err << kProgram << clash << '\n';
+    say("error", clash);
     return 2;
   }
   if (row.file == FileUse::Input) {
     std::string error;
     if (!CheckInputFile(o.file, false, &error)) {
-      err << kProgram << error << '\n';
+      say("error", error);
       return 1;
     }
   }
 
   // A script read from standard input has used it up; questions cannot be asked there.
+  // --json asks nothing: a program reads the answers, not a person.
   const bool stdinFree = !(o.command == CommandId::Script && o.file == "-");
   std::istringstream noInput;
   TerminalHost::Settings settings;
   settings.answer = o.answer;
-  settings.stdinIsTty = terminal.stdinIsTty && terminal.in && stdinFree;
+  settings.stdinIsTty = terminal.stdinIsTty && terminal.in && stdinFree && !events;
   settings.stderrIsTty = terminal.stderrIsTty;
   settings.quiet = o.quiet;
   if (row.file != FileUse::None) settings.path = o.file;
   settings.now = terminal.now;
-  TerminalHost host(out, err, terminal.in ? *terminal.in : noInput, std::move(settings));
+  settings.events = events;
+  if (events) settings.data = &out;
+  TerminalHost host(text, err, terminal.in ? *terminal.in : noInput, std::move(settings));
+
+  const std::string caption = o.profile.profile().caption;
+  // Before anything reaches the port: the model decides the set-up the decoder is sent.
+  if (!o.modelGiven) err << kProgram << "no --model given: using " << caption << '\n';
+  if (events) {
+    events->Begin(std::string(row.verb) + (row.region ? std::string(" ") + row.region : ""),
+                  caption);
+  }
 
   std::string error;
   auto backend = Backend::Start(o.target, host, &error);
   if (!backend) {
     host.Finish();
-    if (!error.empty() || !host.errorShown()) err << kProgram << error << '\n';
+    if (!error.empty() || !host.errorShown()) say("error", error);
     return 1;
   }
 
   const RunResult result = RunOne(*backend, host, request);
   host.Finish();
+  *details = result.details;
   if (!result.begun) {
-    err << kProgram << result.beginError << '\n';
+    say("error", result.beginError);
     return 1;
   }
   int status = host.errorShown() ? 1 : 0;
   if (host.stoppedByUser()) {
-    err << kProgram << host.stoppedText() << '\n';
-    status = 1;
+    say("warning", host.stoppedText());
+    status = host.stoppedBySignal() ? 3 : 1;
   }
   if (!result.endError.empty()) {
-    err << kProgram << result.endError << '\n';
+    say("error", result.endError);
     status = 1;
   }
-  if (o.stats) PrintStats(*backend, result.details, out);
+  if (o.stats) PrintStats(*backend, result.details, data);
+  if (o.verbose) {
+    for (const std::string& line : result.details) err << line << '\n';
+  }
   // What was printed is part of the result: output that could not be written is an error.
   out << std::flush;
   if (!out && !host.outputLost()) {
     err << kProgram << "standard output could not be written (a closed pipe or a full disk)\n";
     status = 1;
   }
+  return status;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const Terminal& terminal) {
+  std::optional<JsonEvents> events;
+  if (WantsJson(args)) events.emplace(out, terminal.now ? terminal.now : SteadyMicroseconds);
+  std::vector<std::string> details;
+  const int status = Run(args, out, err, terminal, events ? &*events : nullptr, &details);
+  if (events) events->End(status, details);
   return status;
 }
 

@@ -16,7 +16,7 @@ struct Terminal {
 };
 
 // The whole of corvane-cli: args without the program name. Returns the exit status:
-// 0 done, 1 an error was shown, 2 usage error.
+// 0 done, 1 an error was shown, 2 usage error, 3 stopped by the user.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const Terminal& terminal = {});
 

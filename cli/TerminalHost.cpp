@@ -1,10 +1,12 @@
 #include "cli/TerminalHost.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <istream>
 #include <ostream>
 
+#include "cli/JsonEvents.h"
 #include "link/Clock.h"
 #include "link/Text.h"
 #include "target/LinkCost.h"
@@ -33,12 +35,6 @@ struct sigaction g_previous[3];
 // A terminal line that does not wrap, so "\r" can redraw it.
 constexpr size_t kLineWidth = 79;
 
-int64_t SteadyMicroseconds() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 std::string Trim(const std::string& s) {
   const auto first = s.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "";
@@ -62,6 +58,12 @@ std::string AsLines(const std::string& text) {
 }
 
 }  // namespace
+
+int64_t SteadyMicroseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 InterruptGuard::InterruptGuard() {
   g_interrupted = 0;
@@ -124,16 +126,17 @@ void TerminalHost::SetProgressRange(int minimum, int maximum) {
 
 void TerminalHost::SetProgressPosition(int position) { position_ = position; }
 
+std::optional<int> TerminalHost::Percent() const {
+  if (maximum_ <= minimum_) return std::nullopt;
+  const int64_t percent = (int64_t{position_} - minimum_) * 100 / (int64_t{maximum_} - minimum_);
+  return static_cast<int>(std::clamp<int64_t>(percent, 0, 100));
+}
+
 std::string TerminalHost::Compose() const {
   // The line lives as long as the status text: commands clear it when they end.
   if (status_.empty()) return "";
   std::string line = status_;
-  if (maximum_ > minimum_) {
-    int64_t percent = (int64_t{position_} - minimum_) * 100 / (int64_t{maximum_} - minimum_);
-    if (percent < 0) percent = 0;
-    if (percent > 100) percent = 100;
-    line += "  " + std::to_string(percent) + "%";
-  }
+  if (const auto percent = Percent()) line += "  " + std::to_string(*percent) + "%";
   if (budgetClock_) {
     line += "  " + DurationText(timeLeft_.Left(budgetClock_->Now(), minimum_, maximum_, position_)) +
             " left";
@@ -143,6 +146,15 @@ std::string TerminalHost::Compose() const {
   }
   if (line.size() > kLineWidth) line.resize(kLineWidth);
   return line;
+}
+
+void TerminalHost::Refresh() {
+  Draw(false);
+  JsonEvents* events = settings_.events;
+  if (!events || status_.empty() || !events->ProgressDue()) return;
+  std::optional<int64_t> left;
+  if (budgetClock_) left = timeLeft_.Left(budgetClock_->Now(), minimum_, maximum_, position_);
+  events->Progress(Percent(), left, status_);
 }
 
 void TerminalHost::Draw(bool force) {
@@ -173,6 +185,7 @@ void TerminalHost::ClearLine() {
 void TerminalHost::Finish() { ClearLine(); }
 
 Answer TerminalHost::AnnounceDuration(const std::string& text, bool) {
+  if (settings_.events) settings_.events->Announce(text);
   ClearLine();
   out_ << AsLines(text) << '\n' << std::flush;
   return Answer::Yes;
@@ -181,15 +194,34 @@ Answer TerminalHost::AnnounceDuration(const std::string& text, bool) {
 void TerminalHost::SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs) {
   budgetClock_ = clock;
   if (clock) {
+    if (settings_.events) settings_.events->Budget(phaseUs + afterUs);
     timeLeft_.Start(clock->Now(), phaseUs, afterUs);
   } else {
     timeLeft_.Stop();
   }
 }
 
+void TerminalHost::SetPhase(const std::string& name, int sharePercent) {
+  if (settings_.events) settings_.events->Phase(name, sharePercent);
+}
+
+void TerminalHost::FileWritten(const std::string& path) {
+  if (settings_.events) settings_.events->FileWritten(path);
+}
+
 Answer TerminalHost::MessageBox(MessageKind kind, const std::string& text, Buttons buttons) {
   ClearLine();
-  if (buttons == Buttons::YesNo) return Ask(text);
+  if (buttons == Buttons::YesNo) {
+    const Answer answer = Ask(text);
+    if (settings_.events) settings_.events->Question(text, answer == Answer::Yes);
+    return answer;
+  }
+  if (settings_.events) {
+    settings_.events->Message(kind == MessageKind::Error     ? "error"
+                              : kind == MessageKind::Warning ? "warning"
+                                                             : "information",
+                              text);
+  }
   if (kind == MessageKind::Error) {
     errorShown_ = true;
     err_ << AsLines(text) << '\n' << std::flush;
@@ -239,7 +271,7 @@ std::optional<std::string> TerminalHost::RunDialog(Dialog) { return settings_.pa
 
 bool TerminalHost::AbortRequested() {
   // Output nobody can read any more is as good as a Ctrl-C: the command stops cleanly.
-  if (!outputLost_ && !out_) outputLost_ = true;
+  if (!outputLost_ && (!out_ || (settings_.data && !*settings_.data))) outputLost_ = true;
   if (outputLost_ && !abortPending_ && !stoppedByUser_) {
     abortPending_ = true;
     return true;

@@ -10,6 +10,8 @@
 
 namespace corvane::cli {
 
+class JsonEvents;
+
 // The shell's side of a command: messages are printed, questions answered from the
 // options or asked on the terminal, the dialog returns the path from the command line.
 class TerminalHost final : public Host {
@@ -22,6 +24,11 @@ class TerminalHost final : public Host {
     std::optional<std::string> path;  // what either dialog returns
     // Wall time in microseconds for throttling the progress line; steady clock when empty.
     std::function<int64_t()> now;
+    // --json: where the run's events go as well (out is then standard error).
+    JsonEvents* events = nullptr;
+    // Standard output when the command's results go there and not to out (--json): watched
+    // for loss as out is.
+    std::ostream* data = nullptr;
   };
 
   TerminalHost(std::ostream& out, std::ostream& err, std::istream& in, Settings settings);
@@ -31,8 +38,8 @@ class TerminalHost final : public Host {
   std::string Status() const override { return status_; }
   void SetProgressRange(int minimum, int maximum) override;
   void SetProgressPosition(int position) override;
-  void Repaint() override { Draw(false); }
-  void ProcessMessages() override { Draw(false); }
+  void Repaint() override { Refresh(); }
+  void ProcessMessages() override { Refresh(); }
   Answer MessageBox(MessageKind kind, const std::string& text, Buttons buttons) override;
   std::string DialogFilter(Dialog dialog) const override;
   void SetDialogFilter(Dialog dialog, const std::string& filter) override;
@@ -42,6 +49,8 @@ class TerminalHost final : public Host {
   Answer AnnounceDuration(const std::string& text, bool ask) override;
   void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs = 0) override;
   void SetTimeAfter(int64_t afterUs) override { timeLeft_.SetAfter(afterUs); }
+  void SetPhase(const std::string& name, int sharePercent) override;
+  void FileWritten(const std::string& path) override;
 
   // Removes the progress line, if one is shown.
   void Finish();
@@ -50,6 +59,8 @@ class TerminalHost final : public Host {
   // The user pressed Ctrl-C (or sent SIGTERM or SIGHUP), or standard output was lost, and
   // the command agreed to stop.
   bool stoppedByUser() const { return stoppedByUser_; }
+  // Stopped by the user, not by a lost output: exit status 3.
+  bool stoppedBySignal() const { return stoppedByUser_ && !outputLost_; }
   // What stopped it: "stopped by Ctrl-C", "stopped by SIGTERM", ...
   std::string stoppedText() const;
   // Standard output could not be written (a closed pipe, a full disk).
@@ -62,9 +73,11 @@ class TerminalHost final : public Host {
   static constexpr int kRefreshPerSecond = 10;
 
  private:
+  void Refresh();
   void Draw(bool force);
   void ClearLine();
   std::string Compose() const;
+  std::optional<int> Percent() const;
   Answer Ask(const std::string& text);
 
   std::ostream& out_;
@@ -97,6 +110,9 @@ class InterruptGuard {
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 };
+
+// Wall time in µs: the progress line's and the progress events' pace.
+int64_t SteadyMicroseconds();
 
 // The stop signal received since the last call (SIGINT, SIGTERM, SIGHUP), or 0.
 int TakeInterrupt();

@@ -395,7 +395,10 @@ std::optional<DecoderManifest> ParseManifest(const std::string& text, std::strin
 }
 
 void SaveDecoder(Session& s) {
-  const auto chosen = s.host.RunDialog(Dialog::Save);
+  const auto chosen = [&] {
+    FilterGuard filter(s.host, Dialog::Save, "Decoder folder (a new folder's name)|*");
+    return s.host.RunDialog(Dialog::Save);
+  }();
   if (!chosen) return;
   std::string dir = *chosen;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
@@ -486,7 +489,10 @@ void SaveDecoder(Session& s) {
 }
 
 void RestoreDecoder(Session& s) {
-  const auto chosen = s.host.RunDialog(Dialog::Open);
+  const auto chosen = [&] {
+    FilterGuard filter(s.host, Dialog::Open, "Saved decoder (decoder.json)|decoder.json");
+    return s.host.RunDialog(Dialog::Open);
+  }();
   if (!chosen) return;
   std::string dir = *chosen;
   if (fs::path(dir).filename() == kManifestName) dir = fs::path(dir).parent_path().string();

@@ -53,9 +53,30 @@ static_assert(RowsInModelOrder(), "one row per model, in the order of the Model 
 
 const Profile& ProfileOf(Model model) { return kProfiles[static_cast<int>(model)]; }
 
+namespace {
+// A name as users write it: lower case, without blanks, '-' or '_'.
+std::string NameKey(std::string_view name) {
+  std::string key;
+  for (char c : name) {
+    if (c == ' ' || c == '-' || c == '_') continue;
+    key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return key;
+}
+}  // namespace
+
 std::optional<Model> ModelFromName(std::string_view name) {
+  const std::string wanted = NameKey(name);
   for (const Profile& p : kProfiles) {
-    if (EqualsNoCase(p.caption, name)) return p.model;
+    const std::string caption = NameKey(p.caption);
+    if (wanted == caption) return p.model;
+    // "DSX6071/6072" is two decoders: each name alone means it, "6072" taking the letters
+    // of the first.
+    const size_t slash = caption.find('/');
+    if (slash == std::string::npos) continue;
+    const std::string first = caption.substr(0, slash);
+    const std::string letters = first.substr(0, first.find_first_of("0123456789"));
+    if (wanted == first || wanted == letters + caption.substr(slash + 1)) return p.model;
   }
   return std::nullopt;
 }

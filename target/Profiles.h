@@ -48,7 +48,8 @@ struct Profile {
 extern const std::array<Profile, kModelCount> kProfiles;
 
 const Profile& ProfileOf(Model model);
-// A caption, case-insensitive ("tvn box", "DSX6071/6072").
+// A caption as users write it: any case, blanks, '-' and '_' ignored ("tvn-box", "TVNbox"),
+// and either model of a shared caption ("DSX6072" for "DSX6071/6072").
 std::optional<Model> ModelFromName(std::string_view name);
 // The caption with "/" and blanks removed: "DSX60716072", "TVNbox".
 std::string ModelFolderName(Model model);

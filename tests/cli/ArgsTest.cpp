@@ -45,8 +45,22 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_TRUE(o.target.simulateDir.empty());
                EXPECT_TRUE(o.target.port.empty());
                EXPECT_FALSE(o.target.directIo);
-               EXPECT_FALSE(o.stats || o.quiet || o.connect);
+               EXPECT_FALSE(o.stats || o.quiet || o.connect || o.verbose || o.json || o.modelGiven);
              }},
+        // The short forms, joined or not; a value is never read as an option.
+        Good{{"-s", "d", "-mdsx6072", "-y", "-q", "-v", "-b", "-n", "write-firmware", "f"},
+             [](const CliOptions& o) {
+               EXPECT_EQ(o.target.simulateDir + *o.backup, "d-n");
+               EXPECT_EQ(o.profile.model, Model::DSX6071_6072);
+               EXPECT_TRUE(o.modelGiven && o.quiet && o.verbose && *o.answer);
+             }},
+        Good{{"-p/dev/parport1", "-m", "tvn_box", "-n", "--json", "peek", "0"},
+             [](const CliOptions& o) {
+               EXPECT_EQ(o.target.port, "/dev/parport1");
+               EXPECT_EQ(o.profile.model, Model::TVNbox);
+               EXPECT_TRUE(o.json && !*o.answer);
+             }},
+        Good{{"read-firmware", "-V"}, [](const CliOptions& o) { EXPECT_TRUE(o.version); }},
         Good{{"--simulate", "dir", "--model", "ts1", "poke", "80000000", "12345678", "--connect"},
              [](const CliOptions& o) {
                EXPECT_EQ(o.command, CommandId::Poke);
@@ -84,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_TRUE(o.quiet);
                EXPECT_EQ(o.command, CommandId::ReadEeprom);
              }},
-        Good{{"--no", "--verify", "--port", "/dev/parport1", "--trace", "t.txt", "write-eeprom",
-              "e.bin"},
+        Good{{"--no", "--verify", "--port", "/dev/parport1", "--trace", "t.txt", "--model", "TS1",
+              "write-eeprom", "e.bin"},
              [](const CliOptions& o) {
                EXPECT_EQ(o.answer, std::optional<bool>(false));
                EXPECT_TRUE(o.verify);
@@ -155,7 +169,16 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{{"--model=", "models"}, "option --model needs a value"},
         Bad{{"models", "--trace"}, "option --trace needs a value"},
         Bad{{"--yes=1", "models"}, "option --yes takes no value"},
-        Bad{{"--model", "DSX6071", "models"}, "unknown model 'DSX6071' (see: corvane-cli models)"},
+        Bad{{"--model", "DSX6073", "models"},
+            "unknown model 'DSX6073': DSX6071/6072, DSI185, BCT13, TS1, DSX6070, TVN box, STB3100 "
+            "or DSX6170 (see: corvane-cli models)"},
+        Bad{{"-m"}, "option -m needs a value"},
+        Bad{{"-qy", "models"}, "unknown option '-qy' (see: corvane-cli --help)"},
+        Bad{{"-m", "TS1", "-mTS1", "models"}, "option --model given twice"},
+        Bad{{"--no-backup", "write-data-area", "f"},
+            "write-data-area changes the decoder: name its model with --model NAME (-m NAME); a "
+            "wrong model's set-up and command values are wrong on the wire (see: corvane-cli "
+            "models)"},
         Bad{{"--model", "TS1", "--model", "BCT13", "models"}, "option --model given twice"},
         Bad{{"--simulate", "a", "--simulate", "b", "models"}, "option --simulate given twice"},
         Bad{{"frobnicate"}, "unknown command 'frobnicate' (see: corvane-cli --help)"},
@@ -240,11 +263,22 @@ INSTANTIATE_TEST_SUITE_P(Models, OfferedCommands,
                                            Offered{"STB3100", true, false, false},
                                            Offered{"DSX6170", true, true, false}));
 
+// Model names as users write them; the window's --model reads them too.
+TEST(ModelNames, AnyCaseBlanksDashesAndEitherHalfOfASharedCaption) {
+  const std::pair<const char*, std::optional<Model>> rows[] = {
+      {"DSX6071", Model::DSX6071_6072}, {"dsx6072", Model::DSX6071_6072},
+      {"DSX 6071/6072", Model::DSX6071_6072}, {"TVNbox", Model::TVNbox}, {"tvn-box", Model::TVNbox},
+      {"TVN_BOX", Model::TVNbox}, {"Ts-1", Model::TS1}, {"stb 3100", Model::STB3100},
+      {"DSX6073", {}}, {"6072", {}}, {"DSX", {}}, {"", {}}, {"TS\n1", {}}, {"TS1.", {}}};
+  for (const auto& [name, model] : rows) EXPECT_EQ(ModelFromName(name), model) << name;
+}
+
 TEST(Usage, NamesEveryOptionAndCommandOnItsOwnLine) {
   const std::string usage = UsageText();
   for (const char* word :
-       {"--simulate DIR", "--port /dev/parportN", "--direct-io", "--model NAME",
-        "--erase-data-area", "--no-write-data-area", "--reloaded", "--yes", "--no ",
+       {"--simulate DIR", "--port /dev/parportN", "--direct-io", "--model NAME, -m NAME",
+        "--erase-data-area", "--no-write-data-area", "--reloaded", "--yes, -y", "--no, -n",
+        "--verbose, -v", "--json", "--version, -V", "-s DIR, -p DEV", "--backup FILE, -b FILE",
         "--trace FILE", "--bus-trace FILE", "--stats", "--quiet", "--verify", "--no-verify",
         "--connect", "--help", "write-firmware FILE", "read-firmware FILE",
         "write-data-area FILE", "read-data-area FILE", "read-signature", "read-eeprom FILE",
@@ -254,6 +288,8 @@ TEST(Usage, NamesEveryOptionAndCommandOnItsOwnLine) {
     ASSERT_NE(at, std::string::npos) << word;
     EXPECT_EQ(usage[at - 1], '\n') << word << " does not start its own line";
   }
+  EXPECT_NE(usage.find("2 usage error (nothing was sent to the\ndecoder), 3 stopped by the user"),
+            std::string::npos);
 }
 
 // ---- script lines --------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,11 +11,14 @@
 
 #include "cli/Args.h"
 #include "cli/Cli.h"
+#include "cli/JsonEvents.h"
+#include "cli/TerminalHost.h"
 #include "link/corvane.h"
 #include "support/SimRig.h"
 #include "link/Text.h"
 #include "sim/FolderLock.h"
 #include "target/Connection.h"
+#include "target/Sha256.h"
 
 namespace corvane::cli {
 namespace {
@@ -114,7 +118,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"--model", "DSX6170", "write-data-area", "f"}, 2,
                 "corvane-cli: write-data-area is not offered for DSX6170\n"},
         Refusal{{"--model", "nope", "models"}, 2,
-                "corvane-cli: unknown model 'nope' (see: corvane-cli models)\n"},
+                "corvane-cli: unknown model 'nope': DSX6071/6072, DSI185, BCT13, TS1, DSX6070, "
+                "TVN box, STB3100 or DSX6170 (see: corvane-cli models)\n"},
+        Refusal{{"write-eeprom", "@missing.bin"}, 2,
+                "corvane-cli: write-eeprom changes the decoder: name its model with --model NAME "
+                "(-m NAME); a wrong model's set-up and command values are wrong on the wire (see: "
+                "corvane-cli models)\n"},
         Refusal{{"peek", "0x0"}, 2,
                 "corvane-cli: invalid address '0x0' (1 to 8 hexadecimal digits, no prefix or sign)\n"},
         Refusal{{"ramdump", "6070", "f"}, 2,
@@ -122,9 +131,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"write-eeprom"}, 2, "corvane-cli: write-eeprom needs FILE\n"},
         Refusal{{"--frob", "models"}, 2, "corvane-cli: unknown option '--frob' (see: corvane-cli --help)\n"},
         // Input files are checked before Connect resets the decoder.
-        Refusal{{"write-eeprom", "@missing.bin"}, 1,
+        Refusal{{"-m", "TS1", "write-eeprom", "@missing.bin"}, 1,
                 "corvane-cli: cannot open @missing.bin: No such file or directory\n"},
-        Refusal{{"write-firmware", "@"}, 1, "corvane-cli: cannot open @: Is a directory\n"},
+        Refusal{{"-mTS1", "write-firmware", "@"}, 1,
+                "corvane-cli: cannot open @: Is a directory\n"},
         Refusal{{"script", "@missing.txt"}, 1,
                 "corvane-cli: cannot open @missing.txt: No such file or directory\n"},
         // An output that is also an input would destroy it before it is read.
@@ -153,19 +163,24 @@ TEST_F(CliEndToEnd, HelpAndModelsNeedNoDecoder) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out, UsageText());
 
+  EXPECT_EQ(Cli({"-V"}).out, "corvane-cli 1.5\n");
+
   Outcome models = Cli({"models"});
   EXPECT_EQ(models.status, 0);
   EXPECT_EQ(models.err, "");
-  EXPECT_EQ(models.out,
-            "Model         DecoderType  EEPROM                  PioBase   Commands\n"
-            "DSX6071/6072  0            2 KB, 1 address byte    2000D000  Read Signature\n"
-            "DSI185        1            2 KB, 1 address byte    2000D000  Read Signature, Read Data Area, Write Data Area\n"
-            "BCT13         3            2 KB, 1 address byte    2000D000  Read Data Area, Write Data Area\n"
-            "TS1           4            8 KB, 2 address bytes   2000F000  Read Signature, Read Data Area, Write Data Area\n"
-            "DSX6070       5            2 KB, 1 address byte    2000D000  Read Signature, Read Data Area, Write Data Area\n"
-            "TVN box       6            8 KB, 2 address bytes   2000D000  Read Signature\n"
-            "STB3100       6            8 KB, 2 address bytes   2000F000  Read Signature\n"
-            "DSX6170       8            8 KB, 2 address bytes   2000D000  Read Signature, Read Data Area\n");
+  const std::string table = models.out.substr(0, models.out.find("Every model offers "));
+  EXPECT_EQ(table,
+            "Model         Flash             Data area                    EEPROM  Also offers\n"
+            "DSX6071/6072  2 MB at 7FE00000  512 KB at 7FE00000 in flash  2 KB    read-signature\n"
+            "DSI185        1 MB at 7FF00000  512 KB at FFF80000           2 KB    write-data-area, read-data-area, read-signature\n"
+            "BCT13         1 MB at 7FF00000  512 KB at FFF80000           2 KB    write-data-area, read-data-area\n"
+            "TS1           2 MB at 7FE00000  512 KB at C0000000           8 KB    write-data-area, read-data-area, read-signature\n"
+            "DSX6070       1 MB at 7FF00000  512 KB at 50000000           2 KB    write-data-area, read-data-area, read-signature\n"
+            "TVN box       2 MB at 7FE00000  none                         8 KB    read-signature\n"
+            "STB3100       2 MB at 7FE00000  none                         8 KB    read-signature\n"
+            "DSX6170       4 MB at 7FC00000  2 MB at 50000000             8 KB    read-data-area, read-signature\n");
+  EXPECT_EQ(models.out.substr(table.size(), 50),
+            "Every model offers write-firmware, read-firmware, ");
 }
 
 // ---- words by hand -------------------------------------------------------------------------
@@ -336,11 +351,13 @@ TEST_F(CliEndToEnd, EepromWrittenFromAFileReadsBackIntoAReplacedFile) {
 
   Outcome write = Sim({"--model", "BCT13", "--quiet", "write-eeprom", source});
   EXPECT_EQ(write.status, 0) << write.err;
-  EXPECT_EQ(write.out, "Writing Eeprom completed.\n");
+  EXPECT_NE(write.out.find("Writing Eeprom completed."), std::string::npos) << write.out;
 
-  Outcome read = Sim({"--model", "BCT13", "--bus-trace", vcd, "read-eeprom", copy});
+  // Without --model a read says which model it uses, before it connects.
+  Outcome read = Sim({"--bus-trace", vcd, "read-eeprom", copy});
   EXPECT_EQ(read.status, 0) << read.err;
   EXPECT_EQ(read.out, "Reading Eeprom completed.\n");
+  EXPECT_EQ(read.err, "corvane-cli: no --model given: using BCT13\n");
   EXPECT_EQ(SimRig::ReadFile(copy), image);
   const auto trace = SimRig::ReadFile(vcd);
   ASSERT_FALSE(trace.empty());
@@ -558,6 +575,199 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"NoDecoder", {{"dead_after_bytes", "1"}}, 1, "an adapter is on the port, but the decoder"},
         LinkCase{"DecoderGoesQuiet", {{"dead_after_bytes", "2000"}}, 1, "the decoder stopped answering after"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+
+// ---- --json ----------------------------------------------------------------------------------
+
+// A strict JSON reader (RFC 8259, strings valid UTF-8): what a program reading --json gets.
+struct Json {
+  char kind = '?';    // n(ull), b(ool), d (number), s(tring), a(rray), o(bject); ?: absent
+  double number = 0;  // a bool's 0 or 1
+  std::string text;
+  std::vector<std::pair<std::string, Json>> items;  // an array's keys are empty
+  const Json& operator[](const std::string& key) const {
+    static const Json absent;
+    const auto it = std::find_if(items.begin(), items.end(), [&](auto& i) { return i.first == key; });
+    return it == items.end() ? absent : it->second;
+  }
+};
+
+// Blanks, then token if it is there.
+bool Take(std::string_view& s, std::string_view token) {
+  while (!s.empty() && std::string_view(" \t\r\n").find(s[0]) != s.npos) s.remove_prefix(1);
+  return s.substr(0, token.size()) == token && (s.remove_prefix(token.size()), true);
+}
+
+bool ReadString(std::string_view& s, std::string& out) {
+  if (!Take(s, "\"")) return false;
+  for (size_t more = 0; !s.empty(); s.remove_prefix(1)) {
+    const auto c = static_cast<unsigned char>(s[0]);
+    if (more > 0 && (c & 0xC0) != 0x80) return false;  // UTF-8 continuation bytes
+    if (more == 0 && c >= 0x80 && (c < 0xC2 || c > 0xF4)) return false;
+    if (more > 0 || c >= 0x80) {
+      more = more > 0 ? more - 1 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+      out += static_cast<char>(c);
+    } else if (c == '"' || c < 0x20) {
+      return c == '"' && (s.remove_prefix(1), true);
+    } else if (c != '\\') {
+      out += static_cast<char>(c);
+    } else if (const size_t e = std::string_view("\"\\/bfnrt").find(s.substr(1, 1)); e < 8) {
+      out += "\"\\/\b\f\n\r\t"[e];
+      s.remove_prefix(1);
+    } else if (s.size() > 5 && s.substr(1, 3) == "u00" &&  // only ASCII controls come escaped
+               std::isxdigit(static_cast<unsigned char>(s[4])) &&
+               std::isxdigit(static_cast<unsigned char>(s[5]))) {
+      out += static_cast<char>(std::stoi(std::string(s.substr(4, 2)), nullptr, 16));
+      s.remove_prefix(5);
+    } else {
+      return false;
+    }
+  }
+  return false;
+}
+
+bool ReadValue(std::string_view& s, Json& v, int depth = 0) {
+  if (depth > 32 || !Take(s, "")) return false;
+  if (s.substr(0, 1) == "\"") return v.kind = 's', ReadString(s, v.text);
+  for (const char* word : {"null", "true", "false"}) {
+    if (Take(s, word)) return v.kind = word[0] == 'n' ? 'n' : 'b', v.number = word[0] == 't', true;
+  }
+  if (Take(s, "{") || Take(s, "[")) {
+    const bool object = s.data()[-1] == '{';
+    v.kind = object ? 'o' : 'a';
+    if (Take(s, object ? "}" : "]")) return true;
+    do {
+      v.items.emplace_back();
+      if (object && !(ReadString(s, v.items.back().first) && Take(s, ":"))) return false;
+      if (!ReadValue(s, v.items.back().second, depth + 1)) return false;
+    } while (Take(s, ","));
+    return Take(s, object ? "}" : "]");
+  }
+  size_t i = s.substr(0, 1) == "-";
+  const auto one = [&](std::string_view set) {
+    return i < s.size() && set.find(s[i]) != set.npos && ++i;
+  };
+  const auto digits = [&] {
+    const size_t from = i;
+    while (one("0123456789")) {
+    }
+    return i > from;
+  };
+  if (!one("0") && !digits()) return false;
+  if (one(".") && !digits()) return false;
+  if (one("eE") && (one("+-"), !digits())) return false;
+  v.kind = 'd';
+  v.number = std::stod(std::string(s.substr(0, i)));
+  return s.remove_prefix(i), true;
+}
+
+std::optional<Json> ParseJson(std::string_view s) {
+  Json v;
+  if (!ReadValue(s, v) || (Take(s, ""), !s.empty())) return std::nullopt;
+  return v;
+}
+
+// Every line of a --json run's standard output, each one JSON object with an event.
+std::vector<Json> Events(const std::string& out) {
+  std::vector<Json> events;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    events.push_back(ParseJson(line).value_or(Json()));
+    EXPECT_EQ(events.back()["event"].kind, 's') << line;
+  }
+  return events;
+}
+
+size_t First(const std::vector<Json>& events, const std::string& name) {
+  size_t i = 0;
+  while (i < events.size() && events[i]["event"].text != name) ++i;
+  return i;
+}
+
+TEST(JsonText, EscapesWhatJsonForbidsAndKeepsOnlyValidUtf8) {
+  const std::string bad = "\xEF\xBF\xBD";  // U+FFFD: a stray byte, a cut sequence, an
+  const std::pair<std::string, std::string> rows[] = {  // overlong form, a surrogate
+      {"a\"b\\c/\n\r\t\x01\x7f", R"("a\"b\\c/\n\r\t\u0001\u007f")"},
+      {"1.00 \xC2\xB5s \xF0\x9F\x98\x80", "\"1.00 \xC2\xB5s \xF0\x9F\x98\x80\""},
+      {"\xFF" "a\xC3", "\"" + bad + "a" + bad + "\""},
+      {"\xC0\xAF\xED\xA0\x80", "\"" + bad + bad + bad + bad + bad + "\""}};
+  for (const auto& [text, json] : rows) {
+    EXPECT_EQ(JsonString(text), json);
+    EXPECT_TRUE(ParseJson(JsonString(text))) << json;
+  }
+}
+
+// A write, a read, a failure and a stop as a program reads them: every line one object, start
+// first, end last with the exit status and each file's true size and SHA-256.
+TEST_F(CliEndToEnd, JsonRunsAreOneObjectALineFromStartToEnd) {
+  // What a command prints and the model table are events too.
+  std::vector<Json> events = Events(Sim({"--json", "-m", "DSX6070", "--connect", "peek", "0"}).out);
+  EXPECT_EQ(events.at(First(events, "output"))["text"].text, "00000000");
+  events = Events(Cli({"--json", "models"}).out);
+  EXPECT_EQ(First(events, "end"), 8u);
+  EXPECT_EQ(events[0]["data_area"]["in_flash"].number, 1) << "DSX6071/6072's, in its flash";
+  const std::vector<uint8_t> image = RandomBytes(0x100000, 7);
+  SimRig::WriteFile(Path("image.bin"), image);
+  const auto file = [&](const std::vector<Json>& events, const std::string& name) {
+    std::string error;
+    EXPECT_EQ(events.back()["files"].items.at(0).second["sha256"].text,
+              Sha256OfFile(Path(name), &error).value_or(error));
+    return events.back()["files"].items.at(0).second;
+  };
+
+  const Outcome write =
+      Sim({"--json", "-m", "DSX6070", "-b", Path("old.bin"), "write-firmware", Path("image.bin")});
+  EXPECT_EQ(write.status, 0) << write.err;
+  events = Events(write.out);
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(events[0]["event"].text + events[0]["command"].text + events[0]["model"].text,
+            "startwrite-firmwareDSX6070");
+  EXPECT_EQ(events[0]["text"].text.rfind("Write Firmware on DSX6070 takes about ", 0), 0u);
+  EXPECT_NE(write.err.find(events[0]["text"].text + "\n"), std::string::npos) << "text on stderr";
+  EXPECT_EQ(events[First(events, "phase")]["name"].text, "back-up");
+  EXPECT_LT(First(events, "phase"), First(events, "progress"));
+  EXPECT_EQ(events.back()["event"].text + events.back()["result"].text, "enddone");
+  EXPECT_EQ(file(events, "old.bin")["path"].text, Path("old.bin"));
+  char estimate[48];
+  std::snprintf(estimate, sizeof estimate, "estimate: %.3f s", events[0]["estimate_s"].number);
+  EXPECT_EQ(events.back()["details"].items.at(1).second.text, estimate);
+
+  const Outcome read = Sim({"--json", "-v", "-m", "DSX6070", "read-firmware", Path("back.bin")});
+  EXPECT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(SimRig::ReadFile(Path("back.bin")), image);
+  events = Events(read.out);
+  EXPECT_EQ(file(events, "back.bin")["bytes"].number, 0x100000);
+  const std::string detail = events.back()["details"].items.at(0).second.text;
+  EXPECT_NE(read.err.find("\n" + detail + "\n"), std::string::npos) << "-v: the details on stderr";
+
+  SetConf("DSX6070", "cable", "unplugged");
+  const Outcome failed = Sim({"--json", "-m", "DSX6070", "read-firmware", Path("none.bin")});
+  events = Events(failed.out);
+  EXPECT_EQ(events.at(First(events, "message"))["text"].text, kNoAdapterMessage);
+  EXPECT_EQ(events.back()["result"].text, "failed");
+  EXPECT_EQ(events.back()["exit"].number, 1);
+  EXPECT_EQ(failed.status, 1);
+  SetConf("DSX6070", "cable", "plugged");
+
+  // Ctrl-C half way through a read: exit 3, no file. A word a millisecond: 2 s of progress.
+  InterruptGuard guard;
+  int64_t calls = 0;
+  Terminal terminal;
+  terminal.now = [&] {
+    if (++calls == 2000) std::raise(SIGINT);
+    return calls * 1000;
+  };
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCli({"--simulate", dir.path(), "--json", "-m", "DSX6070", "read-firmware",
+                    Path("stopped.bin")}, out, err, terminal), 3);
+  events = Events(out.str());
+  EXPECT_EQ(events.back()["result"].text, "stopped");
+  const auto progress = std::count_if(events.begin(), events.end(),
+                                      [](const Json& e) { return e["event"].text == "progress"; });
+  EXPECT_TRUE(progress >= 4 && progress <= 2 * JsonEvents::kProgressPerSecond + 1) << progress;
+  EXPECT_NE(err.str().find("corvane-cli: stopped by Ctrl-C\n"), std::string::npos) << err.str();
+  EXPECT_FALSE(fs::exists(Path("stopped.bin")));
+}
 
 }  // namespace
 }  // namespace corvane::cli
