@@ -1,16 +1,22 @@
 #include "app/QtHost.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStringList>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "link/corvane.h"
 #include "target/LinkCost.h"
@@ -20,9 +26,29 @@ using corvane::Buttons;
 using corvane::Dialog;
 using corvane::MessageKind;
 
+namespace {
+
+QString FolderKey(Dialog kind) {
+  return kind == Dialog::Open ? QStringLiteral("dialogs/openFolder")
+                              : QStringLiteral("dialogs/saveFolder");
+}
+
+constexpr QChar kZeroWidthSpace(0x200B);
+
+}  // namespace
+
 TFileDialog::TFileDialog(Dialog kind, const QString& name, QObject* parent)
     : QObject(parent), Filter(QString::fromLatin1(corvane::kRestingFilter)), kind_(kind) {
   setObjectName(name);
+  const QString folder =
+      QSettings(QStringLiteral("Corvane"), QStringLiteral("corvane")).value(FolderKey(kind)).toString();
+  // A folder since removed (a stick taken out) would open the dialog nowhere in particular.
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) InitialDir = folder;
+}
+
+void TFileDialog::Remember(const QString& folder) {
+  InitialDir = folder;
+  QSettings(QStringLiteral("Corvane"), QStringLiteral("corvane")).setValue(FolderKey(kind_), folder);
 }
 
 QString QtFilterFromClassic(const std::string& classic) {
@@ -47,12 +73,29 @@ QString QtFilterFromClassic(const std::string& classic) {
   return entries.join(QStringLiteral(";;"));
 }
 
-QtHost::QtHost(QWidget* window, QWidget* statusBar, QLabel* statusPanel, QProgressBar* progress,
-               TFileDialog* openDialog, TFileDialog* saveDialog)
+QStringList DialogNameFilters(const std::string& classic) {
+  QStringList shown;
+  for (const QString& entry : QtFilterFromClassic(classic).split(QStringLiteral(";;"))) {
+    if (!entry.endsWith(QStringLiteral("(*.bin *.BIN)"))) shown << entry;
+  }
+  return shown << QStringLiteral("Images (*.bin)") << QStringLiteral("All files (*)");
+}
+
+QString WithPathBreaks(const QString& text) {
+  QStringList words = text.split(QLatin1Char(' '));
+  for (QString& word : words) {
+    if (word.size() > kWrapColumn) word.replace(QLatin1Char('/'), QStringLiteral("/") + kZeroWidthSpace);
+  }
+  return words.join(QLatin1Char(' '));
+}
+
+QtHost::QtHost(QWidget* window, QWidget* statusBar, QLabel* statusPanel, QLabel* timePanel,
+               QProgressBar* progress, TFileDialog* openDialog, TFileDialog* saveDialog)
     : QObject(window),
       window_(window),
       statusBar_(statusBar),
       statusPanel_(statusPanel),
+      timePanel_(timePanel),
       progress_(progress),
       openDialog_(openDialog),
       saveDialog_(saveDialog),
@@ -64,6 +107,32 @@ QtHost::QtHost(QWidget* window, QWidget* statusBar, QLabel* statusPanel, QProgre
 void QtHost::SetStatus(const std::string& text) {
   status_ = text;
   statusDirty_ = true;
+}
+
+void QtHost::SetPhase(const std::string& name, int sharePercent) {
+  phase_ = name;
+  phaseShare_ = sharePercent;
+  statusDirty_ = true;
+}
+
+QString QtHost::StatusLine() const {
+  const QString status = QString::fromStdString(status_);
+  if (phase_.empty()) return status;
+  QString name = QString::fromStdString(phase_);
+  name[0] = name[0].toUpper();
+  const QString share = QString::number(phaseShare_);
+  const QString forms[] = {QStringLiteral("%1: %2 % of the time").arg(name, share),
+                           QStringLiteral("%1: %2 %").arg(name, share), name};
+  // The panel keeps the form's fixed width: the phase gives way to the status, which is
+  // the word being written.
+  const QFontMetrics metrics(statusPanel_->font());
+  const int room = statusPanel_->contentsRect().width() - 2 * statusPanel_->indent();
+  QString line;
+  for (const QString& form : forms) {
+    line = status.isEmpty() ? form : status + QStringLiteral("  \u00B7  ") + form;
+    if (metrics.horizontalAdvance(line) <= room) break;
+  }
+  return line;
 }
 
 void QtHost::SetProgressRange(int minimum, int maximum) {
@@ -86,7 +155,7 @@ bool QtHost::Due() {
 
 void QtHost::Flush() {
   if (statusDirty_) {
-    statusPanel_->setText(QString::fromStdString(status_));
+    statusPanel_->setText(StatusLine());
     statusDirty_ = false;
   }
   if (progressDirty_) {
@@ -103,10 +172,13 @@ void QtHost::Flush() {
   if (budgetClock_) {
     const int64_t left =
         timeLeft_.Left(budgetClock_->Now(), progressMin_, progressMax_, progressPos_);
-    const std::string text = corvane::DurationText(left) + " left";
+    const std::string text = corvane::DurationText(left);
     if (text != leftShown_) {
       leftShown_ = text;
-      window_->setWindowTitle(titleBefore_ + QStringLiteral(" — ") + QString::fromStdString(text));
+      window_->setWindowTitle(titleBefore_ + QStringLiteral(" — ") + QString::fromStdString(text) +
+                              QStringLiteral(" left"));
+      // The panel is narrow: "16 min".
+      timePanel_->setText(QString::fromStdString(text).remove(QStringLiteral("about ")));
     }
   }
 }
@@ -120,6 +192,7 @@ corvane::Answer QtHost::AnnounceDuration(const std::string& text, bool ask) {
 void QtHost::SetTimeBudget(int64_t phaseUs, corvane::Clock* clock, int64_t afterUs) {
   if (clock && !budgetClock_) titleBefore_ = window_->windowTitle();
   if (!clock && budgetClock_) window_->setWindowTitle(titleBefore_);
+  if (!clock) timePanel_->clear();
   budgetClock_ = clock;
   leftShown_.clear();
   if (clock) {
@@ -168,13 +241,22 @@ Answer QtHost::MessageBox(MessageKind kind, const std::string& text, Buttons but
       buttons == Buttons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok;
   const bool question = buttons == Buttons::YesNo && abortState_ == AbortState::Asked;
   QString shownText = QString::fromStdString(text);
+  if (buttons == Buttons::Ok && kind == MessageKind::Information) ++informationShown_;
   if (question && closeRequested_) {
     shownText += QStringLiteral("\n\nYes stops and then closes Corvane; No carries on.");
   }
   // The program's title is the main window's; the toolkit keeps none of its own (it would
   // append it to every dialog's caption).
-  QMessageBox box(icon, window_->windowTitle(), shownText, shown, window_);
+  QMessageBox box(icon, window_->windowTitle(), WithPathBreaks(shownText), shown, window_);
   box.setObjectName(QStringLiteral("MessageBox"));
+  // Escape then Enter must not stop a write: the stop question defaults to carrying on.
+  if (question) box.setDefaultButton(QMessageBox::No);
+  // Ctrl+C copies the text as written, without the breaks: a copied path must work in a shell.
+  QAction copy(&box);
+  copy.setShortcut(QKeySequence::Copy);
+  connect(&copy, &QAction::triggered, &box,
+          [shownText] { QGuiApplication::clipboard()->setText(shownText); });
+  box.addAction(&copy);
   const int result = box.exec();
   // Time spent in the box is not a reason to repaint at once afterwards, but it may be.
   nextFrame_ = 0;
@@ -202,11 +284,13 @@ void QtHost::SetDialogFilter(Dialog dialog, const std::string& filter) {
 
 std::optional<std::string> QtHost::RunDialog(Dialog dialog) {
   Flush();
+  if (dialog == Dialog::Open && nextOpen_) return std::exchange(nextOpen_, std::nullopt);
   if (dialogAnswer_) return dialogAnswer_(dialog);
   TFileDialog* object = DialogObject(dialog);
   const bool save = dialog == Dialog::Save;
   QFileDialog box(window_, save ? QStringLiteral("Save As") : QStringLiteral("Open"),
-                  object->InitialDir, QtFilterFromClassic(object->Filter.toStdString()));
+                  object->InitialDir);
+  box.setNameFilters(DialogNameFilters(object->Filter.toStdString()));
   box.setObjectName(object->objectName());
   box.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // Saving asks before it replaces a file: QFileDialog's own confirmation stays on.
@@ -216,7 +300,7 @@ std::optional<std::string> QtHost::RunDialog(Dialog dialog) {
   if (result != QDialog::Accepted) return std::nullopt;
   const QStringList files = box.selectedFiles();
   if (files.isEmpty() || files.first().isEmpty()) return std::nullopt;
-  object->InitialDir = QFileInfo(files.first()).absolutePath();
+  object->Remember(QFileInfo(files.first()).absolutePath());
   return files.first().toStdString();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -26,8 +27,10 @@ class TFileDialog : public QObject {
   TFileDialog(corvane::Dialog kind, const QString& name, QObject* parent);
   corvane::Dialog kind() const { return kind_; }
   QString Filter;
-  // Where the dialog opens next time: the folder of the last chosen file.
+  // Where the dialog opens next time: the folder of the last chosen file, kept in the
+  // settings for the next start.
   QString InitialDir;
+  void Remember(const QString& folder);
 
  private:
   corvane::Dialog kind_;
@@ -38,6 +41,16 @@ class TFileDialog : public QObject {
 // where the classic ones did not.
 QString QtFilterFromClassic(const std::string& classic);
 
+// What the dialog offers for a command's classic filter: its own entries but one of .bin files
+// only, which "Images (*.bin)" stands for; then "Images (*.bin)" and "All files (*)". The
+// toolkit's own dialog matches without regard to case: "Images (*.bin)" shows IMAGE.BIN too.
+QStringList DialogNameFilters(const std::string& classic);
+
+// Line breaking keeps "/2024" or "/.local" together, so a long path can still widen a message
+// box. In a word longer than kWrapColumn, a zero-width space after each '/' lets it wrap there.
+inline constexpr int kWrapColumn = 60;
+QString WithPathBreaks(const QString& text);
+
 // The window as the commands see it. Status and progress calls only store the latest values;
 // the widgets are updated, painted and the event queue run at most kFrameUs apart, so a
 // transfer's per-word calls stay cheap.
@@ -46,8 +59,9 @@ class QtHost final : public QObject, public corvane::Host {
  public:
   static constexpr int64_t kFrameUs = 33'333;  // about 30 updates a second
 
-  QtHost(QWidget* window, QWidget* statusBar, QLabel* statusPanel, QProgressBar* progress,
-         TFileDialog* openDialog, TFileDialog* saveDialog);
+  // statusPanel: the commands' status and the phase; timePanel: the time left.
+  QtHost(QWidget* window, QWidget* statusBar, QLabel* statusPanel, QLabel* timePanel,
+         QProgressBar* progress, TFileDialog* openDialog, TFileDialog* saveDialog);
 
   void SetStatus(const std::string& text) override;
   std::string Status() const override { return status_; }
@@ -63,13 +77,21 @@ class QtHost final : public QObject, public corvane::Host {
   bool AbortRequested() override;
   // A write's estimate is a Yes/No question; a read's shows only as the time left.
   corvane::Answer AnnounceDuration(const std::string& text, bool ask) override;
-  // The time left goes into the window's title: the status panels keep their layout.
+  // The time left goes into the window's title and, shorter, into the last status panel.
   void SetTimeBudget(int64_t phaseUs, corvane::Clock* clock, int64_t afterUs = 0) override;
   void SetTimeAfter(int64_t afterUs) override { timeLeft_.SetAfter(afterUs); }
+  // Shown after the status: "Write: 84 % of the time", shortened as the panel needs.
+  void SetPhase(const std::string& name, int sharePercent) override;
 
   int ProgressMinimum() const { return progressMin_; }
   int ProgressMaximum() const { return progressMax_; }
   int ProgressPosition() const { return progressPos_; }
+  // Information boxes with OK shown so far: a write's completion is one.
+  int InformationShown() const { return informationShown_; }
+
+  // The next open dialog is not shown: this file is taken as chosen (writing a backup back).
+  // Nothing: the dialog shows again.
+  void AnswerNextOpen(std::optional<std::string> path) { nextOpen_ = std::move(path); }
 
   // Puts the latest status and progress into the widgets.
   void Flush();
@@ -102,21 +124,27 @@ class QtHost final : public QObject, public corvane::Host {
  private:
   bool Due();
   TFileDialog* DialogObject(corvane::Dialog dialog) const;
+  QString StatusLine() const;
 
   QWidget* window_;
   QWidget* statusBar_;
   QLabel* statusPanel_;
+  QLabel* timePanel_;
   QProgressBar* progress_;
   TFileDialog* openDialog_;
   TFileDialog* saveDialog_;
 
   std::string status_;
   bool statusDirty_ = false;
+  std::string phase_;
+  int phaseShare_ = 0;
   int progressMin_ = 0, progressMax_ = 0, progressPos_ = 0;
   bool progressDirty_ = false;
 
   std::function<int64_t()> now_;
   DialogAnswer dialogAnswer_;
+  std::optional<std::string> nextOpen_;
+  int informationShown_ = 0;
   int64_t nextFrame_ = 0;
   bool eventsOwed_ = false;  // Repaint took this frame; the next ProcessMessages runs events
   AbortState abortState_ = AbortState::None;

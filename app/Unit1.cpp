@@ -307,7 +307,8 @@ void TForm1::FormCreate() {
                            TStatusBar::kHeight - 2);
   ProgressBar->setTextVisible(false);
 
-  host_ = new QtHost(this, StatusBar1, StatusBar1->Panel(0), ProgressBar, OpenDialog1, SaveDialog1);
+  host_ = new QtHost(this, StatusBar1, StatusBar1->Panel(0), StatusBar1->Panel(2), ProgressBar,
+                     OpenDialog1, SaveDialog1);
   host_->SetProgressRange(0, 0);
   host_->SetProgressPosition(0);
   host_->Flush();
@@ -434,6 +435,16 @@ void TForm1::Run(CommandId command) {
   if (options_.commands) {
     request.body = [this, command](corvane::Session& s) { options_.commands(command, s); };
   }
+  corvane::RunResult result;
+  if (!Execute(request, result)) {
+    close();
+    return;
+  }
+  if (!result.restoreFrom.empty()) OfferRestore(request, result.restoreFrom);
+}
+
+bool TForm1::Execute(const corvane::RunRequest& given, corvane::RunResult& result) {
+  corvane::RunRequest request = given;
   request.around = [this](const std::function<void()>& run) {
     running_ = true;
     host_->ResetAbort();
@@ -445,10 +456,10 @@ void TForm1::Run(CommandId command) {
     }
     qApp->removeEventFilter(this);
   };
-  const corvane::RunResult result = corvane::RunOne(*target_, *host_, request);
+  result = corvane::RunOne(*target_, *host_, request);
   if (!result.begun) {
     host_->MessageBox(MessageKind::Error, result.beginError, Buttons::Ok);
-    return;
+    return true;
   }
   if (!result.endError.empty()) host_->MessageBox(MessageKind::Error, result.endError, Buttons::Ok);
   running_ = false;
@@ -456,15 +467,50 @@ void TForm1::Run(CommandId command) {
   if (form3_) form3_->CommandRan();
   SetCommandsEnabled(true);
   // A command that could not connect leaves "Connecting..." behind; an idle window shows
-  // nothing.
+  // nothing: no phase, no time left in the title or the panel.
   host_->SetStatus("");
+  host_->SetPhase("", 0);
+  host_->SetTimeBudget(0, nullptr);
   host_->SetProgressPosition(0);
   host_->Flush();
   StatusBar1->update();
 
   const bool closeNow = host_->closeRequested();
   host_->ResetAbort();
-  if (closeNow) close();
+  return !closeNow;
+}
+
+void TForm1::OfferRestore(corvane::RunRequest request, const std::string& backup) {
+  const corvane::CommandRow& row = corvane::CommandOf(request.command);
+  const QString item = findChild<QMenu*>(QString::fromLatin1(row.menu))->title().remove(QLatin1Char('&')) +
+                       QStringLiteral(" > ") + QString::fromLatin1(row.caption).remove(QLatin1Char('&'));
+  const corvane::Answer answer = host_->MessageBox(
+      MessageKind::Confirmation,
+      "Write the backup back now? " + backup + " holds what the decoder held before this write. "
+      "Yes writes it back; No leaves the decoder as it is.",
+      Buttons::YesNo);
+  if (answer == corvane::Answer::Yes) {
+    // What the decoder holds now is half written: nothing worth a backup. Compared first,
+    // only what differs from the backup is erased and written again.
+    request.backup.reset();
+    request.fullWrite = false;
+    host_->AnswerNextOpen(backup);
+    const int completions = host_->InformationShown();
+    corvane::RunResult result;
+    const bool stay = Execute(request, result);
+    host_->AnswerNextOpen(std::nullopt);
+    if (!stay) {
+      close();
+      return;
+    }
+    // Never offered again: the restore makes no backup, so a failed one has nothing new to
+    // offer, and the user is told once more which file puts the decoder back.
+    if (host_->InformationShown() > completions) return;
+  }
+  host_->MessageBox(MessageKind::Information,
+                    "The decoder was left as it is. To put the old contents back later, write " +
+                        backup + " with " + item.toStdString() + ".",
+                    Buttons::Ok);
 }
 
 void TForm1::showEvent(QShowEvent* event) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -26,6 +26,8 @@ class TForm3;
 
 namespace corvane {
 class Host;
+struct RunRequest;
+struct RunResult;
 struct Session;
 }
 
@@ -199,6 +201,11 @@ class TForm1 : public QMainWindow {
   void BuildMenu();
   void ApplyProfile(corvane::Model model);
   void Run(corvane::CommandId command);
+  // Runs it with the window's events going and its other commands off. False: the window
+  // was asked to close meanwhile, and the caller closes it.
+  bool Execute(const corvane::RunRequest& request, corvane::RunResult& result);
+  // After a write that failed or was stopped once it had changed the decoder.
+  void OfferRestore(corvane::RunRequest request, const std::string& backup);
   void SetCommandsEnabled(bool enabled);
   // The command table's items as the model offers them, none while a command runs.
   void EnableCommandItems();

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QPushButton>
 
 
 namespace apptest {
@@ -14,10 +15,12 @@ ModalScript::Step Press(const QString& button, Shown* shown) {
     ASSERT_NE(box, nullptr) << "expected a message box, got " << modal->metaObject()->className();
     if (shown) {
       shown->title = box->windowTitle();
-      shown->text = box->text();
+      shown->text = box->text().remove(QChar(0x200B));  // as read, without the wrap points
       shown->icon = box->icon();
       shown->buttons.clear();
       for (QAbstractButton* b : box->buttons()) shown->buttons.push_back(b->text().remove('&'));
+      if (box->defaultButton()) shown->defaultButton = box->defaultButton()->text().remove('&');
+      shown->width = box->width();
     }
     for (QAbstractButton* b : box->buttons()) {
       if (b->text().remove('&') == button) {
@@ -30,9 +33,10 @@ ModalScript::Step Press(const QString& button, Shown* shown) {
   };
 }
 
-std::unique_ptr<TForm1> WindowOnVirtualDecoders(const QString& dir) {
+std::unique_ptr<TForm1> WindowOnVirtualDecoders(const QString& dir, const QString& logDir) {
   TForm1::Options options;
   options.simulated = true;
+  options.logDir = logDir.toStdString();
   corvane::TargetOptions target;
   target.simulateDir = dir.toStdString();
   options.startTarget = [target](corvane::Host& host) { return StartWindowBackend(target, host); };

@@ -128,13 +128,15 @@ struct Shown {
   QString title, text;
   int icon = 0;
   std::vector<QString> buttons;
+  QString defaultButton;
+  int width = 0;
 };
 // A step that records a QMessageBox and presses the button with this text.
 ModalScript::Step Press(const QString& button, Shown* shown = nullptr);
 
 // The window as the program builds it, running the real commands on the virtual decoders
-// kept under dir.
-std::unique_ptr<TForm1> WindowOnVirtualDecoders(const QString& dir);
+// kept under dir; logs and backups in logDir.
+std::unique_ptr<TForm1> WindowOnVirtualDecoders(const QString& dir, const QString& logDir = {});
 
 // Counts paint events of one widget.
 class PaintCounter : public QObject {

@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -69,6 +71,7 @@ struct BoxCase {
   const char* press;
   Answer answer;
   QMessageBox::Icon icon;
+  const char* text = "Writing Flash completed.";
 };
 
 class MessageBoxes : public HostFixture, public ::testing::WithParamInterface<BoxCase> {};
@@ -77,9 +80,11 @@ TEST_P(MessageBoxes, IconButtonsTitleAndAnswer) {
   const BoxCase& c = GetParam();
   Shown shown;
   ModalScript script({Press(c.press, &shown)});
-  EXPECT_EQ(host.MessageBox(c.kind, "Writing Flash completed.", c.buttons), c.answer);
+  EXPECT_EQ(host.MessageBox(c.kind, c.text, c.buttons), c.answer);
   ASSERT_TRUE(script.finished());
-  EXPECT_EQ(shown.text, QStringLiteral("Writing Flash completed."));
+  EXPECT_EQ(shown.text, QString::fromLatin1(c.text));
+  // No wider than the toolkit lets a box whose text wraps be: a long path wraps too.
+  EXPECT_LE(shown.width, std::min(form->screen()->availableGeometry().width() / 2, 500));
   EXPECT_EQ(shown.icon, c.icon);
   EXPECT_EQ(shown.title, QStringLiteral("Corvane 1.5C"));
   EXPECT_EQ(shown.buttons.size(), c.buttons == Buttons::Ok ? 1u : 2u);
@@ -92,7 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
         BoxCase{MessageKind::Information, Buttons::Ok, "OK", Answer::Ok, QMessageBox::Information},
         BoxCase{MessageKind::Warning, Buttons::Ok, "OK", Answer::Ok, QMessageBox::Warning},
         BoxCase{MessageKind::Confirmation, Buttons::YesNo, "Yes", Answer::Yes, QMessageBox::Question},
-        BoxCase{MessageKind::Confirmation, Buttons::YesNo, "No", Answer::No, QMessageBox::Question}));
+        BoxCase{MessageKind::Confirmation, Buttons::YesNo, "No", Answer::No, QMessageBox::Question},
+        BoxCase{MessageKind::Information, Buttons::Ok, "OK", Answer::Ok, QMessageBox::Information,
+                "Writing Flash completed. What it held before is saved in /home/technician/.local/share/"
+                "corvane/customers/kowalski/2024/06/11/14.22.33/2024.06.11/14.22.33/0001/"
+                "20240611.142233.DSX6170.firmware.bin."}));
 
 TEST_F(HostFixture, MessageBoxShowsTheLatestStatusFirst) {
   form->show();
@@ -140,10 +149,11 @@ TEST_F(DialogFixture, OpenDialogShowsTheConvertedFilterAndReturnsTheChosenFile) 
   const std::optional<std::string> chosen = host.RunDialog(Dialog::Open);
   ASSERT_TRUE(chosen);
   EXPECT_EQ(QString::fromStdString(*chosen), Path("image.bin"));
-  EXPECT_EQ(filters, QStringList{QStringLiteral("Binary file (*.bin *.BIN)")});
+  EXPECT_EQ(filters, (QStringList{"Images (*.bin)", "All files (*)"}));
   EXPECT_EQ(title, QStringLiteral("Open"));
-  // The next opening starts where this one ended.
+  // The next opening starts where this one ended, in the next run of the program too.
   EXPECT_EQ(form->OpenDialog1->InitialDir, dir.path());
+  EXPECT_EQ(TForm1(TForm1::Options{}).OpenDialog1->InitialDir, dir.path());
 }
 
 TEST_F(DialogFixture, CancelReturnsNothing) {
@@ -185,13 +195,19 @@ TEST_F(DialogFixture, SaveDialogAsksBeforeReplacingAFile) {
 
 // ---- throttling ----
 
-// The time left of a running command goes into the title, not into the status panels.
+// The time left of a running command goes into the title and the last panel; its phase
+// follows the status, shortened to fit the panel.
 TEST_F(HostFixture, TimeLeftShowsInTheTitleWhileACommandRuns) {
   form->setWindowTitle(QStringLiteral("Corvane 1.5C"));
   corvane::testing::ManualClock clock;
   host.SetTimeBudget(960'000'000, &clock);
+  host.SetStatus("7FE01554  A5C3E1");
+  host.SetPhase("erase and write", 100);
   host.Flush();
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Corvane 1.5C — about 16 min left"));
+  EXPECT_EQ(form->StatusBar1->Panel(2)->text(), QStringLiteral("16 min"));
+  EXPECT_TRUE(panel->text().startsWith(QStringLiteral("7FE01554  A5C3E1  ·  Erase and write")));
+  EXPECT_LE(panel->sizeHint().width(), panel->width());
   clock.now += 900'000'000;
   host.Flush();
   EXPECT_EQ(form->windowTitle(), QStringLiteral("Corvane 1.5C — about 60 s left"));

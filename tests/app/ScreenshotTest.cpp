@@ -16,6 +16,8 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
 
 #include "AppSupport.h"
@@ -83,6 +85,19 @@ TEST(Screenshots, WindowAndDialogs) {
                    corvane::UploadTrapRoutine(s, "TRAP.BIN", 10000, "Writing Flash ~10 secs...");
                    return;
                  }
+                 if (command == corvane::CommandId::WriteDataArea) {
+                   // Writing: the word, the phase and the time left; then stopped after
+                   // erasing, which offers the backup back.
+                   s.host.SetTimeBudget(300'000'000, &s.clock());
+                   s.host.SetPhase("write", 84);
+                   s.host.SetStatus("7FE9A2C4  5A5A5A");
+                   s.host.SetProgressRange(0, 0x80000);
+                   s.host.SetProgressPosition(0x1D400);
+                   window->host().Flush();
+                   Save(window, "main-window-writing.png");
+                   s.restoreFrom = "/home/technician/.local/share/corvane/backup-BCT13-firmware-20240611-142233.bin";
+                   return;
+                 }
                  // Half way through a firmware read: status, progress, the rest disabled.
                  s.host.SetStatus("7FE9A2C4");
                  s.host.SetProgressRange(0, 0x80000);
@@ -93,6 +108,13 @@ TEST(Screenshots, WindowAndDialogs) {
                nullptr, false, {}});
   window = &form;
   Save(&form, "main-window.png");
+  form.menuBar()->setActiveAction(form.Flash1->menuAction());
+  Save(form.Flash1, "flash-menu.png");
+  form.Flash1->close();
+  apptest::ModalScript offer({[](QWidget* box) { Save(box, "restore-offer.png"); apptest::Press("No")(box); },
+                              apptest::Press("OK")});
+  form.WriteDataArea1->trigger();
+  EXPECT_TRUE(offer.finished());
   form.ReadFirmware1->trigger();
   form.WriteFirmware1->trigger();
   EXPECT_EQ(waitShown, QStringLiteral("Writing Flash ~10 secs..."));
