@@ -375,6 +375,8 @@ void TForm1::VerifyFirmware1Click() { Run(CommandId::VerifyFirmware); }
 void TForm1::LinkTest1Click() { Run(CommandId::LinkTest); }
 void TForm1::Read1Click() { Run(CommandId::ReadEeprom); }
 void TForm1::Write1Click() { Run(CommandId::WriteEeprom); }
+void TForm1::SaveDecoder1Click() { Run(CommandId::SaveDecoder); }
+void TForm1::RestoreDecoder1Click() { Run(CommandId::RestoreDecoder); }
 void TForm1::Ramdump60711Click() { Button2->click(); }
 void TForm1::Ramdump60721Click() { Button1->click(); }
 void TForm1::RamdumpBCT131Click() { Run(CommandId::RamDumpBCT13); }

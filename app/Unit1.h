@@ -180,6 +180,8 @@ class TForm1 : public QMainWindow {
   void Exit1Click();
   void Read1Click();
   void Write1Click();
+  void SaveDecoder1Click();
+  void RestoreDecoder1Click();
   void PassivePOKEPEEK1Click();
   void Ramdump60711Click();
   void Ramdump60721Click();

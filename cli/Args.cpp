@@ -78,12 +78,6 @@ std::string ModelNames() {
   return out;
 }
 
-// "2 MB", "512 KB".
-std::string Size(uint32_t bytes) {
-  if (bytes % (1024 * 1024) == 0) return std::to_string(bytes / (1024 * 1024)) + " MB";
-  return std::to_string(bytes / 1024) + " KB";
-}
-
 }  // namespace
 
 std::string UsageText() {
@@ -178,7 +172,7 @@ std::string ModelsTable() {
   for (const ModelFacts& m : all) {
     std::string data = "none";
     if (m.dataBytes) {
-      data = Size(m.dataBytes) + " at " + Hex8(m.dataStart) + (m.dataInFlash ? " in flash" : "");
+      data = SizeText(m.dataBytes) + " at " + Hex8(m.dataStart) + (m.dataInFlash ? " in flash" : "");
     }
     std::string offers;
     for (const std::string& verb : m.verbs) {
@@ -186,8 +180,8 @@ std::string ModelsTable() {
       offers += (offers.empty() ? "" : ", ") + verb;
     }
     table += Pad(m.profile->caption, 14) +
-             Pad(Size(m.flashBytes) + " at " + Hex8(m.flashBase), 18) + Pad(data, 29) +
-             Pad(Size(m.eepromBytes), 8) + (offers.empty() ? "-" : offers) + "\n";
+             Pad(SizeText(m.flashBytes) + " at " + Hex8(m.flashBase), 18) + Pad(data, 29) +
+             Pad(SizeText(m.eepromBytes), 8) + (offers.empty() ? "-" : offers) + "\n";
   }
   std::string line = "Every model offers";
   for (size_t i = 0; i < common.size(); ++i) {

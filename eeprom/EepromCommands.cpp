@@ -415,8 +415,11 @@ void WriteEeprom(Session& s) {
       }
     }
     wayBack.done = true;
+    if (s.verifyAfterWrite) s.verifiedBytes = size;
     s.host.MessageBox(MessageKind::Information,
                       "Writing Eeprom completed." +
+                          (s.verifyAfterWrite ? " Read back and verified: " + SizeText(size) + "."
+                                              : std::string()) +
                           (backup->empty() ? std::string()
                                            : " What it held before is saved in " + *backup + "."),
                       Buttons::Ok);

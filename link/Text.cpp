@@ -56,4 +56,10 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string SizeText(uint64_t bytes) {
+  if (bytes != 0 && bytes % (1024 * 1024) == 0) return std::to_string(bytes >> 20) + " MB";
+  if (bytes != 0 && bytes % 1024 == 0) return std::to_string(bytes >> 10) + " KB";
+  return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
 }  // namespace corvane

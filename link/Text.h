@@ -22,4 +22,7 @@ std::string ShellQuoted(std::string_view word);
 // ASCII letters compared without regard to case: model captions, ramdump and part names.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// "2 MB", "512 KB", "100 bytes": a size as people say it, never rounded.
+std::string SizeText(uint64_t bytes);
+
 }  // namespace corvane

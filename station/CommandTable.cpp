@@ -88,10 +88,10 @@ constexpr CommandRow kCommands[] = {
    nullptr, 0, nullptr, nullptr, F::None, false, Always, RunScript},
   {CommandId::SaveDecoder, "save-decoder", nullptr, "DIR",
    "save the firmware, data area and EEPROM into the new folder DIR,\nwith a manifest of their sizes and SHA-256",
-   nullptr, 2, "SaveDecoder1", "Sa&ve Decoder...", F::Folder, false, Always, Plain<SaveDecoder>},
+   "Flash1", 2, "SaveDecoder1", "Save De&coder...", F::Folder, false, Always, Plain<SaveDecoder>},
   {CommandId::RestoreDecoder, "restore-decoder", nullptr, "DIR",
    "check DIR against its manifest and the decoder, then write back\nwhat differs and verify it",
-   nullptr, 2, "RestoreDecoder1", "Res&tore Decoder...", F::Folder, true, Always,
+   "Flash1", 2, "RestoreDecoder1", "Res&tore Decoder...", F::Folder, true, Always,
    Plain<RestoreDecoder>},
 };
 // clang-format on

@@ -289,7 +289,7 @@ std::optional<std::vector<std::string>> RunStep(Session& s, const std::string& s
   s.details.insert(s.details.end(), sub.details.begin(), sub.details.end());
   s.linkCost = sub.linkCost;
   s.linkNoise += sub.linkNoise;
-  if (!sub.restoreFrom.empty()) s.restoreFrom = sub.restoreFrom;
+  // Not passed on: the way back from a restore that failed is running it again.
   if (stopped) *stopped = host.stopped();
   if (!host.completed()) return std::nullopt;
   return host.done();

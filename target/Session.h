@@ -48,6 +48,8 @@ struct Session {
   std::vector<std::string> details = {};
   // Reads that a read of the same word did not confirm: bits the link flipped.
   uint64_t linkNoise = 0;
+  // What a write's read-back compared and found as written, in bytes.
+  uint64_t verifiedBytes = 0;
   // The shell's words for this decoder and port ("corvane-cli --simulate vd --model TS1"),
   // for the commands a message tells the user to run.
   std::string shellCommand = "corvane-cli";

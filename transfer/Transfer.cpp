@@ -1,5 +1,7 @@
 #include "transfer/Transfer.h"
 
+#include "link/Text.h"
+
 namespace corvane {
 
 void StopTransfer(Session& s, const std::string& reason) {
@@ -21,6 +23,7 @@ CommandOpening::CommandOpening(Session& s, Dialog dialog, const char* filter,
 
 std::string CompletedText(const Session& s, const std::string& done, const std::string& backup) {
   std::string text = done;
+  if (s.verifiedBytes != 0) text += " Read back and verified: " + SizeText(s.verifiedBytes) + ".";
   if (!backup.empty()) text += " What it held before is saved in " + backup + ".";
   if (s.linkNoise != 0) {
     text += " The link corrupted " + std::to_string(s.linkNoise) +

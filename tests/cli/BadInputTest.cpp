@@ -136,7 +136,7 @@ TEST_P(LongerFile, IsUsedOnlyWhenTheUserSaysSo) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Files, LongerFile, ::testing::Values(
-    LongerCase{"write-firmware", "DSX6070", "--yes", 0x100000, 0, "Writing Flash completed."},
+    LongerCase{"write-firmware", "DSX6070", "--yes", 0x100000, 0, "Writing Flash completed. Read back and verified: 1 MB."},
     LongerCase{"write-firmware", "TS1", "--no", 0x200000, 1,
                "Nothing was written to the decoder: the image file @ is 4194304 "
                "bytes, longer than the 2097152 bytes a TS1 takes. Check that the file is meant "

@@ -11,6 +11,7 @@
 
 #include "cli/Args.h"
 #include "cli/Cli.h"
+#include "link/Text.h"
 #include "cli/JsonEvents.h"
 #include "cli/TerminalHost.h"
 #include "link/corvane.h"
@@ -449,9 +450,10 @@ TEST_P(SafetyNet, BackupEstimateAndVerifyOnOneWrite) {
   ASSERT_EQ(write.status, 0) << write.err;
   EXPECT_EQ(write.out.rfind(std::string("Write Firmware on ") + c.model + " takes about ", 0), 0u)
       << "the estimate is the first line: " << write.out;
-  EXPECT_NE(write.out.find("Writing Flash completed. What it held before is saved in " +
-                           Path("old.bin") + "."),
-            std::string::npos);
+  EXPECT_NE(write.out.find("Writing Flash completed. Read back and verified: " + SizeText(c.size - c.kept) +
+                           ". What it held before is saved in " + Path("old.bin") + "."),
+            std::string::npos)
+      << write.out;
   EXPECT_EQ(SimRig::ReadFile(Path("old.bin")), old) << "the backup holds the old flash";
   EXPECT_TRUE(fs::exists(Path("data/corvane/Firmware.log")));
   std::vector<uint8_t> written = image;

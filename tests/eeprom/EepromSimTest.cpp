@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "eeprom/EepromCommands.h"
+#include "link/Text.h"
 #include "support/SimRig.h"
 
 namespace corvane::testing {
@@ -40,7 +41,9 @@ TEST_P(EepromOnVirtualDecoder, WriteThenReadRoundTripsARandomImage) {
   const double writeWall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();
   const int64_t writeVirtual = rig.vd().stats().virtualTimeUs;
-  EXPECT_EQ(rig.host.MessageTexts(), (std::vector<std::string>{"Writing Eeprom completed."}));
+  EXPECT_EQ(rig.host.MessageTexts(),
+            (std::vector<std::string>{"Writing Eeprom completed. Read back and verified: " +
+                                      SizeText(image.size()) + "."}));
   EXPECT_EQ(EepromBin(rig), image);
 
   rig.host.messages.clear();

@@ -356,7 +356,7 @@ TEST_P(WriteProtectOnDecoder, KeepsItsContentsUnlessTheWriteGoesIn) {
 INSTANTIATE_TEST_SUITE_P(
     Pins, WriteProtectOnDecoder,
     ::testing::Values(
-        PinOnDecoder{"Off", "eeprom_write_protect = 0", {"Writing Eeprom completed."}, true},
+        PinOnDecoder{"Off", "eeprom_write_protect = 0", {"Writing Eeprom completed. Read back and verified: 2 KB."}, true},
         PinOnDecoder{"RefusesData", "eeprom_write_protect = 1", {"NO ACK4"}, false},
         // Every byte acknowledged: only the read-back finds that nothing went in.
         PinOnDecoder{"AcknowledgesAll",

@@ -261,12 +261,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
               .maxVirtualSeconds = 0.5, .fullDevice = true},
     // A write cycle 200 times the usual: the acknowledge polling waits it out, page by page.
     FaultCase{"SlowEepromWrite", Cmd::WriteEeprom, Model::BCT13, "eeprom_busy_ms = 1000",
-              {"Writing Eeprom completed."}, Log::None, false, true, 200},
+              {"Writing Eeprom completed. Read back and verified: 2 KB."}, Log::None, false, true, 200},
     // A loader slower than the tool's fixed wait: the tool waits for the decoder to answer
     // again, a bounded time, with or without a read-back to follow; the decoder finishes
     // its copy either way.
     FaultCase{"LateLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 12",
-              {"Writing Flash completed."}, Log::Done, false, true, 90, {}, false, true},
+              {"Writing Flash completed. Read back and verified: 1 MB."}, Log::Done, false, true, 90, {}, false, true},
     FaultCase{"SlowLoaderFirmware", Cmd::WriteFirmware, Model::BCT13, "loader_seconds = 90",
               {"The decoder has not come back after the loader TRAP.BIN: it has not answered "
                "for 70 s. " + kStillWriting + " The decoder's loader may have written part of "
@@ -317,11 +317,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSuite, ::testing::Values(
     // Corrupted reply bytes are the link's, not the flash's: the words are read again, the
     // write goes on and ends with the image in place, and the user is told.
     FaultCase{"FlippedBitsDataArea", Cmd::WriteDataArea, Model::TS1, "flip_bits_every = 100000",
-              {"Writing Data Area completed. The link corrupted 5 reads, which were read again; "
+              {"Writing Data Area completed. Read back and verified: 512 KB. The link corrupted 5 reads, which were read again; "
                "check the cable with the link test (corvane-cli link-test)."},
               Log::Done, false, true, 600, {}, false, true},
     FaultCase{"FlippedBitsFirmware", Cmd::WriteFirmware, Model::DSX6070, "flip_bits_every = 5000",
-              {"Writing Flash completed. The link corrupted 210 reads, which were read again; "
+              {"Writing Flash completed. Read back and verified: 1 MB. The link corrupted 210 reads, which were read again; "
                "check the cable with the link test (corvane-cli link-test)."},
               Log::Done, false, true, 600, {}, false, true}
 ), [](const auto& info) { return std::string(info.param.name); });

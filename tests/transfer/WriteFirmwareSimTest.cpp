@@ -79,7 +79,10 @@ TEST_P(WriteFirmwareSim, TheFlashHoldsTheImage) {
   WriteFirmware(rig.session);
   const auto wall = std::chrono::steady_clock::now() - start;
 
-  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Writing Flash completed."});
+  EXPECT_EQ(rig.host.MessageTexts(),
+            std::vector<std::string>{"Writing Flash completed." +
+                                     (m.verify ? " Read back and verified: " + SizeText(m.bytes) + "."
+                                               : std::string())});
   const auto log = kit::LogLines(rig.path("Firmware.log"));
   ASSERT_EQ(log.size(), 2u);
   EXPECT_TRUE(kit::StartsWith(log[1], "Done "));
@@ -176,12 +179,13 @@ TEST_P(SkippedBlockSim, KeepsEveryOldWordAndWritesTheRest) {
 
   WriteFirmware(rig.session);
 
+  const size_t written = c.writeDataArea ? 0 : 0x80000;
   EXPECT_EQ(rig.host.MessageTexts(),
             (std::vector<std::string>{"Sector " + Hex8(0x7FE00000 + c.block) +
                                           " is protected. Do you want to skip this sector?",
-                                      "Writing Flash completed."}));
+                                      "Writing Flash completed. Read back and verified: " +
+                                          SizeText(0x200000 - written - 0x20000) + "."}));
   const auto flash = FlashFile(rig);
-  const size_t written = c.writeDataArea ? 0 : 0x80000;
   EXPECT_TRUE(SameRange(flash, 0, written, old));
   EXPECT_TRUE(SameRange(flash, written, c.block, image));
   EXPECT_TRUE(SameRange(flash, c.block, c.block + 0x20000, old));
@@ -223,7 +227,9 @@ TEST_P(TopBootSim, EverySectorIsErasedAndTheWriteReadsBackEqual) {
 
   WriteFirmware(rig.session);
 
-  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Writing Flash completed."});
+  EXPECT_EQ(rig.host.MessageTexts(),
+            std::vector<std::string>{"Writing Flash completed. Read back and verified: " +
+                                     SizeText(c.bytes) + "."});
   EXPECT_TRUE(FlashFile(rig) == image) << "the flash differs from the image";
   std::printf("%s with %s: the hardware would take %lld s\n", ProfileOf(c.model).caption,
               c.device, static_cast<long long>(rig.vd().stats().virtualTimeUs / 1000000));
@@ -489,9 +495,9 @@ TEST_P(WriteBackup, TheSameSecondGetsTheNextNumberAndAnEmptyFlashTheOlderBackup)
 INSTANTIATE_TEST_SUITE_P(
     Writes, WriteBackup,
     ::testing::Values(BackupCase{"Firmware", Model::TS1, &WriteFirmware, 0x200000, "firmware",
-                                 "Writing Flash completed."},
+                                 "Writing Flash completed. Read back and verified: 2 MB."},
                       BackupCase{"DataArea", Model::DSI185, &WriteDataArea, 0x80000, "data-area",
-                                 "Writing Data Area completed."}),
+                                 "Writing Data Area completed. Read back and verified: 512 KB."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -326,7 +326,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProtectedCase{"yes",
                       Answer::Yes,
                       {"Sector 7FE40000 is protected. Do you want to skip this sector?",
-                       "Writing Flash completed."},
+                       "Writing Flash completed. Read back and verified: 1920 KB."},
                       "Done "},
         ProtectedCase{"no",
                       Answer::No,
