@@ -325,14 +325,12 @@ int RunPeeks(uint64_t count) {
 
 // Passes everything to a terminal host and keeps, at each step of the progress bar, the time
 // left it would show (the same TimeLeft both hosts use) with the virtual clock's time.
-class TimeLeftProbe final : public corvane::Host {
+class TimeLeftProbe final : public corvane::ForwardingHost {
  public:
   struct Sample {
     int64_t now, left;
   };
-  explicit TimeLeftProbe(corvane::Host& inner) : inner_(inner) {}
-  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
-  std::string Status() const override { return inner_.Status(); }
+  using ForwardingHost::ForwardingHost;
   void SetProgressRange(int minimum, int maximum) override {
     minimum_ = minimum;
     maximum_ = maximum;
@@ -344,26 +342,6 @@ class TimeLeftProbe final : public corvane::Host {
     const int64_t now = clock_->Now();
     if (!samples.empty() && now - samples.back().now < 100'000) return;
     samples.push_back({now, left_.Left(now, minimum_, maximum_, position)});
-  }
-  void Repaint() override { inner_.Repaint(); }
-  void ProcessMessages() override { inner_.ProcessMessages(); }
-  corvane::Answer MessageBox(corvane::MessageKind kind, const std::string& text,
-                             corvane::Buttons buttons) override {
-    return inner_.MessageBox(kind, text, buttons);
-  }
-  std::string DialogFilter(corvane::Dialog dialog) const override {
-    return inner_.DialogFilter(dialog);
-  }
-  void SetDialogFilter(corvane::Dialog dialog, const std::string& filter) override {
-    inner_.SetDialogFilter(dialog, filter);
-  }
-  std::optional<std::string> RunDialog(corvane::Dialog dialog) override {
-    return inner_.RunDialog(dialog);
-  }
-  bool AbortRequested() override { return inner_.AbortRequested(); }
-  corvane::Answer AnnounceDuration(const std::string& text, bool ask) override {
-    announced.push_back(text);
-    return inner_.AnnounceDuration(text, ask);
   }
   void SetTimeBudget(int64_t phaseUs, corvane::Clock* clock, int64_t afterUs) override {
     if (clock != nullptr && start < 0) start = clock->Now();
@@ -379,16 +357,15 @@ class TimeLeftProbe final : public corvane::Host {
   int64_t Now() const { return last_ ? last_->Now() : 0; }
 
   std::vector<Sample> samples;
-  std::vector<std::string> announced;
   int64_t start = -1;
 
  private:
-  corvane::Host& inner_;
   corvane::Clock* clock_ = nullptr;  // while a budget runs
   corvane::Clock* last_ = nullptr;
   corvane::TimeLeft left_;
   int minimum_ = 0, maximum_ = 0;
 };
+
 
 // A write of image A over an erased flash, then of A with a few sectors changed, on a port
 // three times slower than the assumed 1 us and no link test: the time left shown at a

@@ -144,16 +144,6 @@ void BeginPart(Session& s, const char* name, double phaseUs, double afterUs) {
   s.host.SetTimeBudget(std::llround(phaseUs), &s.clock(), std::llround(afterUs));
 }
 
-// 20261209-013045, for backup names that sort by time.
-std::string FileStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-  return text;
-}
-
 // Reads the EEPROM twice into held and saves it as a backup, as the flash writes do: a new
 // backup-MODEL-eeprom-DATE-TIME.bin beside the firmware log, or the named file, which must
 // not exist. The backup's path; "" when none was asked for; nothing after a message (the
@@ -167,7 +157,7 @@ std::optional<std::string> BackUpEeprom(Session& s, std::vector<uint8_t>& held) 
   if (!named) {
     path = s.logDir.empty() ? UserDataFolder() : s.logDir;
     if (!path.empty() && path.back() != '/') path += '/';
-    path += "backup-" + ModelFolderName(s.model()) + "-eeprom-" + FileStamp() + ".bin";
+    path += "backup-" + ModelFolderName(s.model()) + "-eeprom-" + TimeStamp("%Y%m%d-%H%M%S") + ".bin";
   }
   if (!out.Open(path, &error, named ? Taken::Refuse : Taken::Number)) {
     ShowError(s, "Cannot save the backup: " + error + ". " + kNothingWritten);

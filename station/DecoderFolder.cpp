@@ -20,6 +20,7 @@
 #include "flash/FlashModels.h"
 #include "link/Text.h"
 #include "target/Connection.h"
+#include "target/Files.h"
 #include "target/Sha256.h"
 #include "target/Version.h"
 #include "transfer/DataArea.h"
@@ -210,19 +211,11 @@ bool SafeFileName(const std::string& name) {
 // One command of a whole-decoder job: its file dialog gets the folder's file, its completion
 // message is kept for the summary, a write does not ask again to start, and everything else
 // reaches the user.
-class StepHost final : public Host {
+class StepHost final : public ForwardingHost {
  public:
   StepHost(Host& inner, std::string path, std::string step, bool publish)
-      : inner_(inner), path_(std::move(path)), step_(std::move(step)), publish_(publish) {}
+      : ForwardingHost(inner), path_(std::move(path)), step_(std::move(step)), publish_(publish) {}
 
-  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
-  std::string Status() const override { return inner_.Status(); }
-  void SetProgressRange(int minimum, int maximum) override {
-    inner_.SetProgressRange(minimum, maximum);
-  }
-  void SetProgressPosition(int position) override { inner_.SetProgressPosition(position); }
-  void Repaint() override { inner_.Repaint(); }
-  void ProcessMessages() override { inner_.ProcessMessages(); }
   Answer MessageBox(MessageKind kind, const std::string& text, Buttons buttons) override {
     if (kind == MessageKind::Information && buttons == Buttons::Ok) {
       done_.push_back(text);
@@ -235,19 +228,10 @@ class StepHost final : public Host {
     }
     return answer;
   }
-  std::string DialogFilter(Dialog dialog) const override { return inner_.DialogFilter(dialog); }
-  void SetDialogFilter(Dialog dialog, const std::string& filter) override {
-    inner_.SetDialogFilter(dialog, filter);
-  }
   std::optional<std::string> RunDialog(Dialog) override { return path_; }
-  bool AbortRequested() override { return inner_.AbortRequested(); }
   Answer AnnounceDuration(const std::string& text, bool) override {
     return inner_.AnnounceDuration(step_ + ": " + text, false);
   }
-  void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs) override {
-    inner_.SetTimeBudget(phaseUs, clock, afterUs);
-  }
-  void SetTimeAfter(int64_t afterUs) override { inner_.SetTimeAfter(afterUs); }
   void SetPhase(const std::string& name, int sharePercent) override {
     inner_.SetPhase(name.empty() ? name : step_ + ": " + name, sharePercent);
   }
@@ -261,12 +245,12 @@ class StepHost final : public Host {
   const std::vector<std::string>& done() const { return done_; }
 
  private:
-  Host& inner_;
   std::string path_, step_;
   bool publish_;
   std::vector<std::string> done_;
   bool failed_ = false, stopped_ = false;
 };
+
 
 // Runs command on the session's decoder as its own command, with path as its file. The
 // step's completion texts; nothing when it failed or was stopped (it has said why).
@@ -322,15 +306,6 @@ std::optional<std::string> ChipsOf(Session& s) {
 }
 
 bool HasDataAreaFile(Model m) { return ProfileOf(m).dataArea.loader != nullptr; }
-
-std::string NowUtc() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return text;
-}
 
 std::string ErrnoText() { return std::strerror(errno); }
 
@@ -462,7 +437,7 @@ void SaveDecoder(Session& s) {
     }
     m.files.push_back({step.file, static_cast<uint64_t>(fs::file_size(path, ec)), *sum});
   }
-  m.saved = NowUtc();
+  m.saved = TimeStamp("%Y-%m-%dT%H:%M:%SZ", true);
   {
     std::ofstream out(work + "/" + kManifestName, std::ios::binary);
     out << ManifestText(m);

@@ -13,17 +13,9 @@ namespace {
 
 // Holds a command's closing "completed" message until the backend has kept what the
 // command did: a virtual flash that cannot be saved must not first be reported written.
-class CompletionHold final : public Host {
+class CompletionHold final : public ForwardingHost {
  public:
-  explicit CompletionHold(Host& inner) : inner_(inner) {}
-  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
-  std::string Status() const override { return inner_.Status(); }
-  void SetProgressRange(int minimum, int maximum) override {
-    inner_.SetProgressRange(minimum, maximum);
-  }
-  void SetProgressPosition(int position) override { inner_.SetProgressPosition(position); }
-  void Repaint() override { inner_.Repaint(); }
-  void ProcessMessages() override { inner_.ProcessMessages(); }
+  using ForwardingHost::ForwardingHost;
   Answer MessageBox(MessageKind kind, const std::string& text, Buttons buttons) override {
     if (kind == MessageKind::Information && buttons == Buttons::Ok) {
       held_.push_back(text);
@@ -31,30 +23,12 @@ class CompletionHold final : public Host {
     }
     return inner_.MessageBox(kind, text, buttons);
   }
-  std::string DialogFilter(Dialog dialog) const override { return inner_.DialogFilter(dialog); }
-  void SetDialogFilter(Dialog dialog, const std::string& filter) override {
-    inner_.SetDialogFilter(dialog, filter);
-  }
-  std::optional<std::string> RunDialog(Dialog dialog) override { return inner_.RunDialog(dialog); }
-  bool AbortRequested() override { return inner_.AbortRequested(); }
-  Answer AnnounceDuration(const std::string& text, bool ask) override {
-    return inner_.AnnounceDuration(text, ask);
-  }
-  void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs) override {
-    inner_.SetTimeBudget(phaseUs, clock, afterUs);
-  }
-  void SetTimeAfter(int64_t afterUs) override { inner_.SetTimeAfter(afterUs); }
-  void SetPhase(const std::string& name, int sharePercent) override {
-    inner_.SetPhase(name, sharePercent);
-  }
-  void FileWritten(const std::string& path) override { inner_.FileWritten(path); }
   void Release() {
     for (const std::string& text : held_) inner_.MessageBox(MessageKind::Information, text, Buttons::Ok);
     held_.clear();
   }
 
  private:
-  Host& inner_;
   std::vector<std::string> held_;
 };
 

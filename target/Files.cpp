@@ -1,5 +1,7 @@
 #include "target/Files.h"
 
+#include <ctime>
+
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
@@ -441,5 +443,13 @@ std::string UserDataFolder() {
 }
 
 std::string UserConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", "/.config/corvane"); }
+
+std::string TimeStamp(const char* format, bool utc) {
+  const std::time_t now = std::time(nullptr);
+  std::tm when{};
+  utc ? gmtime_r(&now, &when) : localtime_r(&now, &when);
+  char text[64];
+  return std::strftime(text, sizeof text, format, &when) ? text : "";
+}
 
 }  // namespace corvane

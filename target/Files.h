@@ -98,6 +98,9 @@ std::string ExecutableFolder();
 // The user's data folder for Corvane ($XDG_DATA_HOME/corvane, else ~/.local/share/corvane),
 // created when missing; the working folder when the user has no home.
 std::string UserDataFolder();
+// Now, by strftime's format, in local time or UTC: "%Y%m%d-%H%M%S" gives file names that
+// sort by time.
+std::string TimeStamp(const char* format, bool utc = false);
 // The user's configuration folder for Corvane ($XDG_CONFIG_HOME/corvane, else
 // ~/.config/corvane); empty when there is no home.
 std::string UserConfigFolder();

@@ -73,6 +73,44 @@ class Host {
   virtual void FileWritten(const std::string& path) { (void)path; }
 };
 
+// Passes everything to another host: the base of the hosts that change one thing on the
+// way (hold the completion, feed a file to a dialog, watch the time left).
+class ForwardingHost : public Host {
+ public:
+  explicit ForwardingHost(Host& inner) : inner_(inner) {}
+  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
+  std::string Status() const override { return inner_.Status(); }
+  void SetProgressRange(int minimum, int maximum) override {
+    inner_.SetProgressRange(minimum, maximum);
+  }
+  void SetProgressPosition(int position) override { inner_.SetProgressPosition(position); }
+  void Repaint() override { inner_.Repaint(); }
+  void ProcessMessages() override { inner_.ProcessMessages(); }
+  Answer MessageBox(MessageKind kind, const std::string& text, Buttons buttons) override {
+    return inner_.MessageBox(kind, text, buttons);
+  }
+  std::string DialogFilter(Dialog dialog) const override { return inner_.DialogFilter(dialog); }
+  void SetDialogFilter(Dialog dialog, const std::string& filter) override {
+    inner_.SetDialogFilter(dialog, filter);
+  }
+  std::optional<std::string> RunDialog(Dialog dialog) override { return inner_.RunDialog(dialog); }
+  bool AbortRequested() override { return inner_.AbortRequested(); }
+  Answer AnnounceDuration(const std::string& text, bool ask) override {
+    return inner_.AnnounceDuration(text, ask);
+  }
+  void SetTimeBudget(int64_t phaseUs, Clock* clock, int64_t afterUs = 0) override {
+    inner_.SetTimeBudget(phaseUs, clock, afterUs);
+  }
+  void SetTimeAfter(int64_t afterUs) override { inner_.SetTimeAfter(afterUs); }
+  void SetPhase(const std::string& name, int sharePercent) override {
+    inner_.SetPhase(name, sharePercent);
+  }
+  void FileWritten(const std::string& path) override { inner_.FileWritten(path); }
+
+ protected:
+  Host& inner_;
+};
+
 // Thrown by a command that the user chose to stop; the command's closing still runs.
 class AbortError : public std::runtime_error {
  public:

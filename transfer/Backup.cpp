@@ -20,16 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// 20261209-013045, for names that sort by time.
-std::string FileStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local {};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-  return text;
-}
-
 // More than half the words erased: a flash left empty by a write that did not finish.
 bool MostlyErased(const std::vector<uint8_t>& bytes) {
   size_t erased = 0, words = bytes.size() / 4;
@@ -94,7 +84,7 @@ std::optional<BackupFile> BackupFile::Open(Session& s, BackupRegion region, uint
   if (path.empty()) {
     path = LogPath(s);
     if (!path.empty() && path.back() != '/') path += '/';
-    path += "backup-" + ModelFolderName(s.model()) + "-" + RegionName(region) + "-" + FileStamp() +
+    path += "backup-" + ModelFolderName(s.model()) + "-" + RegionName(region) + "-" + TimeStamp("%Y%m%d-%H%M%S") +
             ".bin";
   } else if (struct stat st; ::lstat(path.c_str(), &st) == 0) {
     // Running the same write twice would otherwise replace the old contents with the new.
