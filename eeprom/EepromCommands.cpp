@@ -12,6 +12,7 @@
 #include "link/Text.h"
 #include "target/Connection.h"
 #include "target/Files.h"
+#include "target/LinkCost.h"
 
 namespace corvane {
 
@@ -127,14 +128,6 @@ constexpr double kWritePokesPerByte = 34, kWritePeeksPerByte = 2;
 double ReadUs(const Session& s, uint64_t bytes) {
   return static_cast<double>(bytes) *
          (kReadPokesPerByte * s.linkCost.PokeUs() + kReadPeeksPerByte * s.linkCost.PeekUs());
-}
-
-std::string About(double us) {
-  const double seconds = us / 1e6;
-  char text[32];
-  if (seconds < 90) std::snprintf(text, sizeof text, "about %.0f s", std::max(1.0, std::round(seconds)));
-  else std::snprintf(text, sizeof text, "about %.0f min", std::round(seconds / 60));
-  return text;
 }
 
 // The time left and the phase follow one part of the write from here.
@@ -278,13 +271,13 @@ void WriteEeprom(Session& s) {
                                                         kWritePeeksPerByte * s.linkCost.PeekUs()) +
                            pageCount * 5000.0;
     const double readBackUs = s.verifyAfterWrite ? ReadUs(s, size) : 0;
-    std::string parts = (s.backup ? "back-up " + About(backupUs) + ", " : std::string()) +
-                        "write " + About(writeUs) +
-                        (s.verifyAfterWrite ? ", read-back " + About(readBackUs) : std::string());
+    std::string parts = (s.backup ? "back-up " + DurationText(std::llround(backupUs)) + ", " : std::string()) +
+                        "write " + DurationText(std::llround(writeUs)) +
+                        (s.verifyAfterWrite ? ", read-back " + DurationText(std::llround(readBackUs)) : std::string());
     char cost[64];
     std::snprintf(cost, sizeof cost, "%.2f", s.linkCost.usPerAccess);
     if (s.host.AnnounceDuration("Write eeprom on " + std::string(profile.caption) + " takes " +
-                                    About(backupUs + writeUs + readBackUs) + ": " + parts + " (" +
+                                    DurationText(std::llround(backupUs + writeUs + readBackUs)) + ": " + parts + " (" +
                                     cost + " µs a port access).",
                                 true) != Answer::Yes) {
       return;
